@@ -5,6 +5,7 @@
 #include "dates.h"
 #include "error.h"
 #include "frames.h"
+#include "process.h"
 #include "settings.h"
 #include "strings.h"
 #include "ui.h"
