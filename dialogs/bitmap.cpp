@@ -31,6 +31,25 @@ std::shared_ptr<TBitmap> TBitmap::ReDefine(const ReDefineArgs& a) {
     return b;
 }
 
+std::shared_ptr<TBitmap> TBitmap::New(const NewArgs& a) {
+    rt::Frame frame("TBITMAP:NEW", {&a.nRow, &a.nCol, &a.nWidth, &a.nHeight, &a.cResName, &a.cBmpFile, &a.oWnd});
+    auto b = ReDefine({.cResName = a.cResName, .cBmpFile = a.cBmpFile, .bLClicked = a.bLClicked,
+                       .bRClicked = a.bRClicked, .lScroll = a.lScroll, .lStretch = a.lStretch, .oCursor = a.oCursor,
+                       .cMsg = a.cMsg, .lUpdate = a.lUpdate, .bWhen = a.bWhen, .bValid = a.bValid,
+                       .lTransparent = a.lTransparent});
+    auto owner = a.oWnd.objectAs<TWindow>();
+    if (!owner) owner = defaultWindow();
+    b->oWnd = owner;
+    b->lDrag = a.lDesign.asLogical();
+    BITMAP bm{};
+    if (b->hBitmap) GetObjectA(b->hBitmap, sizeof bm, &bm);
+    const std::int64_t width = a.nWidth.isNumber() ? a.nWidth.asInteger() : (bm.bmWidth ? bm.bmWidth : 40);
+    const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : (bm.bmHeight ? bm.bmHeight : 40);
+    b->place(a.nRow, a.nCol, width, height, a.lPixel.asLogical(), true);
+    b->createOrDefine(WS_CHILD | WS_VISIBLE | (a.lNoBorder.asLogical() ? 0 : WS_BORDER));
+    return b;
+}
+
 bool TBitmap::LoadImage(const rt::Value& resName, const rt::Value& bmpFile) {
     const rt::Value name = resName.isNil() ? cResName : resName;
     rt::Value file = bmpFile.isNil() ? cBmpFile : bmpFile;

@@ -47,6 +47,25 @@ std::shared_ptr<TComboBox> TComboBox::ReDefine(const ReDefineArgs& a) {
     return c;
 }
 
+std::shared_ptr<TComboBox> TComboBox::New(const NewArgs& a) {
+    rt::Frame frame("TCOMBOBOX:NEW", {&a.nRow, &a.nCol, &a.bSetGet, &a.aItems, &a.nWidth, &a.nHeight, &a.oWnd});
+    // Everything but the placement is what ReDefine stores; without an owner it registers nothing.
+    auto c = ReDefine({.bSetGet = a.bSetGet, .aItems = a.aItems, .nHelpId = a.nHelpId, .bValid = a.bValid,
+                       .bChange = a.bChange, .nClrText = a.nClrText, .nClrBack = a.nClrBack, .cMsg = a.cMsg,
+                       .lUpdate = a.lUpdate, .bWhen = a.bWhen, .aBitmaps = a.aBitmaps, .bDrawItem = a.bDrawItem,
+                       .nStyle = a.nStyle, .cEditPicture = a.cEditPicture, .bEditChange = a.bEditChange});
+    auto owner = a.oWnd.objectAs<TWindow>();
+    if (!owner) owner = defaultWindow();
+    c->oWnd = owner;
+    c->oFont = a.oFont.objectAs<TFont>();
+    c->lDrag = a.lDesign.asLogical();
+    const std::int64_t width = a.nWidth.isNumber() ? a.nWidth.asInteger() : 60;
+    const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : 100;
+    c->place(a.nRow, a.nCol, width, height, a.lPixel.asLogical(), true);
+    c->createOrDefine(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | static_cast<DWORD>(c->nStyle.asInteger()));
+    return c;
+}
+
 int TComboBox::find(const rt::Value& text) const {
     for (std::size_t i = 1; i <= aItems->size(); ++i)
         if (sameItemText(aItems->at(i), text)) return static_cast<int>(i);

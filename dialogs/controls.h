@@ -109,6 +109,13 @@ public:
     };
     static std::shared_ptr<TBitmap> ReDefine(const ReDefineArgs& a);
 
+    // New: by coordinates (an item of class "TBITMAP"); bordered unless lNoBorder.
+    struct NewArgs {
+        rt::Value nRow, nCol, nWidth, nHeight, cResName, cBmpFile, lNoBorder, oWnd, bLClicked, bRClicked, lScroll,
+            lStretch, oCursor, cMsg, lUpdate, bWhen, lPixel, bValid, lDesign, lTransparent;
+    };
+    static std::shared_ptr<TBitmap> New(const NewArgs& a);
+
     bool LoadImage(const rt::Value& cResName = {}, const rt::Value& cBmpFile = {});
     rt::Value Initiate(HWND hDlg) override;
     void Default() override;
@@ -140,6 +147,13 @@ public:
             aBitmaps, bDrawItem, nStyle, cEditPicture, bEditChange;
     };
     static std::shared_ptr<TComboBox> ReDefine(const ReDefineArgs& a);
+
+    // New: by coordinates (an item of class "COMBOBOX"; the height includes the drop-down list).
+    struct NewArgs {
+        rt::Value nRow, nCol, bSetGet, aItems, nWidth, nHeight, oWnd, nHelpId, bChange, bValid, nClrText, nClrBack,
+            lPixel, oFont, cMsg, lUpdate, bWhen, lDesign, aBitmaps, bDrawItem, nStyle, cEditPicture, bEditChange;
+    };
+    static std::shared_ptr<TComboBox> New(const NewArgs& a);
 
     rt::Value Initiate(HWND hDlg) override;
     void Default() override;

@@ -99,8 +99,8 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
                          PostMessageA(exit->hWnd, BM_CLICK, 0, 0);
                      },
                  })});
+    ASSERT_EQ(d->nResult, rt::Value(2));
     EXPECT_TRUE(exitFlag);
-    EXPECT_EQ(d->nResult, rt::Value(2));
     EXPECT_FALSE(IsWindow(h));
     for (const auto& c : d->aControls) EXPECT_EQ(c->hWnd, nullptr);
     EXPECT_EQ(d->oFont->nCount, 1);  // every control ended its use
@@ -248,6 +248,113 @@ TEST_F(Controls, AutomaticIdentifiersAndLiveCreation) {
                      d->End();
                  }})});
     EXPECT_EQ(late->hWnd, nullptr);
+}
+
+TEST_F(Controls, FocusLossRunsTheValidTestUnlessACancelButtonTakesIt) {
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    Bound drive{rt::Value("C")};
+    bool valid = false;
+    int asked = 0;
+    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D"}),
+                                      .oWnd = d, .bValid = block([&] {
+                                          ++asked;
+                                          return rt::Value(valid);
+                                      })});
+    auto install = TButton::ReDefine({.nId = 550, .oWnd = d, .bWhen = block([] { return rt::Value(false); })});
+    auto exit = TButton::ReDefine({.nId = 551, .oWnd = d, .lCancel = true});
+    d->Activate({.bInit = script({
+                     [&](HWND) {
+                         EXPECT_FALSE(IsWindowEnabled(install->hWnd));  // its when test answered false
+                         EnableWindow(install->hWnd, TRUE);
+                         ::SetFocus(combo->hWnd);
+                         EXPECT_TRUE(combo->lFocused);
+                         EXPECT_EQ(d->nResult.objectAs<TComboBox>(), combo);
+                         d->nLastKey = VK_TAB;
+                         ::SetFocus(install->hWnd);  // the valid test runs once the message arrives
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(asked, 1);
+                         EXPECT_EQ(GetFocus(), combo->hWnd);  // refused: the focus came back
+                         EXPECT_FALSE(d->lValidating);
+                         d->nLastKey = 0;
+                         ::SetFocus(exit->hWnd);  // a cancel button: no valid test
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(asked, 1);
+                         EXPECT_EQ(GetFocus(), exit->hWnd);
+                         d->End();
+                     },
+                 })});
+}
+
+TEST_F(Controls, EnterClicksTheTemplatesDefaultButton) {
+    auto d = TDialog::New({.cResName = "DEFDLG"});
+    int clicks = 0;
+    auto go = TButton::ReDefine({.nId = 550, .bAction = block([&] {
+                                     ++clicks;
+                                     return rt::Value();
+                                 }),
+                                 .oWnd = d});
+    auto other = TButton::ReDefine({.nId = 551, .oWnd = d});
+    d->Activate({.bInit = script({
+                     [&](HWND w) {
+                         EXPECT_TRUE(go->lDefault);
+                         EXPECT_FALSE(other->lDefault);
+                         ::SetFocus(GetDlgItem(w, 120));
+                         PostMessageA(GetDlgItem(w, 120), WM_KEYDOWN, VK_RETURN, 0);
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(clicks, 1);
+                         d->End();
+                     },
+                 })});
+}
+
+TEST(PlatformRoutines, DrawBitmapAndOemText) {
+    EXPECT_EQ(OEMTOANSI("Atenci\xA2n \x82"), "Atenci\xF3n \xE9");  // code page 437 to 1252
+    EXPECT_EQ(OEMTOANSI(std::string("a\0b", 3)), std::string("a\0b", 3));
+    HDC screen = GetDC(nullptr);
+    HDC target = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 20, 20);
+    HBITMAP dot = CreateCompatibleBitmap(screen, 2, 2);
+    HDC dotDC = CreateCompatibleDC(screen);
+    HGDIOBJ oldDot = SelectObject(dotDC, dot);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x) SetPixel(dotDC, x, y, RGB(0, 0, 255));
+    SelectObject(dotDC, oldDot);
+    HGDIOBJ oldCanvas = SelectObject(target, canvas);
+    RECT all{0, 0, 20, 20};
+    FillRect(target, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DRAWBITMAP(target, dot, 6, 3);  // row 6, column 3
+    EXPECT_EQ(GetPixel(target, 3, 6), RGB(0, 0, 255));
+    EXPECT_EQ(GetPixel(target, 4, 7), RGB(0, 0, 255));
+    EXPECT_EQ(GetPixel(target, 6, 3), RGB(255, 255, 255));
+    SelectObject(target, oldCanvas);
+    DeleteDC(dotDC);
+    DeleteDC(target);
+    DeleteObject(dot);
+    DeleteObject(canvas);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST_F(Controls, ComboBoxAndBitmapByCoordinates) {
+    auto d = TDialog::New({.cCaption = "Coordinates", .nWidth = 300, .nHeight = 200});
+    Bound drive;
+    auto combo = TComboBox::New({.nRow = 10, .nCol = 10, .bSetGet = drive.blockOf(),
+                                 .aItems = rt::makeArray({"C", "D"}), .oWnd = d, .lPixel = true});
+    auto picture = TBitmap::New({.nRow = 10, .nCol = 100, .cResName = "PAL16", .oWnd = d, .lPixel = true});
+    EXPECT_EQ(picture->nRight - picture->nLeft + 1, 16);  // the image's own size
+    EXPECT_NE(d->cToChar(nullptr).find(std::string("T\0B\0I\0T\0M\0A\0P\0\0\0", 16)), std::string::npos);
+    d->Activate({.bInit = script({[&](HWND) {
+                     ASSERT_NE(combo->hWnd, nullptr);
+                     ASSERT_NE(picture->hWnd, nullptr);
+                     EXPECT_EQ(SendMessageA(combo->hWnd, CB_GETCOUNT, 0, 0), 2);
+                     EXPECT_EQ(drive.value, rt::Value("C"));
+                     char cls[32] = {};
+                     GetClassNameA(picture->hWnd, cls, sizeof cls);
+                     EXPECT_STREQ(cls, "TBITMAP");
+                     d->End();
+                 }})});
 }
 
 TEST(Bitmaps, TransparencyReplacesOnlyTheKeyColour) {
