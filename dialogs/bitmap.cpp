@@ -7,9 +7,9 @@ namespace dialogs {
 const rt::ClassInfo TBitmap::kClass{"TBITMAP", &TControl::kClass};
 
 std::shared_ptr<TBitmap> TBitmap::ReDefine(const ReDefineArgs& a) {
-    rt::Frame frame("TBITMAP:REDEFINE", {&a.nId, &a.cResName, &a.cBmpFile, &a.oWnd, &a.bLClicked, &a.bRClicked,
-                                         &a.lScroll, &a.lStretch, &a.oCursor, &a.cMsg, &a.lUpdate, &a.bWhen,
-                                         &a.bValid, &a.lTransparent});
+    rt::Frame frame("TBITMAP:REDEFINE",
+                    {&a.nId, &a.cResName, &a.cBmpFile, &a.oWnd, &a.bLClicked, &a.bRClicked, &a.lScroll,
+                     &a.lStretch, &a.oCursor, &a.cMsg, &a.lUpdate, &a.bWhen, &a.bValid, &a.lTransparent});
     auto b = std::make_shared<TBitmap>();
     b->cResName = a.cResName;
     b->cBmpFile = a.cBmpFile.isString() ? rt::Value(rt::ALLTRIM(a.cBmpFile.asString())) : a.cBmpFile;
@@ -32,10 +32,19 @@ std::shared_ptr<TBitmap> TBitmap::ReDefine(const ReDefineArgs& a) {
 }
 
 std::shared_ptr<TBitmap> TBitmap::New(const NewArgs& a) {
-    rt::Frame frame("TBITMAP:NEW", {&a.nRow, &a.nCol, &a.nWidth, &a.nHeight, &a.cResName, &a.cBmpFile, &a.oWnd});
-    auto b = ReDefine({.cResName = a.cResName, .cBmpFile = a.cBmpFile, .bLClicked = a.bLClicked,
-                       .bRClicked = a.bRClicked, .lScroll = a.lScroll, .lStretch = a.lStretch, .oCursor = a.oCursor,
-                       .cMsg = a.cMsg, .lUpdate = a.lUpdate, .bWhen = a.bWhen, .bValid = a.bValid,
+    rt::Frame frame("TBITMAP:NEW",
+                    {&a.nRow, &a.nCol, &a.nWidth, &a.nHeight, &a.cResName, &a.cBmpFile, &a.oWnd});
+    auto b = ReDefine({.cResName = a.cResName,
+                       .cBmpFile = a.cBmpFile,
+                       .bLClicked = a.bLClicked,
+                       .bRClicked = a.bRClicked,
+                       .lScroll = a.lScroll,
+                       .lStretch = a.lStretch,
+                       .oCursor = a.oCursor,
+                       .cMsg = a.cMsg,
+                       .lUpdate = a.lUpdate,
+                       .bWhen = a.bWhen,
+                       .bValid = a.bValid,
                        .lTransparent = a.lTransparent});
     auto owner = a.oWnd.objectAs<TWindow>();
     if (!owner) owner = defaultWindow();
@@ -44,7 +53,8 @@ std::shared_ptr<TBitmap> TBitmap::New(const NewArgs& a) {
     BITMAP bm{};
     if (b->hBitmap) GetObjectA(b->hBitmap, sizeof bm, &bm);
     const std::int64_t width = a.nWidth.isNumber() ? a.nWidth.asInteger() : (bm.bmWidth ? bm.bmWidth : 40);
-    const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : (bm.bmHeight ? bm.bmHeight : 40);
+    const std::int64_t height =
+        a.nHeight.isNumber() ? a.nHeight.asInteger() : (bm.bmHeight ? bm.bmHeight : 40);
     b->place(a.nRow, a.nCol, width, height, a.lPixel.asLogical(), true);
     b->createOrDefine(WS_CHILD | WS_VISIBLE | (a.lNoBorder.asLogical() ? 0 : WS_BORDER));
     return b;
@@ -179,4 +189,4 @@ rt::Value TBitmap::Destroy() {
     return TControl::Destroy();
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -5,8 +5,8 @@ namespace dialogs {
 const rt::ClassInfo TButton::kClass{"TBUTTON", &TControl::kClass};
 
 std::shared_ptr<TButton> TButton::ReDefine(const ReDefineArgs& a) {
-    rt::Frame frame("TBUTTON:REDEFINE", {&a.nId, &a.bAction, &a.oWnd, &a.nHelpId, &a.cMsg, &a.lUpdate, &a.bWhen,
-                                         &a.bValid, &a.cPrompt, &a.lCancel});
+    rt::Frame frame("TBUTTON:REDEFINE", {&a.nId, &a.bAction, &a.oWnd, &a.nHelpId, &a.cMsg, &a.lUpdate,
+                                         &a.bWhen, &a.bValid, &a.cPrompt, &a.lCancel});
     auto b = std::make_shared<TButton>();
     auto owner = a.oWnd.objectAs<TWindow>();
     if (!owner) owner = defaultWindow();
@@ -24,8 +24,8 @@ std::shared_ptr<TButton> TButton::ReDefine(const ReDefineArgs& a) {
 
 std::shared_ptr<TButton> TButton::New(const NewArgs& a) {
     rt::Frame frame("TBUTTON:NEW", {&a.nRow, &a.nCol, &a.cCaption, &a.oWnd, &a.bAction, &a.nWidth, &a.nHeight,
-                                    &a.nHelpId, &a.oFont, &a.lDefault, &a.lPixel, &a.lDesign, &a.cMsg, &a.lUpdate,
-                                    &a.bWhen, &a.bValid, &a.lCancel});
+                                    &a.nHelpId, &a.oFont, &a.lDefault, &a.lPixel, &a.lDesign, &a.cMsg,
+                                    &a.lUpdate, &a.bWhen, &a.bValid, &a.lCancel});
     auto b = std::make_shared<TButton>();
     auto owner = a.oWnd.objectAs<TWindow>();
     if (!owner) owner = defaultWindow();
@@ -55,7 +55,8 @@ rt::Value TButton::Initiate(HWND hDlg) {
     if (!hWnd) return {};
     lDefault = (GetWindowLongPtrA(hWnd, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
     lProcessing = false;
-    if (cCaption.isString() && !cCaption.asString().empty()) SetWindowTextA(hWnd, cCaption.asString().c_str());
+    if (cCaption.isString() && !cCaption.asString().empty())
+        SetWindowTextA(hWnd, cCaption.asString().c_str());
     return {};
 }
 
@@ -72,8 +73,10 @@ rt::Value TButton::Click() {
     RT_LINE();
     if (!lCancel && dialog && dialog->hWnd) dialog->AEvalWhen();
     if (hWnd) {
-        if (GetFocus() == hWnd) PostMessageA(hWnd, BM_SETSTYLE, BS_DEFPUSHBUTTON, 1);
-        else if (!lDefault) PostMessageA(hWnd, BM_SETSTYLE, BS_PUSHBUTTON, 1);
+        if (GetFocus() == hWnd)
+            PostMessageA(hWnd, BM_SETSTYLE, BS_DEFPUSHBUTTON, 1);
+        else if (!lDefault)
+            PostMessageA(hWnd, BM_SETSTYLE, BS_PUSHBUTTON, 1);
     }
     lProcessing = false;
     return {};
@@ -103,9 +106,12 @@ rt::Value TButton::KeyDown(WPARAM nKey, LPARAM nFlags) {
         if (dialog && dialog->hWnd)
             if (HWND next = GetNextDlgTabItem(dialog->hWnd, hWnd, FALSE)) ::SetFocus(next);
         return 0;
-    case VK_RETURN: PostMessageA(hWnd, WMX_CLICK, 0, 0); return 0;
-    default: return TControl::KeyDown(nKey, nFlags);
+    case VK_RETURN:
+        PostMessageA(hWnd, WMX_CLICK, 0, 0);
+        return 0;
+    default:
+        return TControl::KeyDown(nKey, nFlags);
     }
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -26,8 +26,8 @@ std::shared_ptr<TComboBox> TComboBox::ReDefine(const ReDefineArgs& a) {
     c->lOwnerDraw = a.aBitmaps.isArray();
     const rt::Value text =
         a.nClrText.isNumber() ? a.nClrText : rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOWTEXT)));
-    const rt::Value back = a.nClrText.isNil() ? rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOW)))
-                                              : a.nClrBack;
+    const rt::Value back =
+        a.nClrText.isNil() ? rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOW))) : a.nClrBack;
     c->SetColor(text, back);
     if (c->nStyle.asInteger() & 2) {
         // The companion edit field; it comes to life only when the combo box has an edit child.
@@ -48,12 +48,24 @@ std::shared_ptr<TComboBox> TComboBox::ReDefine(const ReDefineArgs& a) {
 }
 
 std::shared_ptr<TComboBox> TComboBox::New(const NewArgs& a) {
-    rt::Frame frame("TCOMBOBOX:NEW", {&a.nRow, &a.nCol, &a.bSetGet, &a.aItems, &a.nWidth, &a.nHeight, &a.oWnd});
+    rt::Frame frame("TCOMBOBOX:NEW",
+                    {&a.nRow, &a.nCol, &a.bSetGet, &a.aItems, &a.nWidth, &a.nHeight, &a.oWnd});
     // Everything but the placement is what ReDefine stores; without an owner it registers nothing.
-    auto c = ReDefine({.bSetGet = a.bSetGet, .aItems = a.aItems, .nHelpId = a.nHelpId, .bValid = a.bValid,
-                       .bChange = a.bChange, .nClrText = a.nClrText, .nClrBack = a.nClrBack, .cMsg = a.cMsg,
-                       .lUpdate = a.lUpdate, .bWhen = a.bWhen, .aBitmaps = a.aBitmaps, .bDrawItem = a.bDrawItem,
-                       .nStyle = a.nStyle, .cEditPicture = a.cEditPicture, .bEditChange = a.bEditChange});
+    auto c = ReDefine({.bSetGet = a.bSetGet,
+                       .aItems = a.aItems,
+                       .nHelpId = a.nHelpId,
+                       .bValid = a.bValid,
+                       .bChange = a.bChange,
+                       .nClrText = a.nClrText,
+                       .nClrBack = a.nClrBack,
+                       .cMsg = a.cMsg,
+                       .lUpdate = a.lUpdate,
+                       .bWhen = a.bWhen,
+                       .aBitmaps = a.aBitmaps,
+                       .bDrawItem = a.bDrawItem,
+                       .nStyle = a.nStyle,
+                       .cEditPicture = a.cEditPicture,
+                       .bEditChange = a.bEditChange});
     auto owner = a.oWnd.objectAs<TWindow>();
     if (!owner) owner = defaultWindow();
     c->oWnd = owner;
@@ -62,7 +74,8 @@ std::shared_ptr<TComboBox> TComboBox::New(const NewArgs& a) {
     const std::int64_t width = a.nWidth.isNumber() ? a.nWidth.asInteger() : 60;
     const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : 100;
     c->place(a.nRow, a.nCol, width, height, a.lPixel.asLogical(), true);
-    c->createOrDefine(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | static_cast<DWORD>(c->nStyle.asInteger()));
+    c->createOrDefine(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL |
+                      static_cast<DWORD>(c->nStyle.asInteger()));
     return c;
 }
 
@@ -72,7 +85,9 @@ int TComboBox::find(const rt::Value& text) const {
     return 0;
 }
 
-void TComboBox::store(const rt::Value& v) { rt::evalWith(bSetGet, v); }
+void TComboBox::store(const rt::Value& v) {
+    rt::evalWith(bSetGet, v);
+}
 
 rt::Value TComboBox::Initiate(HWND hDlg) {
     TControl::Initiate(hDlg);
@@ -186,7 +201,8 @@ rt::Value TComboBox::Destroy() {
 void TComboBox::EditLostFocus(HWND hWndGetFocus) {
     if (!oGet || !oGet->hWnd) return;
     const std::string text = oGet->GetText();
-    const auto position = SendMessageA(hWnd, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+    const auto position =
+        SendMessageA(hWnd, CB_FINDSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
     store(text);
     if (position != CB_ERR) SendMessageA(hWnd, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
     SetWindowTextA(oGet->hWnd, text.c_str());
@@ -221,4 +237,4 @@ void TGet::SetValue(const rt::Value& v) {
     if (hWnd) SetWindowTextA(hWnd, rt::CVALTOCHAR(v).c_str());
 }
 
-}  // namespace dialogs
+} // namespace dialogs

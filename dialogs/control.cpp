@@ -11,7 +11,9 @@ const rt::ClassInfo TControl::kClass{"TCONTROL", &TWindow::kClass};
 
 int TControl::nInitID = 100;
 
-int TControl::GetNewId() { return ++nInitID; }
+int TControl::GetNewId() {
+    return ++nInitID;
+}
 
 bool shareAncestor(HWND a, HWND b) {
     if (!a || !b) return false;
@@ -51,15 +53,14 @@ void TControl::createOrDefine(DWORD style) {
         dialog->DefControl(self);
         return;
     }
-    // The dialog already runs: make the window now and bind it like a template item.
-    if (!nId) nId = GetNewId();
-    dialog->aControls.push_back(self);
+    // The dialog already runs: register, make the window now and bind it like a template item.
+    dialog->DefControl(self);
+    if (dialog->controlById(nId) != self) return; // refused as a duplicate
     const std::string caption = cCaption.isNil() ? std::string() : rt::CVALTOCHAR(cCaption);
-    const HWND created = CreateWindowExA(0, platformClass().c_str(), caption.c_str(), style, static_cast<int>(nLeft),
-                                         static_cast<int>(nTop), static_cast<int>(nRight - nLeft + 1),
-                                         static_cast<int>(nBottom - nTop + 1), dialog->hWnd,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(nId)), GetModuleHandleA(nullptr),
-                                         nullptr);
+    const HWND created = CreateWindowExA(
+        0, platformClass().c_str(), caption.c_str(), style, static_cast<int>(nLeft), static_cast<int>(nTop),
+        static_cast<int>(nRight - nLeft + 1), static_cast<int>(nBottom - nTop + 1), dialog->hWnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(nId)), GetModuleHandleA(nullptr), nullptr);
     if (!created) {
         frameworkError(6, idOperation(nId));
         return;
@@ -93,17 +94,26 @@ rt::Value TControl::Initiate(HWND hDlg) {
 
 rt::Value TControl::HandleEvent(UINT nMsg, WPARAM w, LPARAM l) {
     switch (nMsg) {
-    case WMX_CLICK: return Click();
-    case 0x0019 /* WM_CTLCOLOR */: return CtlColor(reinterpret_cast<HWND>(static_cast<INT_PTR>(LOWORD(l))),
-                                                   reinterpret_cast<HDC>(w));
-    case WM_HELP: return HelpTopic();
-    case WM_KILLFOCUS: return KillFocus(reinterpret_cast<HWND>(w));
-    case WM_PAINT: return Display();
-    case WMX_CHANGE: return Change();
-    case WMX_COLORS: return Colors(reinterpret_cast<HDC>(w));
-    case WMX_LOSTFOCUS: return FWLostFocus(reinterpret_cast<HWND>(w));
-    case WM_SYSCOMMAND: return SysCommand(w, l);
-    default: return TWindow::HandleEvent(nMsg, w, l);
+    case WMX_CLICK:
+        return Click();
+    case 0x0019 /* WM_CTLCOLOR */:
+        return CtlColor(reinterpret_cast<HWND>(static_cast<INT_PTR>(LOWORD(l))), reinterpret_cast<HDC>(w));
+    case WM_HELP:
+        return HelpTopic();
+    case WM_KILLFOCUS:
+        return KillFocus(reinterpret_cast<HWND>(w));
+    case WM_PAINT:
+        return Display();
+    case WMX_CHANGE:
+        return Change();
+    case WMX_COLORS:
+        return Colors(reinterpret_cast<HDC>(w));
+    case WMX_LOSTFOCUS:
+        return FWLostFocus(reinterpret_cast<HWND>(w));
+    case WM_SYSCOMMAND:
+        return SysCommand(w, l);
+    default:
+        return TWindow::HandleEvent(nMsg, w, l);
     }
 }
 
@@ -240,7 +250,7 @@ std::string TControl::cToChar() {
     putTemplateWord(out, static_cast<std::uint32_t>(nId));
     putTemplateText(out, platformClass());
     putTemplateText(out, cCaption.isNil() ? std::string() : rt::CVALTOCHAR(cCaption));
-    putTemplateWord(out, 0);  // no creation data
+    putTemplateWord(out, 0); // no creation data
     while (out.size() % 4) out += '\0';
     return out;
 }
@@ -255,7 +265,8 @@ rt::Value TControl::send(std::string_view method, rt::Args args) {
 
 bool sameItemText(const rt::Value& item, const rt::Value& value) {
     if (!item.isString() || !value.isString()) return false;
-    return rt::UPPER(rt::Value(rt::ALLTRIM(item.asString()))) == rt::UPPER(rt::Value(rt::ALLTRIM(value.asString())));
+    return rt::UPPER(rt::Value(rt::ALLTRIM(item.asString()))) ==
+           rt::UPPER(rt::Value(rt::ALLTRIM(value.asString())));
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -9,14 +9,14 @@
 namespace dialogs {
 
 class TControl : public TWindow {
-public:
+  public:
     static const rt::ClassInfo kClass;
     explicit TControl(const rt::ClassInfo& cls = kClass) : TWindow(cls) {}
 
-    rt::Value bSetGet;  // get/set block: no argument reads the value, one argument stores it
-    rt::Value bChange;  // evaluated after a value change
+    rt::Value bSetGet; // get/set block: no argument reads the value, one argument stores it
+    rt::Value bChange; // evaluated after a value change
     bool lUpdate = false;
-    rt::Value nDlgCode;  // answer to WM_GETDLGCODE (nil: the platform's)
+    rt::Value nDlgCode; // answer to WM_GETDLGCODE (nil: the platform's)
     std::weak_ptr<TControl> oJump;
 
     // Automatic identifiers: the counter is increased and answered (101, 102, ...).
@@ -53,7 +53,7 @@ public:
 
     rt::Value send(std::string_view method, rt::Args args) override;
 
-protected:
+  protected:
     // For New: the rectangle (rows and columns are text cells unless lPixel), the style, and
     // registration with the dialog or a window made at once.
     void place(const rt::Value& nRow, const rt::Value& nCol, std::int64_t nWidth, std::int64_t nHeight,
@@ -62,12 +62,12 @@ protected:
 };
 
 class TSay : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TSay() : TControl(kClass) {}
 
-    rt::Value bGet;      // text block
-    rt::Value cPicture;  // format picture, or nil
+    rt::Value bGet;     // text block
+    rt::Value cPicture; // format picture, or nil
     bool l3D = false, lWantClick = false;
 
     struct ReDefineArgs {
@@ -86,12 +86,12 @@ public:
     void Refresh() override;
     std::string platformClass() const override { return "STATIC"; }
 
-private:
+  private:
     std::string textOf(const rt::Value& v) const;
 };
 
 class TBitmap : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TBitmap() : TControl(kClass) {}
 
@@ -104,15 +104,15 @@ public:
     rt::ArrayPtr aHotAreas = rt::makeArray();
 
     struct ReDefineArgs {
-        rt::Value nId, cResName, cBmpFile, oWnd, bLClicked, bRClicked, lScroll, lStretch, oCursor, cMsg, lUpdate,
-            bWhen, bValid, lTransparent;
+        rt::Value nId, cResName, cBmpFile, oWnd, bLClicked, bRClicked, lScroll, lStretch, oCursor, cMsg,
+            lUpdate, bWhen, bValid, lTransparent;
     };
     static std::shared_ptr<TBitmap> ReDefine(const ReDefineArgs& a);
 
     // New: by coordinates (an item of class "TBITMAP"); bordered unless lNoBorder.
     struct NewArgs {
-        rt::Value nRow, nCol, nWidth, nHeight, cResName, cBmpFile, lNoBorder, oWnd, bLClicked, bRClicked, lScroll,
-            lStretch, oCursor, cMsg, lUpdate, bWhen, lPixel, bValid, lDesign, lTransparent;
+        rt::Value nRow, nCol, nWidth, nHeight, cResName, cBmpFile, lNoBorder, oWnd, bLClicked, bRClicked,
+            lScroll, lStretch, oCursor, cMsg, lUpdate, bWhen, lPixel, bValid, lDesign, lTransparent;
     };
     static std::shared_ptr<TBitmap> New(const NewArgs& a);
 
@@ -131,27 +131,28 @@ public:
 class TGet;
 
 class TComboBox : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TComboBox() : TControl(kClass) {}
 
     rt::ArrayPtr aItems = rt::makeArray();
-    int nAt = 0;  // 1-based current item, 0 when none
+    int nAt = 0; // 1-based current item, 0 when none
     bool lOwnerDraw = false;
     rt::Value aBitmaps, bDrawItem, bCloseUp;
-    std::shared_ptr<TGet> oGet;  // companion edit object (editable combo boxes)
-    std::vector<std::shared_ptr<TControl>> aControls;  // holds the companion
+    std::shared_ptr<TGet> oGet;                       // companion edit object (editable combo boxes)
+    std::vector<std::shared_ptr<TControl>> aControls; // holds the companion
 
     struct ReDefineArgs {
-        rt::Value nId, bSetGet, aItems, oWnd, nHelpId, bValid, bChange, nClrText, nClrBack, cMsg, lUpdate, bWhen,
-            aBitmaps, bDrawItem, nStyle, cEditPicture, bEditChange;
+        rt::Value nId, bSetGet, aItems, oWnd, nHelpId, bValid, bChange, nClrText, nClrBack, cMsg, lUpdate,
+            bWhen, aBitmaps, bDrawItem, nStyle, cEditPicture, bEditChange;
     };
     static std::shared_ptr<TComboBox> ReDefine(const ReDefineArgs& a);
 
     // New: by coordinates (an item of class "COMBOBOX"; the height includes the drop-down list).
     struct NewArgs {
-        rt::Value nRow, nCol, bSetGet, aItems, nWidth, nHeight, oWnd, nHelpId, bChange, bValid, nClrText, nClrBack,
-            lPixel, oFont, cMsg, lUpdate, bWhen, lDesign, aBitmaps, bDrawItem, nStyle, cEditPicture, bEditChange;
+        rt::Value nRow, nCol, bSetGet, aItems, nWidth, nHeight, oWnd, nHelpId, bChange, bValid, nClrText,
+            nClrBack, lPixel, oFont, cMsg, lUpdate, bWhen, lDesign, aBitmaps, bDrawItem, nStyle, cEditPicture,
+            bEditChange;
     };
     static std::shared_ptr<TComboBox> New(const NewArgs& a);
 
@@ -171,14 +172,14 @@ public:
     // The companion's lost-focus hook of an editable combo box.
     void EditLostFocus(HWND hWndGetFocus);
 
-private:
+  private:
     int find(const rt::Value& text) const;
     void store(const rt::Value& v);
 };
 
 // The companion edit field of an editable combo box, as far as the combo box needs it.
 class TGet : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TGet() : TControl(kClass) {}
     rt::Value cPicture;
@@ -190,13 +191,13 @@ public:
 };
 
 class TButton : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TButton() : TControl(kClass) {}
 
     rt::Value bAction;
-    bool lDefault = false;     // the template gave the button BS_DEFPUSHBUTTON
-    bool lProcessing = false;  // re-entry guard of Click
+    bool lDefault = false;    // the template gave the button BS_DEFPUSHBUTTON
+    bool lProcessing = false; // re-entry guard of Click
 
     struct ReDefineArgs {
         rt::Value nId, bAction, oWnd, nHelpId, cMsg, lUpdate, bWhen, bValid, cPrompt, lCancel;
@@ -204,8 +205,8 @@ public:
     static std::shared_ptr<TButton> ReDefine(const ReDefineArgs& a);
 
     struct NewArgs {
-        rt::Value nRow, nCol, cCaption, oWnd, bAction, nWidth, nHeight, nHelpId, oFont, lDefault, lPixel, lDesign,
-            cMsg, lUpdate, bWhen, bValid, lCancel;
+        rt::Value nRow, nCol, cCaption, oWnd, bAction, nWidth, nHeight, nHelpId, oFont, lDefault, lPixel,
+            lDesign, cMsg, lUpdate, bWhen, bValid, lCancel;
     };
     static std::shared_ptr<TButton> New(const NewArgs& a);
 
@@ -219,7 +220,7 @@ public:
 };
 
 class TListBox : public TControl {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TListBox() : TControl(kClass) {}
 
@@ -228,8 +229,8 @@ public:
     bool lMulti = false, lSort = false;
 
     struct NewArgs {
-        rt::Value nRow, nCol, bSetGet, aItems, nWidth, nHeight, bChange, oWnd, bValid, nClrFore, nClrBack, lPixel,
-            lDesign, bLDblClicked, oFont, cMsg, lUpdate, bWhen, aBitmaps, bDrawItem, lMulti, lSort;
+        rt::Value nRow, nCol, bSetGet, aItems, nWidth, nHeight, bChange, oWnd, bValid, nClrFore, nClrBack,
+            lPixel, lDesign, bLDblClicked, oFont, cMsg, lUpdate, bWhen, aBitmaps, bDrawItem, lMulti, lSort;
     };
     static std::shared_ptr<TListBox> New(const NewArgs& a);
 
@@ -242,4 +243,4 @@ public:
 // The upper-cased, trimmed comparison used to find a bound value among list items.
 bool sameItemText(const rt::Value& item, const rt::Value& value);
 
-}  // namespace dialogs
+} // namespace dialogs

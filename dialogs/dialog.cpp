@@ -17,11 +17,15 @@ namespace {
 
 int g_nesting = 0;
 
-constexpr DWORD kDefaultDialogStyle = 0x80C80080;  // DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU
+constexpr DWORD kDefaultDialogStyle = 0x80C80080; // DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU
 
-std::int64_t intOr(const rt::Value& v, std::int64_t fallback) { return v.isNumber() ? v.asInteger() : fallback; }
+std::int64_t intOr(const rt::Value& v, std::int64_t fallback) {
+    return v.isNumber() ? v.asInteger() : fallback;
+}
 
-bool isFalse(const rt::Value& v) { return v.isLogical() && !v.asLogical(); }
+bool isFalse(const rt::Value& v) {
+    return v.isLogical() && !v.asLogical();
+}
 
 void putWord(std::string& out, std::uint32_t w) {
     out += static_cast<char>(w & 0xFF);
@@ -38,31 +42,40 @@ std::string creationOperation(const TDialog& d) {
     return caption.empty() ? std::string("\r\n") : "\r\nTitle: " + caption;
 }
 
-}  // namespace
+} // namespace
 
 // Text of a template as UTF-16 with its terminator. The program's texts are ANSI, so they are
 // converted from the ANSI code page.
 void putTemplateText(std::string& out, const std::string& text) {
     if (!text.empty()) {
-        const int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        const int n = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0);
         std::vector<wchar_t> wide(static_cast<std::size_t>(n));
-        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), static_cast<int>(text.size()), wide.data(), n);
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text.data(), static_cast<int>(text.size()), wide.data(),
+                            n);
         for (wchar_t c : wide) putWord(out, static_cast<std::uint16_t>(c));
     }
     putWord(out, 0);
 }
 
-void putTemplateWord(std::string& out, std::uint32_t w) { putWord(out, w); }
-void putTemplateDword(std::string& out, std::uint32_t d) { putDword(out, d); }
+void putTemplateWord(std::string& out, std::uint32_t w) {
+    putWord(out, w);
+}
+void putTemplateDword(std::string& out, std::uint32_t d) {
+    putDword(out, d);
+}
 
-int TDialog::nestingCount() { return g_nesting; }
+int TDialog::nestingCount() {
+    return g_nesting;
+}
 
 // ---- New and Activate -------------------------------------------------------------------
 
 std::shared_ptr<TDialog> TDialog::New(const NewArgs& a) {
-    rt::Frame frame("TDIALOG:NEW", {&a.nTop, &a.nLeft, &a.nBottom, &a.nRight, &a.cCaption, &a.cResName,
-                                    &a.hResources, &a.lVbx, &a.nStyle, &a.nClrText, &a.nClrBack, &a.oBrush,
-                                    &a.oWnd, &a.lPixel, &a.oIcon, &a.oFont, &a.nHelpId, &a.nWidth, &a.nHeight});
+    rt::Frame frame("TDIALOG:NEW",
+                    {&a.nTop, &a.nLeft, &a.nBottom, &a.nRight, &a.cCaption, &a.cResName, &a.hResources,
+                     &a.lVbx, &a.nStyle, &a.nClrText, &a.nClrBack, &a.oBrush, &a.oWnd, &a.lPixel, &a.oIcon,
+                     &a.oFont, &a.nHelpId, &a.nWidth, &a.nHeight});
     auto d = std::make_shared<TDialog>();
     std::int64_t top = intOr(a.nTop, 0), left = intOr(a.nLeft, 0);
     std::int64_t bottom = intOr(a.nBottom, 10), right = intOr(a.nRight, 40);
@@ -76,8 +89,8 @@ std::shared_ptr<TDialog> TDialog::New(const NewArgs& a) {
     }
     d->cResName = a.cResName;
     d->cCaption = a.cCaption;
-    d->hResources = a.hResources.isNumber() ? asHandle<HMODULE>(a.hResources)
-                                            : reinterpret_cast<HMODULE>(SETRESOURCES());
+    d->hResources =
+        a.hResources.isNumber() ? asHandle<HMODULE>(a.hResources) : reinterpret_cast<HMODULE>(SETRESOURCES());
     d->lModify = true;
     d->lVbx = a.lVbx.asLogical();
     d->lVisible = false;
@@ -91,7 +104,8 @@ std::shared_ptr<TDialog> TDialog::New(const NewArgs& a) {
     d->lResize16 = false;
     RT_LINE();
     d->SetColor(a.nClrText.isNumber() ? a.nClrText : rt::Value(0),
-                a.nClrBack.isNumber() ? a.nClrBack : rt::Value(static_cast<long long>(GetSysColor(COLOR_BTNFACE))),
+                a.nClrBack.isNumber() ? a.nClrBack
+                                      : rt::Value(static_cast<long long>(GetSysColor(COLOR_BTNFACE))),
                 a.oBrush.objectAs<TBrush>());
     if (pixels) {
         d->nTop = top, d->nLeft = left, d->nBottom = bottom, d->nRight = right;
@@ -109,16 +123,19 @@ std::shared_ptr<TDialog> TDialog::New(const NewArgs& a) {
 }
 
 rt::Value TDialog::Activate(const ActivateArgs& a) {
-    rt::Frame frame("TDIALOG:ACTIVATE", {&a.bLClicked, &a.bMoved, &a.bPainted, &a.lCentered, &a.bValid, &a.lModal,
-                                         &a.bInit, &a.bRClicked, &a.bWhen, &a.lResize16});
+    rt::Frame frame("TDIALOG:ACTIVATE", {&a.bLClicked, &a.bMoved, &a.bPainted, &a.lCentered, &a.bValid,
+                                         &a.lModal, &a.bInit, &a.bRClicked, &a.bWhen, &a.lResize16});
     const auto self = selfDialog();
     const rt::Value selfValue(self);
     nLastKey = 0;
     ++g_nesting;
     HWND hOwner = nullptr;
-    if (const auto ownerWindow = owner()) hOwner = ownerWindow->hWnd;
-    else if (g_nesting > 1 || rt::LWRUNNING()) hOwner = GetActiveWindow();
-    else hOwner = mainWindow();
+    if (const auto ownerWindow = owner())
+        hOwner = ownerWindow->hWnd;
+    else if (g_nesting > 1 || rt::LWRUNNING())
+        hOwner = GetActiveWindow();
+    else
+        hOwner = mainWindow();
 
     lCentered = a.lCentered.asLogical();
     lModal = a.lModal.isLogical() ? a.lModal.asLogical() : true;
@@ -147,12 +164,14 @@ rt::Value TDialog::Activate(const ActivateArgs& a) {
     const bool named = !rt::EMPTY(cResName);
     std::string memoryTemplate;
     if (!named)
-        memoryTemplate = cResData.isString() && !cResData.asString().empty() ? cResData.asString() : cToChar(hOwner);
+        memoryTemplate =
+            cResData.isString() && !cResData.asString().empty() ? cResData.asString() : cToChar(hOwner);
 
     if (lModal) {
         RT_LINE();
-        const INT_PTR result = named ? DIALOGBOX(hResources, cResName, hOwner, self)
-                                     : DIALOGBOXINDIRECT(GetModuleHandleA(nullptr), memoryTemplate, hOwner, self);
+        const INT_PTR result =
+            named ? DIALOGBOX(hResources, cResName, hOwner, self)
+                  : DIALOGBOXINDIRECT(GetModuleHandleA(nullptr), memoryTemplate, hOwner, self);
         nResult = static_cast<long long>(result);
         RT_LINE();
         if (result == -1) frameworkError(3, creationOperation(*this));
@@ -164,8 +183,9 @@ rt::Value TDialog::Activate(const ActivateArgs& a) {
         HWND created = nullptr;
         RT_LINE();
         if (named) {
-            const LPCSTR name = cResName.isString() ? cResName.asString().c_str()
-                                                    : MAKEINTRESOURCEA(static_cast<WORD>(cResName.asInteger()));
+            const LPCSTR name = cResName.isString()
+                                    ? cResName.asString().c_str()
+                                    : MAKEINTRESOURCEA(static_cast<WORD>(cResName.asInteger()));
             created = CreateDialogParamA(hResources, name, hOwner, modelessDialogProc, 0);
         } else {
             // The platform wants the template on a 4-byte boundary.
@@ -201,19 +221,21 @@ rt::Value TDialog::Initiate(HWND hWndFocus, HWND hWndDlg) {
     hWnd = hWndDlg;
     if (!lModal) Link();
     RT_LINE();
-    if (!oFont) GetFont();
-    else SetFont(oFont);
+    if (!oFont)
+        GetFont();
+    else
+        SetFont(oFont);
 
     RT_LINE();
-    const auto controls = aControls;  // a control's Initiate may register further controls
+    const auto controls = aControls; // a control's Initiate may register further controls
     for (const auto& control : controls) control->Initiate(hWnd);
 
     if (lResize16 && !rt::EMPTY(cResName)) {
         constexpr double kFactor = 1.16668;
         RECT own{};
         GetWindowRect(hWnd, &own);
-        SetWindowPos(hWnd, nullptr, 0, 0, static_cast<int>((own.right - own.left) * kFactor), own.bottom - own.top,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
+        SetWindowPos(hWnd, nullptr, 0, 0, static_cast<int>((own.right - own.left) * kFactor),
+                     own.bottom - own.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
         for (HWND child = GetWindow(hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             if (GetParent(child) != hWnd) continue;
             RECT r{};
@@ -272,16 +294,20 @@ void TDialog::SetFont(const std::shared_ptr<TFont>& oNewFont) {
     TWindow::SetFont(oNewFont);
     if (!hWnd || !oFont) return;
     for (HWND child = GetWindow(hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (GetParent(child) == hWnd) SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(oFont->hFont), TRUE);
+        if (GetParent(child) == hWnd)
+            SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(oFont->hFont), TRUE);
 }
 
 // ---- messages ---------------------------------------------------------------------------
 
 rt::Value TDialog::HandleEvent(UINT nMsg, WPARAM nWParam, LPARAM nLParam) {
     switch (nMsg) {
-    case WM_INITDIALOG: return Initiate(reinterpret_cast<HWND>(nWParam), reinterpret_cast<HWND>(nLParam));
-    case WM_PAINT: return Display();
-    default: return TWindow::HandleEvent(nMsg, nWParam, nLParam);
+    case WM_INITDIALOG:
+        return Initiate(reinterpret_cast<HWND>(nWParam), reinterpret_cast<HWND>(nLParam));
+    case WM_PAINT:
+        return Display();
+    default:
+        return TWindow::HandleEvent(nMsg, nWParam, nLParam);
     }
 }
 
@@ -324,7 +350,7 @@ bool TDialog::End(const rt::Value& nEnd) {
 }
 
 rt::Value TDialog::Close(WPARAM nEnd) {
-    if (lModal) return {};  // the platform turns it into the cancel command
+    if (lModal) return {}; // the platform turns it into the cancel command
     if (bValid.isBlock()) {
         const rt::Value selfValue(shared_from_this());
         if (isFalse(rt::eval(bValid, rt::Args(&selfValue, 1)))) return true;
@@ -359,11 +385,13 @@ rt::Value TDialog::Command(WPARAM nWParam, LPARAM nLParam) {
                 if (focused->lFocused) focused->LostFocus(hCtl);
                 RT_LINE();
                 if (focused->nId != id && !focused->lValid() && !(sender && sender->lCancel))
-                    return {};  // the click is swallowed
+                    return {}; // the click is swallowed
             }
             RT_LINE();
-            if (const auto control = controlById(id)) SendMessageA(control->hWnd, WMX_CLICK, 0, 0);
-            else if (id == IDOK) End(1);
+            if (const auto control = controlById(id))
+                SendMessageA(control->hWnd, WMX_CLICK, 0, 0);
+            else if (id == IDOK)
+                End(1);
         } else {
             RT_LINE();
             if (id == IDOK) {
@@ -395,9 +423,13 @@ rt::Value TDialog::KeyChar(WPARAM nKey, LPARAM nFlags) {
     return TWindow::KeyChar(nKey, nFlags);
 }
 
-rt::Value TDialog::SysCommand(WPARAM, LPARAM) { return {}; }
+rt::Value TDialog::SysCommand(WPARAM, LPARAM) {
+    return {};
+}
 
-rt::Value TDialog::QueryEndSession() { return !End(); }
+rt::Value TDialog::QueryEndSession() {
+    return !End();
+}
 
 rt::Value TDialog::Destroy() {
     if (!hWnd) return {};
@@ -433,12 +465,16 @@ std::shared_ptr<TControl> TDialog::controlById(int id) const {
 void TDialog::AEvalWhen() {
     for (const auto& c : aControls) {
         if (!c->bWhen.isBlock()) continue;
-        if (rt::eval(c->bWhen).asLogical()) c->Enable();
-        else c->Disable();
+        if (rt::eval(c->bWhen).asLogical())
+            c->Enable();
+        else
+            c->Disable();
     }
 }
 
-HWND TDialog::GetItem(int id) const { return GetDlgItem(hWnd, id); }
+HWND TDialog::GetItem(int id) const {
+    return GetDlgItem(hWnd, id);
+}
 
 std::string TDialog::cToChar(HWND hWndOwner) const {
     std::string caption = cCaption.isNil() ? std::string() : rt::CVALTOCHAR(cCaption);
@@ -471,8 +507,8 @@ std::string TDialog::cToChar(HWND hWndOwner) const {
     putWord(out, static_cast<std::uint32_t>(top));
     putWord(out, static_cast<std::uint32_t>(right - left + 1));
     putWord(out, static_cast<std::uint32_t>(bottom - top + 1));
-    putWord(out, 0);  // no menu
-    putWord(out, 0);  // the platform's dialog class
+    putWord(out, 0); // no menu
+    putWord(out, 0); // the platform's dialog class
     putTemplateText(out, caption);
     for (const auto& c : aControls) out += c->cToChar();
     return out;
@@ -494,4 +530,4 @@ rt::Value TDialog::send(std::string_view method, rt::Args args) {
     return TWindow::send(method, args);
 }
 
-}  // namespace dialogs
+} // namespace dialogs

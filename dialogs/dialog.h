@@ -11,51 +11,51 @@ namespace dialogs {
 class TControl;
 
 class TDialog : public TWindow {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TDialog() : TWindow(kClass) {}
 
     // ---- members (see also TWindow)
-    rt::Value cResName;            // template name; nil or empty: in-memory template
-    rt::Value cResData;            // a ready in-memory template, used instead of cToChar
-    HMODULE hResources = nullptr;  // module of cResName
-    std::vector<std::shared_ptr<TControl>> aControls;  // in registration order
-    rt::Value nResult;  // 0 after New, nil at Activate, the focused control while running, the end code
+    rt::Value cResName;                               // template name; nil or empty: in-memory template
+    rt::Value cResData;                               // a ready in-memory template, used instead of cToChar
+    HMODULE hResources = nullptr;                     // module of cResName
+    std::vector<std::shared_ptr<TControl>> aControls; // in registration order
+    rt::Value nResult; // 0 after New, nil at Activate, the focused control while running, the end code
     bool lCentered = false, lModal = true, lModify = true, lResize16 = false, lVbx = false;
-    rt::Value lHelpIcon;  // nil: becomes true in Initiate (context-help button)
+    rt::Value lHelpIcon; // nil: becomes true in Initiate (context-help button)
     rt::Value bInit, bStart;
     std::weak_ptr<TControl> oCtlFocus;
     HWND hCtlFocus = nullptr;
-    std::int64_t nPixWidth = 0, nPixHeight = 0;  // New positions 18 and 19
+    std::int64_t nPixWidth = 0, nPixHeight = 0; // New positions 18 and 19
 
     // New: 19 positional arguments, nil takes the default.
     struct NewArgs {
-        rt::Value nTop, nLeft, nBottom, nRight;  // 0, 0, 10, 40 (text cells unless lPixel)
-        rt::Value cCaption;                      // nil keeps the template's caption
-        rt::Value cResName;                      // template name
-        rt::Value hResources;                    // module (number); default: current resource module
-        rt::Value lVbx;                          // false
-        rt::Value nStyle;                        // 0x80C80080
-        rt::Value nClrText;                      // 0
-        rt::Value nClrBack;                      // system colour COLOR_BTNFACE
-        rt::Value oBrush;                        // a solid brush of the background colour
-        rt::Value oWnd;                          // owner window object
-        rt::Value lPixel;                        // false
+        rt::Value nTop, nLeft, nBottom, nRight; // 0, 0, 10, 40 (text cells unless lPixel)
+        rt::Value cCaption;                     // nil keeps the template's caption
+        rt::Value cResName;                     // template name
+        rt::Value hResources;                   // module (number); default: current resource module
+        rt::Value lVbx;                         // false
+        rt::Value nStyle;                       // 0x80C80080
+        rt::Value nClrText;                     // 0
+        rt::Value nClrBack;                     // system colour COLOR_BTNFACE
+        rt::Value oBrush;                       // a solid brush of the background colour
+        rt::Value oWnd;                         // owner window object
+        rt::Value lPixel;                       // false
         rt::Value oIcon, oFont, nHelpId;
-        rt::Value nWidth, nHeight;  // pixels; either non-zero forces the pixel flag
+        rt::Value nWidth, nHeight; // pixels; either non-zero forces the pixel flag
     };
     static std::shared_ptr<TDialog> New(const NewArgs& a = {});
 
     // Activate: 10 positional arguments; always answers nil (the end code is in nResult).
     struct ActivateArgs {
         rt::Value bLClicked, bMoved, bPainted;
-        rt::Value lCentered;  // false
-        rt::Value bValid;     // evaluated with the dialog before it may end
-        rt::Value lModal;     // true
-        rt::Value bInit;      // evaluated with the dialog at initialisation
+        rt::Value lCentered; // false
+        rt::Value bValid;    // evaluated with the dialog before it may end
+        rt::Value lModal;    // true
+        rt::Value bInit;     // evaluated with the dialog at initialisation
         rt::Value bRClicked;
-        rt::Value bWhen;      // evaluated with the dialog first: false refuses the activation
-        rt::Value lResize16;  // false
+        rt::Value bWhen;     // evaluated with the dialog first: false refuses the activation
+        rt::Value lResize16; // false
     };
     rt::Value Activate(const ActivateArgs& a = {});
 
@@ -95,4 +95,4 @@ public:
     std::shared_ptr<TDialog> selfDialog() { return std::static_pointer_cast<TDialog>(shared_from_this()); }
 };
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -17,7 +17,7 @@ constexpr Entry kErrors[] = {
     {"GPF occurred", 3, "Velloro", 5},
     {"Cannot create window or control", 3, "Velloro", 6},
 };
-}  // namespace
+} // namespace
 
 rt::ErrorPtr makeFrameworkError(int nError, std::string_view operation) {
     if (nError < 1 || nError > 6) return nullptr;
@@ -39,6 +39,8 @@ void frameworkError(int nError, std::string_view operation) {
     rt::eval(rt::ERRORBLOCK(), rt::Args(&errorValue, 1));
 }
 
-std::string idOperation(std::int64_t nId) { return "No: " + rt::STR(rt::Value(nId), 6); }
+std::string idOperation(std::int64_t nId) {
+    return "No: " + rt::STR(rt::Value(nId), 6);
+}
 
-}  // namespace dialogs
+} // namespace dialogs

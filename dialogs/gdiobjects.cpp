@@ -34,10 +34,10 @@ namespace {
 
 // Rows from top to bottom; a set bit is drawn black on white.
 constexpr std::array<std::array<std::uint8_t, 8>, 4> kPatternRows{{
-    {0xF0, 0x78, 0x3C, 0x1E, 0x0F, 0x87, 0xC3, 0xE1},  // BORLAND: a diagonal band
-    {0xFF, 0x80, 0x80, 0x80, 0xFF, 0x08, 0x08, 0x08},  // BRICKS: staggered courses
-    {0xFF, 0x81, 0xBD, 0xA5, 0xA5, 0xBD, 0x81, 0xFF},  // TILED: framed tiles
-    {0xF0, 0xF0, 0xF0, 0xF0, 0x0F, 0x0F, 0x0F, 0x0F},  // TABS: four-pixel checks
+    {0xF0, 0x78, 0x3C, 0x1E, 0x0F, 0x87, 0xC3, 0xE1}, // BORLAND: a diagonal band
+    {0xFF, 0x80, 0x80, 0x80, 0xFF, 0x08, 0x08, 0x08}, // BRICKS: staggered courses
+    {0xFF, 0x81, 0xBD, 0xA5, 0xA5, 0xBD, 0x81, 0xFF}, // TILED: framed tiles
+    {0xF0, 0xF0, 0xF0, 0xF0, 0x0F, 0x0F, 0x0F, 0x0F}, // TABS: four-pixel checks
 }};
 
 std::vector<std::uint8_t> makeMonoDib(const std::array<std::uint8_t, 8>& rows) {
@@ -45,21 +45,21 @@ std::vector<std::uint8_t> makeMonoDib(const std::array<std::uint8_t, 8>& rows) {
     BITMAPINFOHEADER h{};
     h.biSize = sizeof(BITMAPINFOHEADER);
     h.biWidth = 8;
-    h.biHeight = 8;  // bottom-up
+    h.biHeight = 8; // bottom-up
     h.biPlanes = 1;
     h.biBitCount = 1;
     h.biCompression = BI_RGB;
     h.biSizeImage = 32;
     h.biClrUsed = 2;
     std::memcpy(dib.data(), &h, sizeof h);
-    const RGBQUAD colours[2] = {{0xFF, 0xFF, 0xFF, 0}, {0, 0, 0, 0}};  // 0 white, 1 black
+    const RGBQUAD colours[2] = {{0xFF, 0xFF, 0xFF, 0}, {0, 0, 0, 0}}; // 0 white, 1 black
     std::memcpy(dib.data() + sizeof h, colours, sizeof colours);
     std::uint8_t* bits = dib.data() + sizeof h + sizeof colours;
     for (int y = 0; y < 8; ++y) bits[(7 - y) * 4] = rows[static_cast<std::size_t>(y)];
     return dib;
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<std::uint8_t>& patternDib(int n) {
     static const std::array<std::vector<std::uint8_t>, 4> dibs{
@@ -74,8 +74,9 @@ HBITMAP patternBitmap(int n) {
     if (dib.empty()) return nullptr;
     const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.data());
     HDC screen = GetDC(nullptr);
-    HBITMAP bmp = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT,
-                                 dib.data() + sizeof(BITMAPINFOHEADER) + 2 * sizeof(RGBQUAD), info, DIB_RGB_COLORS);
+    HBITMAP bmp =
+        CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT,
+                       dib.data() + sizeof(BITMAPINFOHEADER) + 2 * sizeof(RGBQUAD), info, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
     return bmp;
 }
@@ -106,14 +107,17 @@ HBITMAP bitmapFromResources(const rt::Value& res) {
     if (pair.hPalette) DeleteObject(pair.hPalette);
     return pair.hBitmap;
 }
-}  // namespace
+} // namespace
 
-const std::vector<std::shared_ptr<TBrush>>& TBrush::aBrushes() { return brushList(); }
+const std::vector<std::shared_ptr<TBrush>>& TBrush::aBrushes() {
+    return brushList();
+}
 
-std::shared_ptr<TBrush> TBrush::New(const rt::Value& cStyle, const rt::Value& nRGBColor, const rt::Value& cBmpFile,
-                                    const rt::Value& cBmpRes) {
+std::shared_ptr<TBrush> TBrush::New(const rt::Value& cStyle, const rt::Value& nRGBColor,
+                                    const rt::Value& cBmpFile, const rt::Value& cBmpRes) {
     for (const auto& b : brushList()) {
-        if (b->cStyle == cStyle && b->nRGBColor == nRGBColor && b->cBmpFile == cBmpFile && b->cBmpRes == cBmpRes) {
+        if (b->cStyle == cStyle && b->nRGBColor == nRGBColor && b->cBmpFile == cBmpFile &&
+            b->cBmpRes == cBmpRes) {
             ++b->nCount;
             return b;
         }
@@ -197,19 +201,24 @@ constexpr StockFont kStockFonts[] = {
     {"SYSTEM_FONT", 13},    {"DEVICE_DEFAULT_FONT", 14}, {"SYSTEM_FIXED_FONT", 16},
 };
 
-int intOr(const rt::Value& v, int fallback) { return v.isNumber() ? static_cast<int>(v.asInteger()) : fallback; }
+int intOr(const rt::Value& v, int fallback) {
+    return v.isNumber() ? static_cast<int>(v.asInteger()) : fallback;
+}
 
 bool sameAttributes(const TFont& a, const TFont& b) {
     return a.nInpHeight == b.nInpHeight && a.nInpWidth == b.nInpWidth && a.nEscapement == b.nEscapement &&
            a.nOrientation == b.nOrientation && a.nWeight == b.nWeight && a.lItalic == b.lItalic &&
            a.lUnderline == b.lUnderline && a.lBold == b.lBold && a.lStrikeOut == b.lStrikeOut &&
-           a.nCharSet == b.nCharSet && a.nOutPrecision == b.nOutPrecision && a.nClipPrecision == b.nClipPrecision &&
-           a.nQuality == b.nQuality && a.nPitchFamily == b.nPitchFamily && a.cFaceName == b.cFaceName;
+           a.nCharSet == b.nCharSet && a.nOutPrecision == b.nOutPrecision &&
+           a.nClipPrecision == b.nClipPrecision && a.nQuality == b.nQuality &&
+           a.nPitchFamily == b.nPitchFamily && a.cFaceName == b.cFaceName;
 }
 
-}  // namespace
+} // namespace
 
-const std::vector<std::shared_ptr<TFont>>& TFont::aFonts() { return fontList(); }
+const std::vector<std::shared_ptr<TFont>>& TFont::aFonts() {
+    return fontList();
+}
 
 std::shared_ptr<TFont> TFont::New(const NewArgs& a) {
     auto f = std::make_shared<TFont>();
@@ -301,8 +310,8 @@ std::shared_ptr<TFont> TFont::New(const NewArgs& a) {
         return f;
     }
 
-    f->hFont = CreateFontA(f->nInpHeight, f->nInpWidth, f->nEscapement, f->nOrientation, f->nWeight, f->lItalic,
-                           f->lUnderline, f->lStrikeOut, static_cast<DWORD>(f->nCharSet),
+    f->hFont = CreateFontA(f->nInpHeight, f->nInpWidth, f->nEscapement, f->nOrientation, f->nWeight,
+                           f->lItalic, f->lUnderline, f->lStrikeOut, static_cast<DWORD>(f->nCharSet),
                            static_cast<DWORD>(f->nOutPrecision), static_cast<DWORD>(f->nClipPrecision),
                            static_cast<DWORD>(f->nQuality), static_cast<DWORD>(f->nPitchFamily),
                            f->cFaceName.asString().c_str());
@@ -333,7 +342,8 @@ void TFont::End() {
     if (nCount >= 1 || !hFont || !lDestroy) return;
     if (DeleteObject(hFont)) {
         auto& list = fontList();
-        const auto it = std::find_if(list.begin(), list.end(), [this](const auto& p) { return p->hFont == hFont; });
+        const auto it =
+            std::find_if(list.begin(), list.end(), [this](const auto& p) { return p->hFont == hFont; });
         const auto keepAlive = it != list.end() ? *it : nullptr;
         if (it != list.end()) list.erase(it);
         hFont = nullptr;
@@ -344,7 +354,9 @@ void TFont::End() {
     }
 }
 
-void TFont::Activate(HDC hDC) { hFontOld = static_cast<HFONT>(SelectObject(hDC, hFont)); }
+void TFont::Activate(HDC hDC) {
+    hFontOld = static_cast<HFONT>(SelectObject(hDC, hFont));
+}
 void TFont::DeActivate(HDC hDC) {
     if (hFontOld) SelectObject(hDC, hFontOld);
 }
@@ -360,8 +372,12 @@ double TFont::nSize() const {
     return n;
 }
 
-double TFont::nWidth() const { return nInpWidth != 0 ? nInpWidth : nHeight() * 0.44; }
-int TFont::nHeight() const { return nInpHeight < 0 ? -nInpHeight : nInpHeight; }
+double TFont::nWidth() const {
+    return nInpWidth != 0 ? nInpWidth : nHeight() * 0.44;
+}
+int TFont::nHeight() const {
+    return nInpHeight < 0 ? -nInpHeight : nInpHeight;
+}
 
 rt::Value TFont::send(std::string_view method, rt::Args args) {
     const std::string m = rt::UPPER(rt::Value(method));
@@ -376,4 +392,4 @@ rt::Value TFont::send(std::string_view method, rt::Args args) {
     return rt::Object::send(method, args);
 }
 
-}  // namespace dialogs
+} // namespace dialogs

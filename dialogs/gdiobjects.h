@@ -11,17 +11,17 @@
 namespace dialogs {
 
 class TBrush : public rt::Object {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TBrush() : rt::Object(kClass) {}
 
-    HBRUSH hBrush = nullptr;    // 0 until made and after release
-    HBITMAP hBitmap = nullptr;  // pattern bitmap of a pattern brush
-    int nCount = 0;             // use count
-    rt::Value cStyle;           // style name, "NULL", or nil for a solid brush
-    rt::Value nRGBColor;        // colour of a solid or hatched brush
-    rt::Value cBmpFile;         // bitmap file of a pattern brush
-    rt::Value cBmpRes;          // bitmap resource (name or number) of a pattern brush
+    HBRUSH hBrush = nullptr;   // 0 until made and after release
+    HBITMAP hBitmap = nullptr; // pattern bitmap of a pattern brush
+    int nCount = 0;            // use count
+    rt::Value cStyle;          // style name, "NULL", or nil for a solid brush
+    rt::Value nRGBColor;       // colour of a solid or hatched brush
+    rt::Value cBmpFile;        // bitmap file of a pattern brush
+    rt::Value cBmpRes;         // bitmap resource (name or number) of a pattern brush
 
     // New(cStyle, nRGBColor, cBmpFile, cBmpRes). Styles: "NULL" (the hollow stock brush), a
     // pattern name "BORLAND", "BRICKS", "TILED", "TABS" or a hatch name "HORIZONTAL",
@@ -43,32 +43,32 @@ const std::vector<std::uint8_t>& patternDib(int n);
 HBITMAP patternBitmap(int n);
 
 class TFont : public rt::Object {
-public:
+  public:
     static const rt::ClassInfo kClass;
     TFont() : rt::Object(kClass) {}
 
     rt::Value cFaceName;
     HFONT hFont = nullptr;
-    HFONT hFontOld = nullptr;  // the font Activate replaced in a device context
+    HFONT hFontOld = nullptr; // the font Activate replaced in a device context
     bool lBold = false, lItalic = false, lUnderline = false, lStrikeOut = false;
-    int nInpHeight = 0, nInpWidth = 0;  // logical units; a negative height is character height
+    int nInpHeight = 0, nInpWidth = 0; // logical units; a negative height is character height
     int nEscapement = 0, nOrientation = 0, nWeight = 0;
     int nCharSet = 0, nOutPrecision = 0, nClipPrecision = 0, nQuality = 0, nPitchFamily = 0;
-    int nCount = 0;        // use count
-    bool lDestroy = true;  // false for stock fonts and fonts adopted from a window
-    bool lNew = false;     // whether the last New made this object (false: it was shared)
+    int nCount = 0;       // use count
+    bool lDestroy = true; // false for stock fonts and fonts adopted from a window
+    bool lNew = false;    // whether the last New made this object (false: it was shared)
 
     // The positional arguments of New; nil takes the default.
     struct NewArgs {
-        rt::Value cFaceName;  // "SYSTEM_FONT"
-        rt::Value nWidth;     // 0
-        rt::Value nHeight;    // 14
-        rt::Value lFromUser;  // false: true shows the platform's font dialog
+        rt::Value cFaceName; // "SYSTEM_FONT"
+        rt::Value nWidth;    // 0
+        rt::Value nHeight;   // 14
+        rt::Value lFromUser; // false: true shows the platform's font dialog
         rt::Value lBold;
         rt::Value nEscapement, nOrientation, nWeight;
         rt::Value lItalic, lUnderline, lStrikeOut;
         rt::Value nCharSet, nOutPrecision, nClipPrecision, nQuality;
-        rt::Value oDevice;  // a device context (number): the height is then given in points
+        rt::Value oDevice; // a device context (number): the height is then given in points
         rt::Value nPitchFamily;
     };
     static std::shared_ptr<TFont> New(const NewArgs& a = {});
@@ -80,7 +80,7 @@ public:
     void Release() { End(); }
     void Activate(HDC hDC);
     void DeActivate(HDC hDC);
-    double nSize() const;  // points
+    double nSize() const; // points
     double nWidth() const;
     void _nWidth(int n) { nInpWidth = n; }
     int nHeight() const;
@@ -95,4 +95,4 @@ public:
 // ": ", each value as text followed by a tab, CR LF. Used for "resources.txt".
 void logLine(const std::string& fileName, std::initializer_list<rt::Value> values);
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -16,4 +16,4 @@ void putTemplateText(std::string& out, const std::string& text);
 // Whether the chains of parent windows of two windows meet.
 bool shareAncestor(HWND a, HWND b);
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -5,10 +5,11 @@ namespace dialogs {
 const rt::ClassInfo TListBox::kClass{"TLISTBOX", &TControl::kClass};
 
 std::shared_ptr<TListBox> TListBox::New(const NewArgs& a) {
-    rt::Frame frame("TLISTBOX:NEW", {&a.nRow, &a.nCol, &a.bSetGet, &a.aItems, &a.nWidth, &a.nHeight, &a.bChange,
-                                     &a.oWnd, &a.bValid, &a.nClrFore, &a.nClrBack, &a.lPixel, &a.lDesign,
-                                     &a.bLDblClicked, &a.oFont, &a.cMsg, &a.lUpdate, &a.bWhen, &a.aBitmaps,
-                                     &a.bDrawItem, &a.lMulti, &a.lSort});
+    rt::Frame frame("TLISTBOX:NEW",
+                    {&a.nRow,     &a.nCol,         &a.bSetGet, &a.aItems,   &a.nWidth,   &a.nHeight,
+                     &a.bChange,  &a.oWnd,         &a.bValid,  &a.nClrFore, &a.nClrBack, &a.lPixel,
+                     &a.lDesign,  &a.bLDblClicked, &a.oFont,   &a.cMsg,     &a.lUpdate,  &a.bWhen,
+                     &a.aBitmaps, &a.bDrawItem,    &a.lMulti,  &a.lSort});
     auto l = std::make_shared<TListBox>();
     auto owner = a.oWnd.objectAs<TWindow>();
     if (!owner) owner = defaultWindow();
@@ -30,8 +31,9 @@ std::shared_ptr<TListBox> TListBox::New(const NewArgs& a) {
     const std::int64_t width = a.nWidth.isNumber() ? a.nWidth.asInteger() : 40;
     const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : 40;
     l->place(a.nRow, a.nCol, width, height, a.lPixel.asLogical(), true);
-    l->SetColor(a.nClrFore.isNumber() ? a.nClrFore : rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOWTEXT))),
-                a.nClrBack.isNumber() ? a.nClrBack : rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOW))));
+    l->SetColor(
+        a.nClrFore.isNumber() ? a.nClrFore : rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOWTEXT))),
+        a.nClrBack.isNumber() ? a.nClrBack : rt::Value(static_cast<long long>(GetSysColor(COLOR_WINDOW))));
     l->Register(CS_VREDRAW | CS_HREDRAW);
     DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_USETABSTOPS;
     if (l->lSort) style |= LBS_SORT;
@@ -73,4 +75,4 @@ rt::Value TListBox::Change() {
     return {};
 }
 
-}  // namespace dialogs
+} // namespace dialogs

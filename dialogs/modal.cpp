@@ -42,8 +42,8 @@ INT_PTR CALLBACK modalDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lPa
         }
         const std::shared_ptr<TDialog> dialog = entry->oDlg;
         if (!dialog) return 0;
-        const rt::Value result =
-            dialog->HandleEvent(nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
+        const rt::Value result = dialog->HandleEvent(
+            nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
         return dialogResult(result);
     } catch (...) {
         rt::unrecoverable(9010, "Exception left a window procedure");
@@ -53,7 +53,7 @@ INT_PTR CALLBACK modalDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lPa
 // Pushes an entry for one modal creation and pops it afterwards. Beyond 50 nested dialogs
 // nothing is pushed, and nothing is popped: the outer entries stay as they are.
 class ModalScope {
-public:
+  public:
     explicit ModalScope(const std::shared_ptr<TDialog>& oDlg) : savedFlag_(rt::setEventLoopFlag(1)) {
         if (g_count > 0) {
             --g_count;
@@ -71,7 +71,7 @@ public:
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
 
-private:
+  private:
     int savedFlag_;
     bool pushed_ = false;
 };
@@ -82,9 +82,10 @@ std::array<std::shared_ptr<TDialog>, kModelessDialogs> g_modeless;
 std::array<HWND, kModelessDialogs> g_modelessHandles{};
 std::weak_ptr<TDialog> g_pending;
 
-}  // namespace
+} // namespace
 
-INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner, const std::shared_ptr<TDialog>& oDlg) {
+INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner,
+                  const std::shared_ptr<TDialog>& oDlg) {
     ModalScope scope(oDlg);
     const LPCSTR name = template_.isString()
                             ? template_.asString().c_str()
@@ -105,18 +106,21 @@ INT_PTR DIALOGBOXINDIRECT(HINSTANCE hInst, const std::string& template_, HWND hO
     void* bytes = GlobalLock(memory);
     std::memcpy(bytes, template_.data(), template_.size());
     SetCursor(oldCursor);
-    const INT_PTR result = DialogBoxIndirectParamA(hInst, static_cast<LPCDLGTEMPLATEA>(bytes), hOwner,
-                                                   modalDialogProc, 0);
+    const INT_PTR result =
+        DialogBoxIndirectParamA(hInst, static_cast<LPCDLGTEMPLATEA>(bytes), hOwner, modalDialogProc, 0);
     GlobalUnlock(memory);
     GlobalFree(memory);
     return result;
 }
 
-int modalStackDepth() { return kModalStackSize - g_count; }
+int modalStackDepth() {
+    return kModalStackSize - g_count;
+}
 
 std::shared_ptr<TDialog> modalDialogFromHandle(HWND hWnd) {
     for (int i = g_count; i < kModalStackSize; ++i)
-        if (hWnd && g_stack[static_cast<std::size_t>(i)].hWnd == hWnd) return g_stack[static_cast<std::size_t>(i)].oDlg;
+        if (hWnd && g_stack[static_cast<std::size_t>(i)].hWnd == hWnd)
+            return g_stack[static_cast<std::size_t>(i)].oDlg;
     return nullptr;
 }
 
@@ -147,7 +151,9 @@ void unregisterModeless(const TDialog* oDlg) {
     }
 }
 
-void setPendingModeless(const std::shared_ptr<TDialog>& oDlg) { g_pending = oDlg; }
+void setPendingModeless(const std::shared_ptr<TDialog>& oDlg) {
+    g_pending = oDlg;
+}
 
 INT_PTR CALLBACK modelessDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     rt::BreakBarrier barrier;
@@ -161,12 +167,12 @@ INT_PTR CALLBACK modelessDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM 
         }
         // Once linked, the dialog's messages reach it through its slot procedure.
         if (dialog->nOldProc) return 0;
-        const rt::Value result =
-            dialog->HandleEvent(nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
+        const rt::Value result = dialog->HandleEvent(
+            nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
         return dialogResult(result);
     } catch (...) {
         rt::unrecoverable(9010, "Exception left a window procedure");
     }
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -21,33 +21,28 @@ std::string msgText(const rt::Value& v);
 void MSGINFO(rt::Args args);
 void MSGALERT(rt::Args args);
 void MSGSTOP(rt::Args args);
-bool MSGYESNO(rt::Args args);  // true when the user chose Yes
+bool MSGYESNO(rt::Args args); // true when the user chose Yes
 // The platform's about box: appText (default empty) and, only with exactly two arguments,
 // otherText (else "About").
 void MSGABOUT(rt::Args args);
 
-template <class... A>
-void MSGINFO(A&&... a) {
+template <class... A> void MSGINFO(A&&... a) {
     const rt::Value args[] = {rt::Value(std::forward<A>(a))..., rt::Value()};
     MSGINFO(rt::Args(args, sizeof...(A)));
 }
-template <class... A>
-void MSGALERT(A&&... a) {
+template <class... A> void MSGALERT(A&&... a) {
     const rt::Value args[] = {rt::Value(std::forward<A>(a))..., rt::Value()};
     MSGALERT(rt::Args(args, sizeof...(A)));
 }
-template <class... A>
-void MSGSTOP(A&&... a) {
+template <class... A> void MSGSTOP(A&&... a) {
     const rt::Value args[] = {rt::Value(std::forward<A>(a))..., rt::Value()};
     MSGSTOP(rt::Args(args, sizeof...(A)));
 }
-template <class... A>
-bool MSGYESNO(A&&... a) {
+template <class... A> bool MSGYESNO(A&&... a) {
     const rt::Value args[] = {rt::Value(std::forward<A>(a))..., rt::Value()};
     return MSGYESNO(rt::Args(args, sizeof...(A)));
 }
-template <class... A>
-void MSGABOUT(A&&... a) {
+template <class... A> void MSGABOUT(A&&... a) {
     const rt::Value args[] = {rt::Value(std::forward<A>(a))..., rt::Value()};
     MSGABOUT(rt::Args(args, sizeof...(A)));
 }
@@ -68,4 +63,4 @@ void setAboutBoxFunction(AboutBoxFunction fn);
 // table layer, error handler) reaches them through rt::showMessage.
 void install();
 
-}  // namespace dialogs
+} // namespace dialogs

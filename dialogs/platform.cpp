@@ -26,4 +26,4 @@ std::string OEMTOANSI(const std::string& text) {
     return out;
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -14,4 +14,4 @@ unsigned WINEXEC(const std::string& commandLine, int nShow = SW_SHOWNORMAL);
 // The text converted from the OEM to the ANSI code page.
 std::string OEMTOANSI(const std::string& text);
 
-}  // namespace dialogs
+} // namespace dialogs

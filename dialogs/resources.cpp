@@ -16,7 +16,7 @@ constexpr std::size_t kGrowBy = 16;
 
 struct Registry {
     bool exists = false;
-    std::vector<Slot> slots;  // both tables of the original kept side by side; they grow together
+    std::vector<Slot> slots; // both tables of the original kept side by side; they grow together
 };
 
 Registry& registry() {
@@ -59,7 +59,7 @@ LPCSTR resourceName(const rt::Value& v) {
     return MAKEINTRESOURCEA(static_cast<WORD>(v.asInteger() & 0xFFFF));
 }
 
-}  // namespace
+} // namespace
 
 std::intptr_t SETRESOURCES(const rt::Value& module) {
     if (module.isNumber()) {
@@ -97,7 +97,9 @@ std::intptr_t SETRESOURCES(const rt::Value& module) {
     return reinterpret_cast<std::intptr_t>(g_current);
 }
 
-HMODULE GETRESOURCES() { return g_current ? g_current : programModule(); }
+HMODULE GETRESOURCES() {
+    return g_current ? g_current : programModule();
+}
 
 void FREERESOURCES() {
     Registry& r = registry();
@@ -158,7 +160,8 @@ BitmapPair bitmapFromPackedDib(const void* packed, std::size_t size) {
     if (h.biCompression == BI_RGB) {
         const long long height = h.biHeight < 0 ? -static_cast<long long>(h.biHeight) : h.biHeight;
         const long long stride = ((static_cast<long long>(h.biWidth) * h.biBitCount + 31) / 32) * 4;
-        if (h.biWidth <= 0 || stride <= 0 || static_cast<long long>(size - bitsOffset) < stride * height) return pair;
+        if (h.biWidth <= 0 || stride <= 0 || static_cast<long long>(size - bitsOffset) < stride * height)
+            return pair;
     }
     const auto* bits = static_cast<const std::uint8_t*>(packed) + bitsOffset;
     const auto* table = reinterpret_cast<const RGBQUAD*>(static_cast<const std::uint8_t*>(packed) + h.biSize);
@@ -207,6 +210,8 @@ rt::ArrayPtr PALBMPLOAD(const rt::Value& nameOrId) {
     return rt::makeArray({handleValue(pair.hBitmap), handleValue(pair.hPalette)});
 }
 
-int GETFREESYSTEMRESOURCES(int /*kind*/) { return g_lastResources; }
+int GETFREESYSTEMRESOURCES(int /*kind*/) {
+    return g_lastResources;
+}
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -42,4 +42,4 @@ rt::ArrayPtr PALBMPLOAD(const rt::Value& nameOrId);
 // answered.
 int GETFREESYSTEMRESOURCES(int kind = 0);
 
-}  // namespace dialogs
+} // namespace dialogs

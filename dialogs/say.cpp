@@ -5,7 +5,8 @@ namespace dialogs {
 const rt::ClassInfo TSay::kClass{"TSAY", &TControl::kClass};
 
 std::string TSay::textOf(const rt::Value& v) const {
-    if (cPicture.isString() && !cPicture.asString().empty() && v.isNumber()) return rt::TRANSFORM(v, cPicture.asString());
+    if (cPicture.isString() && !cPicture.asString().empty() && v.isNumber())
+        return rt::TRANSFORM(v, cPicture.asString());
     return rt::CVALTOCHAR(v);
 }
 
@@ -50,13 +51,16 @@ std::shared_ptr<TSay> TSay::New(const NewArgs& a) {
     s->lUpdate = a.lUpdate.asLogical();
     s->lDrag = a.lDesign.asLogical();
     // Without a size the label is as wide as its text at six pixels a letter, 15 high.
-    const std::int64_t width =
-        a.nWidth.isNumber() ? a.nWidth.asInteger() : 6 * static_cast<std::int64_t>(s->cCaption.asString().size()) - 4;
+    const std::int64_t width = a.nWidth.isNumber()
+                                   ? a.nWidth.asInteger()
+                                   : 6 * static_cast<std::int64_t>(s->cCaption.asString().size()) - 4;
     const std::int64_t height = a.nHeight.isNumber() ? a.nHeight.asInteger() : 15;
     s->place(a.nRow, a.nCol, width, height, a.lPixels.asLogical(), true);
     DWORD style = WS_CHILD | WS_VISIBLE;
-    if (a.lCentered.asLogical()) style |= SS_CENTER;
-    else if (a.lRight.asLogical()) style |= SS_RIGHT;
+    if (a.lCentered.asLogical())
+        style |= SS_CENTER;
+    else if (a.lRight.asLogical())
+        style |= SS_RIGHT;
     if (a.lBorder.asLogical()) style |= WS_BORDER;
     rt::Value text = a.nClrText;
     if (!text.isNumber() && owner && owner->nClrText) text = static_cast<long long>(*owner->nClrText);
@@ -71,19 +75,23 @@ std::shared_ptr<TSay> TSay::New(const NewArgs& a) {
 rt::Value TSay::Initiate(HWND hDlg) {
     TControl::Initiate(hDlg);
     if (!hWnd) return {};
-    if (!cCaption.isNil()) SetWindowTextA(hWnd, rt::CVALTOCHAR(cCaption).c_str());
-    else cCaption = GetText();
+    if (!cCaption.isNil())
+        SetWindowTextA(hWnd, rt::CVALTOCHAR(cCaption).c_str());
+    else
+        cCaption = GetText();
     return {};
 }
 
 rt::Value TSay::HandleEvent(UINT nMsg, WPARAM w, LPARAM l) {
     switch (nMsg) {
-    case WM_LBUTTONDOWN: return LButtonDown(HIWORD(l), LOWORD(l), w);
+    case WM_LBUTTONDOWN:
+        return LButtonDown(HIWORD(l), LOWORD(l), w);
     case WM_NCHITTEST:
         // Statics are transparent to the mouse unless the label wants clicks.
         if (lDrag || lWantClick) return static_cast<long long>(DefWindowProcA(hWnd, nMsg, w, l));
         return {};
-    default: return TControl::HandleEvent(nMsg, w, l);
+    default:
+        return TControl::HandleEvent(nMsg, w, l);
     }
 }
 
@@ -95,4 +103,4 @@ void TSay::Refresh() {
     TControl::Refresh();
 }
 
-}  // namespace dialogs
+} // namespace dialogs

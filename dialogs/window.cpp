@@ -27,8 +27,7 @@ std::weak_ptr<TWindow> g_defaultWindow;
 
 LRESULT commonProcedure(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, int nSlot);
 
-template <int N>
-LRESULT CALLBACK slotProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+template <int N> LRESULT CALLBACK slotProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
     return commonProcedure(hWnd, nMsg, wParam, lParam, N);
 }
 
@@ -87,7 +86,7 @@ std::set<std::string>& registeredClasses() {
     return names;
 }
 
-}  // namespace
+} // namespace
 
 LRESULT resultNumber(const rt::Value& v) {
     if (v.isNumber()) return static_cast<LRESULT>(v.asInteger());
@@ -108,7 +107,8 @@ WNDPROC XCHANGEPROC(HWND hWnd, int nSlot) {
 }
 
 WNDPROC RESTPROC(HWND hWnd, WNDPROC nOldProc) {
-    return reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nOldProc)));
+    return reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(nOldProc)));
 }
 
 rt::Value OWNDFROMHWND(HWND hWnd) {
@@ -120,16 +120,30 @@ rt::Value OWNDFROMHWND(HWND hWnd) {
     return {};
 }
 
-std::shared_ptr<TWindow> windowFromHandle(HWND hWnd) { return OWNDFROMHWND(hWnd).objectAs<TWindow>(); }
+std::shared_ptr<TWindow> windowFromHandle(HWND hWnd) {
+    return OWNDFROMHWND(hWnd).objectAs<TWindow>();
+}
 
-rt::ArrayPtr GETALLWIN() { return objectTable(); }
+rt::ArrayPtr GETALLWIN() {
+    return objectTable();
+}
 
-rt::Value WNDMAIN() { return OWNDFROMHWND(g_mainWindow); }
-void setMainWindow(HWND hWnd) { g_mainWindow = hWnd; }
-HWND mainWindow() { return g_mainWindow; }
+rt::Value WNDMAIN() {
+    return OWNDFROMHWND(g_mainWindow);
+}
+void setMainWindow(HWND hWnd) {
+    g_mainWindow = hWnd;
+}
+HWND mainWindow() {
+    return g_mainWindow;
+}
 
-std::shared_ptr<TWindow> defaultWindow() { return g_defaultWindow.lock(); }
-void setDefaultWindow(const std::shared_ptr<TWindow>& w) { g_defaultWindow = w; }
+std::shared_ptr<TWindow> defaultWindow() {
+    return g_defaultWindow.lock();
+}
+void setDefaultWindow(const std::shared_ptr<TWindow>& w) {
+    g_defaultWindow = w;
+}
 
 // ---- TWindow: registry ------------------------------------------------------------------
 
@@ -139,7 +153,7 @@ void TWindow::Link(bool lSubclass) {
     std::size_t slot = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const auto w = table[i].objectAs<TWindow>();
-        if (w.get() == this) return;  // already linked
+        if (w.get() == this) return; // already linked
         if (!slot && !table[i].isObject()) slot = i + 1;
     }
     if (slot) {
@@ -205,60 +219,113 @@ rt::Value TWindow::HandleEvent(UINT nMsg, WPARAM w, LPARAM l) {
     const int lo = LOWORD(l), hi = HIWORD(l);
     const auto slo = static_cast<short>(LOWORD(l)), shi = static_cast<short>(HIWORD(l));
     switch (nMsg) {
-    case WM_DESTROY: return Destroy();
-    case WM_MOVE: return Moved(w, lo, hi);
-    case WM_SIZE: return ReSize(w, lo, hi);
-    case WM_SETFOCUS: return GotFocus(reinterpret_cast<HWND>(w));
-    case WM_KILLFOCUS: return LostFocus(reinterpret_cast<HWND>(w));
-    case WM_PAINT: BeginPaint(); Paint(); return EndPaint();
-    case WM_CLOSE: return Close(w);
-    case WM_QUERYENDSESSION: return QueryEndSession();
-    case WM_ERASEBKGND: return EraseBkGnd(reinterpret_cast<HDC>(w));
-    case WM_GETMINMAXINFO: return GetMinMaxInfo(l);
-    case WM_DRAWITEM: return DrawItem(w, l);
-    case WM_MEASUREITEM: return MeasureItem(w, l);
-    case WM_QUERYDRAGICON: return QueryDragIcon();
-    case WM_COMMNOTIFY: return CommNotify(w, l);
-    case WM_NOTIFY: return Notify(w, l);
-    case WM_NCACTIVATE: return NcActivate(w != 0);
-    case WM_GETDLGCODE: return GetDlgCode(w);
-    case WM_NCMOUSEMOVE: return NcMouseMove(w, hi, lo);
-    case WM_KEYDOWN: return KeyDown(w, l);
-    case WM_CHAR: return KeyChar(w, l);
-    case WM_COMMAND: return Command(w, l);
-    case WM_SYSCOMMAND: return SysCommand(w, l);
-    case WM_TIMER: return Timer(w, l);
-    case WM_HSCROLL: return HScroll(w, l);
-    case WM_VSCROLL: return VScroll(w, l);
-    case WM_INITMENUPOPUP: return InitMenuPopup(w, lo, hi != 0);
-    case WM_MENUSELECT: return MenuSelect(LOWORD(w), hi, l);
-    case WM_MENUCHAR: return MenuChar(LOWORD(w), hi, l);
+    case WM_DESTROY:
+        return Destroy();
+    case WM_MOVE:
+        return Moved(w, lo, hi);
+    case WM_SIZE:
+        return ReSize(w, lo, hi);
+    case WM_SETFOCUS:
+        return GotFocus(reinterpret_cast<HWND>(w));
+    case WM_KILLFOCUS:
+        return LostFocus(reinterpret_cast<HWND>(w));
+    case WM_PAINT:
+        BeginPaint();
+        Paint();
+        return EndPaint();
+    case WM_CLOSE:
+        return Close(w);
+    case WM_QUERYENDSESSION:
+        return QueryEndSession();
+    case WM_ERASEBKGND:
+        return EraseBkGnd(reinterpret_cast<HDC>(w));
+    case WM_GETMINMAXINFO:
+        return GetMinMaxInfo(l);
+    case WM_DRAWITEM:
+        return DrawItem(w, l);
+    case WM_MEASUREITEM:
+        return MeasureItem(w, l);
+    case WM_QUERYDRAGICON:
+        return QueryDragIcon();
+    case WM_COMMNOTIFY:
+        return CommNotify(w, l);
+    case WM_NOTIFY:
+        return Notify(w, l);
+    case WM_NCACTIVATE:
+        return NcActivate(w != 0);
+    case WM_GETDLGCODE:
+        return GetDlgCode(w);
+    case WM_NCMOUSEMOVE:
+        return NcMouseMove(w, hi, lo);
+    case WM_KEYDOWN:
+        return KeyDown(w, l);
+    case WM_CHAR:
+        return KeyChar(w, l);
+    case WM_COMMAND:
+        return Command(w, l);
+    case WM_SYSCOMMAND:
+        return SysCommand(w, l);
+    case WM_TIMER:
+        return Timer(w, l);
+    case WM_HSCROLL:
+        return HScroll(w, l);
+    case WM_VSCROLL:
+        return VScroll(w, l);
+    case WM_INITMENUPOPUP:
+        return InitMenuPopup(w, lo, hi != 0);
+    case WM_MENUSELECT:
+        return MenuSelect(LOWORD(w), hi, l);
+    case WM_MENUCHAR:
+        return MenuChar(LOWORD(w), hi, l);
     // The child's handle travels at full pointer width in lParam.
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORSTATIC: return CtlColor(reinterpret_cast<HWND>(l), reinterpret_cast<HDC>(w));
-    case WM_MOUSEMOVE: return MouseMove(hi, lo, w);
-    case WM_LBUTTONDOWN: return LButtonDown(hi, lo, w);
-    case WM_LBUTTONUP: return LButtonUp(hi, lo, w);
-    case WM_LBUTTONDBLCLK: return LDblClick(hi, lo, w);
-    case WM_RBUTTONDOWN: return RButtonDown(hi, lo, w);
-    case WM_RBUTTONUP: return RButtonUp(hi, lo, w);
-    case WM_MBUTTONDOWN: return MButtonDown(hi, lo, w);
-    case WM_MBUTTONUP: return MButtonUp(hi, lo, w);
-    case WM_MOUSEWHEEL: return MouseWheel(LOWORD(w), static_cast<short>(HIWORD(w)), slo, shi);
-    case WM_DROPFILES: return DropFiles(reinterpret_cast<HDROP>(w));
-    case WM_QUERYNEWPALETTE: return QueryNewPalette();
-    case WM_PALETTECHANGED: return PaletteChanged(w);
-    case WM_DDE_INITIATE: return DdeInitiate(w, lo, hi);
-    case WM_DDE_TERMINATE: return DdeTerminate(w);
-    case WM_DDE_ACK: return DdeAck(w, l);
-    case WM_DDE_EXECUTE: return DdeExecute(w, l);
-    case WMX_DRAWITEM: return DrawItem(w, l);
-    case WMX_HELPF1: return HelpF1();
-    case WMX_DROPOVER: return DropOver(lo, hi, l);
-    case WMX_ASYNCSELECT: return AsyncSelect(w, l);
-    case WMX_TASKBAR: return TaskBar(w, l);
-    default: return {};
+    case WM_CTLCOLORSTATIC:
+        return CtlColor(reinterpret_cast<HWND>(l), reinterpret_cast<HDC>(w));
+    case WM_MOUSEMOVE:
+        return MouseMove(hi, lo, w);
+    case WM_LBUTTONDOWN:
+        return LButtonDown(hi, lo, w);
+    case WM_LBUTTONUP:
+        return LButtonUp(hi, lo, w);
+    case WM_LBUTTONDBLCLK:
+        return LDblClick(hi, lo, w);
+    case WM_RBUTTONDOWN:
+        return RButtonDown(hi, lo, w);
+    case WM_RBUTTONUP:
+        return RButtonUp(hi, lo, w);
+    case WM_MBUTTONDOWN:
+        return MButtonDown(hi, lo, w);
+    case WM_MBUTTONUP:
+        return MButtonUp(hi, lo, w);
+    case WM_MOUSEWHEEL:
+        return MouseWheel(LOWORD(w), static_cast<short>(HIWORD(w)), slo, shi);
+    case WM_DROPFILES:
+        return DropFiles(reinterpret_cast<HDROP>(w));
+    case WM_QUERYNEWPALETTE:
+        return QueryNewPalette();
+    case WM_PALETTECHANGED:
+        return PaletteChanged(w);
+    case WM_DDE_INITIATE:
+        return DdeInitiate(w, lo, hi);
+    case WM_DDE_TERMINATE:
+        return DdeTerminate(w);
+    case WM_DDE_ACK:
+        return DdeAck(w, l);
+    case WM_DDE_EXECUTE:
+        return DdeExecute(w, l);
+    case WMX_DRAWITEM:
+        return DrawItem(w, l);
+    case WMX_HELPF1:
+        return HelpF1();
+    case WMX_DROPOVER:
+        return DropOver(lo, hi, l);
+    case WMX_ASYNCSELECT:
+        return AsyncSelect(w, l);
+    case WMX_TASKBAR:
+        return TaskBar(w, l);
+    default:
+        return {};
     }
 }
 
@@ -288,7 +355,9 @@ rt::Value TWindow::Moved(WPARAM, int nX, int nY) {
     return {};
 }
 
-rt::Value TWindow::ReSize(WPARAM, int, int) { return {}; }
+rt::Value TWindow::ReSize(WPARAM, int, int) {
+    return {};
+}
 
 rt::Value TWindow::GotFocus(HWND) {
     lFocused = true;
@@ -318,12 +387,24 @@ rt::Value TWindow::EndPaint() {
     return 0;
 }
 
-rt::Value TWindow::Close(WPARAM) { return {}; }
-rt::Value TWindow::QueryEndSession() { return {}; }
-rt::Value TWindow::EraseBkGnd(HDC) { return {}; }
-rt::Value TWindow::DrawItem(WPARAM, LPARAM) { return {}; }
-rt::Value TWindow::MeasureItem(WPARAM, LPARAM) { return {}; }
-rt::Value TWindow::GetDlgCode(WPARAM) { return {}; }
+rt::Value TWindow::Close(WPARAM) {
+    return {};
+}
+rt::Value TWindow::QueryEndSession() {
+    return {};
+}
+rt::Value TWindow::EraseBkGnd(HDC) {
+    return {};
+}
+rt::Value TWindow::DrawItem(WPARAM, LPARAM) {
+    return {};
+}
+rt::Value TWindow::MeasureItem(WPARAM, LPARAM) {
+    return {};
+}
+rt::Value TWindow::GetDlgCode(WPARAM) {
+    return {};
+}
 
 rt::Value TWindow::KeyDown(WPARAM nKey, LPARAM nFlags) {
     if (bKeyDown.isBlock())
@@ -339,8 +420,12 @@ rt::Value TWindow::KeyChar(WPARAM nKey, LPARAM nFlags) {
     return {};
 }
 
-rt::Value TWindow::Command(WPARAM, LPARAM) { return {}; }
-rt::Value TWindow::SysCommand(WPARAM, LPARAM) { return {}; }
+rt::Value TWindow::Command(WPARAM, LPARAM) {
+    return {};
+}
+rt::Value TWindow::SysCommand(WPARAM, LPARAM) {
+    return {};
+}
 
 rt::Value TWindow::CtlColor(HWND hWndChild, HDC hDCChild) {
     if (!hWndChild || GetWindowLongPtrA(hWndChild, GWLP_ID) == -1 || GetParent(hWndChild) != hWnd) return {};
@@ -369,14 +454,21 @@ rt::Value TWindow::DropFiles(HDROP h) {
 
 // ---- TWindow: colours, fonts, state -----------------------------------------------------
 
-void TWindow::SetColor(const rt::Value& nClrFore, const rt::Value& nClrBack, std::shared_ptr<TBrush> oNewBrush) {
-    if (nClrFore.isNumber()) nClrText = static_cast<COLORREF>(nClrFore.asInteger());
-    else nClrText.reset();
-    if (nClrBack.isNumber()) nClrPane = static_cast<COLORREF>(nClrBack.asInteger());
-    else nClrPane.reset();
+void TWindow::SetColor(const rt::Value& nClrFore, const rt::Value& nClrBack,
+                       std::shared_ptr<TBrush> oNewBrush) {
+    if (nClrFore.isNumber())
+        nClrText = static_cast<COLORREF>(nClrFore.asInteger());
+    else
+        nClrText.reset();
+    if (nClrBack.isNumber())
+        nClrPane = static_cast<COLORREF>(nClrBack.asInteger());
+    else
+        nClrPane.reset();
     if (oBrush) std::exchange(oBrush, nullptr)->End();
-    if (oNewBrush) oBrush = std::move(oNewBrush);
-    else if (nClrPane) oBrush = TBrush::New({}, static_cast<long long>(*nClrPane));
+    if (oNewBrush)
+        oBrush = std::move(oNewBrush);
+    else if (nClrPane)
+        oBrush = TBrush::New({}, static_cast<long long>(*nClrPane));
 }
 
 void TWindow::SetFont(const std::shared_ptr<TFont>& oNewFont) {
@@ -391,7 +483,8 @@ void TWindow::SetFont(const std::shared_ptr<TFont>& oNewFont) {
 
 std::shared_ptr<TFont> TWindow::GetFont() {
     if (!oFont && hWnd) {
-        if (const auto font = reinterpret_cast<HFONT>(SendMessageA(hWnd, WM_GETFONT, 0, 0))) oFont = TFont::adopt(font);
+        if (const auto font = reinterpret_cast<HFONT>(SendMessageA(hWnd, WM_GETFONT, 0, 0)))
+            oFont = TFont::adopt(font);
     }
     return oFont;
 }
@@ -431,7 +524,9 @@ std::string TWindow::GetText() const {
     return text;
 }
 
-std::shared_ptr<TDialog> TWindow::ownerDialog() const { return std::dynamic_pointer_cast<TDialog>(oWnd.lock()); }
+std::shared_ptr<TDialog> TWindow::ownerDialog() const {
+    return std::dynamic_pointer_cast<TDialog>(oWnd.lock());
+}
 
 rt::Value TWindow::send(std::string_view method, rt::Args args) {
     const std::string m = rt::UPPER(rt::Value(method));
@@ -453,4 +548,4 @@ rt::Value TWindow::send(std::string_view method, rt::Args args) {
     return rt::Object::send(method, args);
 }
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -20,32 +20,32 @@ namespace dialogs {
 class TDialog;
 
 class TWindow : public rt::Object {
-public:
+  public:
     static const rt::ClassInfo kClass;
     explicit TWindow(const rt::ClassInfo& cls = kClass) : rt::Object(cls) {}
 
     // ---- members
-    HWND hWnd = nullptr;          // the window; 0 when none
-    WNDPROC nOldProc = nullptr;   // the procedure Link replaced; null when not subclassed
-    int nId = 0;                  // identifier of a template item; 0 when none
-    std::weak_ptr<TWindow> oWnd;  // owner: the dialog of a control, the owner of a dialog
-    rt::Value cCaption;           // text, or nil
+    HWND hWnd = nullptr;         // the window; 0 when none
+    WNDPROC nOldProc = nullptr;  // the procedure Link replaced; null when not subclassed
+    int nId = 0;                 // identifier of a template item; 0 when none
+    std::weak_ptr<TWindow> oWnd; // owner: the dialog of a control, the owner of a dialog
+    rt::Value cCaption;          // text, or nil
     std::int64_t nTop = 0, nLeft = 0, nBottom = 0, nRight = 0;
-    rt::Value nStyle;  // window style of a generated template item or dialog (nil: default)
+    rt::Value nStyle; // window style of a generated template item or dialog (nil: default)
     std::optional<COLORREF> nClrText, nClrPane;
     std::shared_ptr<TBrush> oBrush;
     std::shared_ptr<TFont> oFont;
     rt::Value oCursor, oDragCursor, oIcon, oMenu, oPopup, oSysMenu, oVScroll, oHScroll;
-    rt::Value bValid, bWhen;                                // valid and enable tests
-    rt::Value bLClicked, bRClicked, bMoved, bPainted;       // mouse, move and paint hooks
-    rt::Value bGotFocus, bLostFocus, bKeyDown, bKeyChar;    // focus and key hooks
+    rt::Value bValid, bWhen;                             // valid and enable tests
+    rt::Value bLClicked, bRClicked, bMoved, bPainted;    // mouse, move and paint hooks
+    rt::Value bGotFocus, bLostFocus, bKeyDown, bKeyChar; // focus and key hooks
     rt::Value cMsg, nHelpId;
     bool lActive = true, lFocused = false, lCancel = false, lCaptured = false, lDrag = false;
     bool lVisible = false, lValidating = false;
     int nLastKey = 0;  // last navigation key seen by a control of this dialog
-    HDC hDC = nullptr;  // paint device context between BeginPaint and EndPaint
+    HDC hDC = nullptr; // paint device context between BeginPaint and EndPaint
     PAINTSTRUCT cPS{};
-    HDROP hDrop = nullptr;  // a file drop not finished yet
+    HDROP hDrop = nullptr; // a file drop not finished yet
 
     // ---- registry and subclassing
     // Enters the object in the window-object table (first free slot, else a new one) and, with
@@ -114,7 +114,8 @@ public:
     // ---- colours, fonts and state
     // Stores the colours (nil keeps a colour unset), ends the previous brush and keeps the given
     // one or a shared solid brush of the background colour.
-    void SetColor(const rt::Value& nClrFore, const rt::Value& nClrBack, std::shared_ptr<TBrush> oNewBrush = {});
+    void SetColor(const rt::Value& nClrFore, const rt::Value& nClrBack,
+                  std::shared_ptr<TBrush> oNewBrush = {});
     virtual void SetFont(const std::shared_ptr<TFont>& oNewFont);
     virtual std::shared_ptr<TFont> GetFont();
     virtual void Enable();
@@ -132,7 +133,7 @@ public:
     // hWnd, nId; subclasses add their own.
     rt::Value send(std::string_view method, rt::Args args) override;
 
-protected:
+  protected:
     std::shared_ptr<TWindow> self() { return std::static_pointer_cast<TWindow>(shared_from_this()); }
 };
 
@@ -156,7 +157,7 @@ WNDPROC RESTPROC(HWND hWnd, WNDPROC nOldProc);
 inline void XFREEPROC(WNDPROC) {}
 // The procedure of slot n (1..1999), null outside the pool.
 WNDPROC slotProcedure(int nSlot);
-constexpr int kSlotProcedures = 2000;  // numbers 0..1999; 0 is never used
+constexpr int kSlotProcedures = 2000; // numbers 0..1999; 0 is never used
 
 // The default window: the dialog most recently made by TDialog::New, given to control
 // constructors that receive no owner.
@@ -167,7 +168,8 @@ void setDefaultWindow(const std::shared_ptr<TWindow>& w);
 // Runs a modal dialog from a named template (text, or number as resource identifier) of
 // module, owned by hOwner; its messages reach oDlg through the modal-dialog stack. Answers the
 // end code (-1 when the platform could not create the dialog).
-INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner, const std::shared_ptr<TDialog>& oDlg);
+INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner,
+                  const std::shared_ptr<TDialog>& oDlg);
 // The same from an in-memory template (the bytes of TDialog::cToChar); an empty template
 // creates nothing and answers 0.
 INT_PTR DIALOGBOXINDIRECT(HINSTANCE hInst, const std::string& template_, HWND hOwner,
@@ -180,7 +182,7 @@ std::shared_ptr<TDialog> modalDialogFromHandle(HWND hWnd);
 
 // Modeless dialogs with controls are kept in a registry of this many entries.
 constexpr int kModelessDialogs = 32;
-bool registerModeless(const std::shared_ptr<TDialog>& oDlg);  // false when the registry is full
+bool registerModeless(const std::shared_ptr<TDialog>& oDlg); // false when the registry is full
 void unregisterModeless(const TDialog* oDlg);
 bool modelessSlotFree();
 // The dialog procedure of modeless dialogs; messages before the dialog is linked are routed to
@@ -191,4 +193,4 @@ void setPendingModeless(const std::shared_ptr<TDialog>& oDlg);
 // The result a handler's value gives the platform: numbers as they are, logicals 1 or 0.
 LRESULT resultNumber(const rt::Value& v);
 
-}  // namespace dialogs
+} // namespace dialogs

@@ -30,7 +30,7 @@ struct Bound {
 };
 
 class Controls : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         resetCaptures();
         SETRESOURCES(testResources());
@@ -47,24 +47,27 @@ std::string windowText(HWND h) {
 TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     auto d = TDialog::New({.cCaption = " Caption \xE9", .cResName = "TESTDLG"});
     auto bmp = TBitmap::ReDefine({.nId = 700, .cResName = "PAL256", .oWnd = d, .lTransparent = true});
-    auto say = TSay::ReDefine({.nId = 101, .bText = block([] { return rt::Value("Line one\n\r\n\rLine two"); }),
-                               .oWnd = d});
+    auto say = TSay::ReDefine(
+        {.nId = 101, .bText = block([] { return rt::Value("Line one\n\r\n\rLine two"); }), .oWnd = d});
     Bound drive{rt::Value("C")};
-    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = drive.blockOf(),
-                                      .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
+    auto combo = TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
     bool exitFlag = false;
     auto install = TButton::ReDefine({.nId = 550, .oWnd = d});
-    auto exit = TButton::ReDefine({.nId = 551, .bAction = block([&] {
+    auto exit = TButton::ReDefine({.nId = 551,
+                                   .bAction = block([&] {
                                        exitFlag = true;
                                        d->End();
                                        return rt::Value();
                                    }),
-                                   .oWnd = d, .lCancel = true});
+                                   .oWnd = d,
+                                   .lCancel = true});
     ASSERT_NE(bmp->hBitmap, nullptr);
     EXPECT_NE(bmp->hPalette, nullptr);
     EXPECT_EQ(d->aControls.size(), 5u);
     HWND h = nullptr;
-    d->Activate({.lCentered = true, .bValid = block([&] { return rt::Value(exitFlag); }),
+    d->Activate({.lCentered = true,
+                 .bValid = block([&] { return rt::Value(exitFlag); }),
                  .bInit = script({
                      [&](HWND w) {
                          h = w;
@@ -93,7 +96,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
                          EXPECT_EQ(GetWindowLongPtrA(w, GWL_EXSTYLE) & WS_EX_CONTEXTHELP, WS_EX_CONTEXTHELP);
                          UpdateWindow(w);
                      },
-                     [&](HWND w) { PostMessageA(w, WM_CLOSE, 0, 0); },  // refused: no button pressed yet
+                     [&](HWND w) { PostMessageA(w, WM_CLOSE, 0, 0); }, // refused: no button pressed yet
                      [&](HWND w) {
                          EXPECT_EQ(d->hWnd, w);
                          PostMessageA(exit->hWnd, BM_CLICK, 0, 0);
@@ -103,7 +106,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     EXPECT_TRUE(exitFlag);
     EXPECT_FALSE(IsWindow(h));
     for (const auto& c : d->aControls) EXPECT_EQ(c->hWnd, nullptr);
-    EXPECT_EQ(d->oFont->nCount, 1);  // every control ended its use
+    EXPECT_EQ(d->oFont->nCount, 1); // every control ended its use
     EXPECT_EQ(bmp->hBitmap, nullptr);
     EXPECT_EQ(drive.value, rt::Value("C"));
 }
@@ -113,8 +116,11 @@ TEST_F(Controls, ComboBoxBindingRules) {
     Bound bound{rt::Value("c ")};
     int changes = 0;
     std::string changedText;
-    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = bound.blockOf(), .aItems = rt::makeArray({"A", "C"}),
-                                      .oWnd = d, .bChange = rt::makeBlock("TEST", [&](rt::Args a) {
+    auto combo = TComboBox::ReDefine({.nId = 110,
+                                      .bSetGet = bound.blockOf(),
+                                      .aItems = rt::makeArray({"A", "C"}),
+                                      .oWnd = d,
+                                      .bChange = rt::makeBlock("TEST", [&](rt::Args a) {
                                           ++changes;
                                           changedText = a[1].asString();
                                           return rt::Value();
@@ -151,15 +157,15 @@ TEST_F(Controls, ComboBoxBindingRules) {
                      EXPECT_EQ(rt::send(rt::Value(d), "End"), rt::Value(true));
                  }})});
     EXPECT_EQ(d->nResult, rt::Value(2));
-    EXPECT_NE(combo->oGet, nullptr);  // made for the drop-down style ...
-    EXPECT_EQ(combo->oGet->hWnd, nullptr);  // ... but inert: a drop-down list has no edit field
+    EXPECT_NE(combo->oGet, nullptr);       // made for the drop-down style ...
+    EXPECT_EQ(combo->oGet->hWnd, nullptr); // ... but inert: a drop-down list has no edit field
 }
 
 TEST_F(Controls, ComboBoxBoundToNilTakesTheFirstItem) {
     auto d = TDialog::New({.cResName = "TESTDLG"});
     Bound bound;
-    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = bound.blockOf(), .aItems = rt::makeArray({"X", "Y"}),
-                                      .oWnd = d});
+    auto combo = TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = bound.blockOf(), .aItems = rt::makeArray({"X", "Y"}), .oWnd = d});
     d->Activate({.bInit = script({[&](HWND) {
                      EXPECT_EQ(bound.value, rt::Value("X"));
                      EXPECT_EQ(SendMessageA(combo->hWnd, CB_GETCURSEL, 0, 0), 0);
@@ -167,13 +173,13 @@ TEST_F(Controls, ComboBoxBoundToNilTakesTheFirstItem) {
                  }})});
     Bound number{rt::Value(2)};
     auto d2 = TDialog::New({.cResName = "TESTDLG"});
-    auto combo2 = TComboBox::ReDefine({.nId = 110, .bSetGet = number.blockOf(), .aItems = rt::makeArray({"X", "Y"}),
-                                       .oWnd = d2});
+    auto combo2 = TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = number.blockOf(), .aItems = rt::makeArray({"X", "Y"}), .oWnd = d2});
     d2->Activate({.bInit = script({[&](HWND w) {
                       EXPECT_EQ(SendMessageA(combo2->hWnd, CB_GETCURSEL, 0, 0), 1);
                       SendMessageA(combo2->hWnd, CB_SETCURSEL, 0, 0);
                       command(w, CBN_SELCHANGE, 110, combo2->hWnd);
-                      EXPECT_EQ(number.value, rt::Value(1));  // a numeric binding receives the position
+                      EXPECT_EQ(number.value, rt::Value(1)); // a numeric binding receives the position
                       d2->End();
                   }})});
 }
@@ -183,7 +189,8 @@ TEST_F(Controls, SecondClickWhileTheActionRunsIsIgnored) {
     int runs = 0;
     std::string frames;
     std::shared_ptr<TButton> install;
-    install = TButton::ReDefine({.nId = 550, .bAction = block([&] {
+    install = TButton::ReDefine({.nId = 550,
+                                 .bAction = block([&] {
                                      ++runs;
                                      frames = rt::PROCNAME(0) + " " + rt::PROCNAME(1);
                                      // While the box is up, the user clicks again.
@@ -208,10 +215,22 @@ TEST_F(Controls, ListBoxSelectsTheMatchingItem) {
     Bound bound{rt::Value(" three")};
     Bound other{rt::Value("none")};
     auto items = rt::makeArray({"One", "Two ", "THREE"});
-    auto list = TListBox::New({.nRow = 10, .nCol = 10, .bSetGet = bound.blockOf(), .aItems = items, .nWidth = 100,
-                               .nHeight = 60, .oWnd = d, .lPixel = true});
-    auto list2 = TListBox::New({.nRow = 10, .nCol = 120, .bSetGet = other.blockOf(), .aItems = items, .nWidth = 100,
-                                .nHeight = 60, .oWnd = d, .lPixel = true});
+    auto list = TListBox::New({.nRow = 10,
+                               .nCol = 10,
+                               .bSetGet = bound.blockOf(),
+                               .aItems = items,
+                               .nWidth = 100,
+                               .nHeight = 60,
+                               .oWnd = d,
+                               .lPixel = true});
+    auto list2 = TListBox::New({.nRow = 10,
+                                .nCol = 120,
+                                .bSetGet = other.blockOf(),
+                                .aItems = items,
+                                .nWidth = 100,
+                                .nHeight = 60,
+                                .oWnd = d,
+                                .lPixel = true});
     d->Activate({.bInit = script({[&](HWND w) {
                      char cls[32] = {};
                      GetClassNameA(list->hWnd, cls, sizeof cls);
@@ -229,7 +248,10 @@ TEST_F(Controls, ListBoxSelectsTheMatchingItem) {
 TEST_F(Controls, AutomaticIdentifiersAndLiveCreation) {
     TControl::nInitID = 100;
     auto d = TDialog::New({.cCaption = "Ids", .nWidth = 300, .nHeight = 200});
-    auto a = TSay::New({.nRow = 5, .nCol = 5, .bText = block([] { return rt::Value("&Stack List"); }), .oWnd = d,
+    auto a = TSay::New({.nRow = 5,
+                        .nCol = 5,
+                        .bText = block([] { return rt::Value("&Stack List"); }),
+                        .oWnd = d,
                         .lPixels = true});
     auto b = TButton::New({.nRow = 30, .nCol = 5, .cCaption = "B", .oWnd = d, .lPixel = true});
     EXPECT_EQ(a->nId, 101);
@@ -240,7 +262,8 @@ TEST_F(Controls, AutomaticIdentifiersAndLiveCreation) {
     std::shared_ptr<TButton> late;
     d->Activate({.bInit = script({[&](HWND w) {
                      // With the window running, New makes the control at once.
-                     late = TButton::New({.nRow = 60, .nCol = 5, .cCaption = "Late", .oWnd = d, .lPixel = true});
+                     late =
+                         TButton::New({.nRow = 60, .nCol = 5, .cCaption = "Late", .oWnd = d, .lPixel = true});
                      EXPECT_EQ(late->nId, 103);
                      ASSERT_NE(late->hWnd, nullptr);
                      EXPECT_EQ(GetParent(late->hWnd), w);
@@ -255,29 +278,33 @@ TEST_F(Controls, FocusLossRunsTheValidTestUnlessACancelButtonTakesIt) {
     Bound drive{rt::Value("C")};
     bool valid = false;
     int asked = 0;
-    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D"}),
-                                      .oWnd = d, .bValid = block([&] {
+    auto combo = TComboBox::ReDefine({.nId = 110,
+                                      .bSetGet = drive.blockOf(),
+                                      .aItems = rt::makeArray({"C", "D"}),
+                                      .oWnd = d,
+                                      .bValid = block([&] {
                                           ++asked;
                                           return rt::Value(valid);
                                       })});
-    auto install = TButton::ReDefine({.nId = 550, .oWnd = d, .bWhen = block([] { return rt::Value(false); })});
+    auto install =
+        TButton::ReDefine({.nId = 550, .oWnd = d, .bWhen = block([] { return rt::Value(false); })});
     auto exit = TButton::ReDefine({.nId = 551, .oWnd = d, .lCancel = true});
     d->Activate({.bInit = script({
                      [&](HWND) {
-                         EXPECT_FALSE(IsWindowEnabled(install->hWnd));  // its when test answered false
+                         EXPECT_FALSE(IsWindowEnabled(install->hWnd)); // its when test answered false
                          EnableWindow(install->hWnd, TRUE);
                          ::SetFocus(combo->hWnd);
                          EXPECT_TRUE(combo->lFocused);
                          EXPECT_EQ(d->nResult.objectAs<TComboBox>(), combo);
                          d->nLastKey = VK_TAB;
-                         ::SetFocus(install->hWnd);  // the valid test runs once the message arrives
+                         ::SetFocus(install->hWnd); // the valid test runs once the message arrives
                      },
                      [&](HWND) {
                          EXPECT_EQ(asked, 1);
-                         EXPECT_EQ(GetFocus(), combo->hWnd);  // refused: the focus came back
+                         EXPECT_EQ(GetFocus(), combo->hWnd); // refused: the focus came back
                          EXPECT_FALSE(d->lValidating);
                          d->nLastKey = 0;
-                         ::SetFocus(exit->hWnd);  // a cancel button: no valid test
+                         ::SetFocus(exit->hWnd); // a cancel button: no valid test
                      },
                      [&](HWND) {
                          EXPECT_EQ(asked, 1);
@@ -290,7 +317,8 @@ TEST_F(Controls, FocusLossRunsTheValidTestUnlessACancelButtonTakesIt) {
 TEST_F(Controls, EnterClicksTheTemplatesDefaultButton) {
     auto d = TDialog::New({.cResName = "DEFDLG"});
     int clicks = 0;
-    auto go = TButton::ReDefine({.nId = 550, .bAction = block([&] {
+    auto go = TButton::ReDefine({.nId = 550,
+                                 .bAction = block([&] {
                                      ++clicks;
                                      return rt::Value();
                                  }),
@@ -311,7 +339,7 @@ TEST_F(Controls, EnterClicksTheTemplatesDefaultButton) {
 }
 
 TEST(PlatformRoutines, DrawBitmapAndOemText) {
-    EXPECT_EQ(OEMTOANSI("Atenci\xA2n \x82"), "Atenci\xF3n \xE9");  // code page 437 to 1252
+    EXPECT_EQ(OEMTOANSI("Atenci\xA2n \x82"), "Atenci\xF3n \xE9"); // code page 437 to 1252
     EXPECT_EQ(OEMTOANSI(std::string("a\0b", 3)), std::string("a\0b", 3));
     HDC screen = GetDC(nullptr);
     HDC target = CreateCompatibleDC(screen);
@@ -325,7 +353,7 @@ TEST(PlatformRoutines, DrawBitmapAndOemText) {
     HGDIOBJ oldCanvas = SelectObject(target, canvas);
     RECT all{0, 0, 20, 20};
     FillRect(target, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    DRAWBITMAP(target, dot, 6, 3);  // row 6, column 3
+    DRAWBITMAP(target, dot, 6, 3); // row 6, column 3
     EXPECT_EQ(GetPixel(target, 3, 6), RGB(0, 0, 255));
     EXPECT_EQ(GetPixel(target, 4, 7), RGB(0, 0, 255));
     EXPECT_EQ(GetPixel(target, 6, 3), RGB(255, 255, 255));
@@ -340,10 +368,14 @@ TEST(PlatformRoutines, DrawBitmapAndOemText) {
 TEST_F(Controls, ComboBoxAndBitmapByCoordinates) {
     auto d = TDialog::New({.cCaption = "Coordinates", .nWidth = 300, .nHeight = 200});
     Bound drive;
-    auto combo = TComboBox::New({.nRow = 10, .nCol = 10, .bSetGet = drive.blockOf(),
-                                 .aItems = rt::makeArray({"C", "D"}), .oWnd = d, .lPixel = true});
+    auto combo = TComboBox::New({.nRow = 10,
+                                 .nCol = 10,
+                                 .bSetGet = drive.blockOf(),
+                                 .aItems = rt::makeArray({"C", "D"}),
+                                 .oWnd = d,
+                                 .lPixel = true});
     auto picture = TBitmap::New({.nRow = 10, .nCol = 100, .cResName = "PAL16", .oWnd = d, .lPixel = true});
-    EXPECT_EQ(picture->nRight - picture->nLeft + 1, 16);  // the image's own size
+    EXPECT_EQ(picture->nRight - picture->nLeft + 1, 16); // the image's own size
     EXPECT_NE(d->cToChar(nullptr).find(std::string("T\0B\0I\0T\0M\0A\0P\0\0\0", 16)), std::string::npos);
     d->Activate({.bInit = script({[&](HWND) {
                      ASSERT_NE(combo->hWnd, nullptr);
@@ -392,10 +424,13 @@ TEST_F(Controls, ShowForAScreenshot) {
     if (!seconds) GTEST_SKIP() << "set DIALOGS_SHOW_SECONDS to look at the dialog";
     auto d = TDialog::New({.cCaption = " Instalaci\xF3n de prueba", .cResName = "TESTDLG"});
     TBitmap::ReDefine({.nId = 700, .cResName = "PAL256", .oWnd = d, .lTransparent = true});
-    TSay::ReDefine({.nId = 101, .bText = block([] { return rt::Value("Texto de prueba con acentos: \xE1\xE9\xED\xF3\xFA"); }),
-                    .oWnd = d});
+    TSay::ReDefine(
+        {.nId = 101,
+         .bText = block([] { return rt::Value("Texto de prueba con acentos: \xE1\xE9\xED\xF3\xFA"); }),
+         .oWnd = d});
     Bound drive{rt::Value("C")};
-    TComboBox::ReDefine({.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
+    TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
     TButton::ReDefine({.nId = 550, .oWnd = d});
     TButton::ReDefine({.nId = 551, .oWnd = d, .lCancel = true});
     std::vector<Step> steps;
@@ -404,4 +439,4 @@ TEST_F(Controls, ShowForAScreenshot) {
     d->Activate({.lCentered = true, .bInit = script(steps)});
 }
 
-}  // namespace
+} // namespace

@@ -31,7 +31,7 @@ struct Bytes {
 };
 
 class Dialogs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         resetCaptures();
         const LONG base = GetDialogBaseUnits();
@@ -44,16 +44,51 @@ protected:
 TEST_F(Dialogs, InMemoryTemplateBytes) {
     TControl::nInitID = 100;
     // Coordinates chosen as whole multiples of the base units, so every conversion is exact.
-    auto d = TDialog::New({.nTop = 2 * hu, .nLeft = 3 * wu, .nBottom = 12 * hu, .nRight = 50 * wu,
-                           .cCaption = "Abc", .lPixel = true});
-    TSay::New({.nRow = hu, .nCol = wu, .bText = block([] { return rt::Value("Hi"); }), .oWnd = d,
-               .lPixels = true, .nWidth = 5 * wu + 1, .nHeight = 2 * hu + 1});
-    TButton::New({.nRow = 4 * hu, .nCol = 2 * wu, .cCaption = "&Go", .oWnd = d, .nWidth = 3 * wu,
-                   .nHeight = hu, .lDefault = true, .lPixel = true});
+    auto d = TDialog::New({.nTop = 2 * hu,
+                           .nLeft = 3 * wu,
+                           .nBottom = 12 * hu,
+                           .nRight = 50 * wu,
+                           .cCaption = "Abc",
+                           .lPixel = true});
+    TSay::New({.nRow = hu,
+               .nCol = wu,
+               .bText = block([] { return rt::Value("Hi"); }),
+               .oWnd = d,
+               .lPixels = true,
+               .nWidth = 5 * wu + 1,
+               .nHeight = 2 * hu + 1});
+    TButton::New({.nRow = 4 * hu,
+                  .nCol = 2 * wu,
+                  .cCaption = "&Go",
+                  .oWnd = d,
+                  .nWidth = 3 * wu,
+                  .nHeight = hu,
+                  .lDefault = true,
+                  .lPixel = true});
     Bytes expected;
     expected.d(0x80C80080).d(0).w(2).w(12).w(16).w(200 - 12 + 1).w(96 - 16 + 1).w(0).w(0).t(u"Abc ");
-    expected.d(0x50000000).d(0).w(8).w(16).w(48 - 8 + 1).w(48 - 16 + 1).w(101).t(u"STATIC").t(u"Hi").w(0).pad();
-    expected.d(0x50010001).d(0).w(16).w(64).w(40 - 16 + 1).w(80 - 64 + 1).w(102).t(u"BUTTON").t(u"&Go").w(0).pad();
+    expected.d(0x50000000)
+        .d(0)
+        .w(8)
+        .w(16)
+        .w(48 - 8 + 1)
+        .w(48 - 16 + 1)
+        .w(101)
+        .t(u"STATIC")
+        .t(u"Hi")
+        .w(0)
+        .pad();
+    expected.d(0x50010001)
+        .d(0)
+        .w(16)
+        .w(64)
+        .w(40 - 16 + 1)
+        .w(80 - 64 + 1)
+        .w(102)
+        .t(u"BUTTON")
+        .t(u"&Go")
+        .w(0)
+        .pad();
     EXPECT_EQ(d->cToChar(nullptr), expected.s);
     EXPECT_EQ(expected.s.size() % 4, 0u);
 }
@@ -62,12 +97,12 @@ TEST_F(Dialogs, TemplateCaptionsStylesAndLimits) {
     auto d = TDialog::New({.cCaption = "Instalaci\xF3n", .nStyle = 2, .nWidth = 100, .nHeight = 50});
     std::string t = d->cToChar(nullptr);
     EXPECT_EQ(Bytes().d(0x80000002).d(0x20).s, t.substr(0, 8));
-    EXPECT_EQ(t.substr(22), Bytes().t(u"Instalaci\u00F3n ").s);  // ANSI text, padded to even length
+    EXPECT_EQ(t.substr(22), Bytes().t(u"Instalaci\u00F3n ").s); // ANSI text, padded to even length
 
     d = TDialog::New({.nStyle = 0x10000000, .nWidth = 100, .nHeight = 50});
     t = d->cToChar(nullptr);
     EXPECT_EQ(Bytes().d(0xC0000000).d(0).s, t.substr(0, 8));
-    EXPECT_EQ(t.size(), 24u);  // no caption: only the terminator
+    EXPECT_EQ(t.size(), 24u); // no caption: only the terminator
 
     // Long captions are cut to 112 characters: the header never exceeds 250 bytes.
     d = TDialog::New({.cCaption = std::string(300, 'x'), .nWidth = 100, .nHeight = 50});
@@ -77,8 +112,8 @@ TEST_F(Dialogs, TemplateCaptionsStylesAndLimits) {
 
 TEST_F(Dialogs, ValidBlockRefusesEveryWayOut) {
     auto d = pixelDialog("Valid");
-    auto button = TButton::New({.nRow = 10, .nCol = 10, .cCaption = "OK", .oWnd = d, .nWidth = 40, .nHeight = 12,
-                                .lPixel = true});
+    auto button = TButton::New(
+        {.nRow = 10, .nCol = 10, .cCaption = "OK", .oWnd = d, .nWidth = 40, .nHeight = 12, .lPixel = true});
     bool flag = false;
     int asked = 0;
     HWND h = nullptr;
@@ -109,24 +144,40 @@ TEST_F(Dialogs, ValidBlockRefusesEveryWayOut) {
     EXPECT_FALSE(d->lVisible);
     EXPECT_EQ(d->hWnd, nullptr);
     EXPECT_FALSE(IsWindow(h));
-    EXPECT_EQ(button->hWnd, nullptr);  // the control unlinked itself on WM_DESTROY
+    EXPECT_EQ(button->hWnd, nullptr); // the control unlinked itself on WM_DESTROY
     EXPECT_TRUE(OWNDFROMHWND(h).isNil());
 }
 
 TEST_F(Dialogs, CommandPaths) {
     auto d = pixelDialog("Commands");
     int first = 0, second = 0;
-    auto b1 = TButton::New({.nRow = 10, .nCol = 10, .cCaption = "One", .oWnd = d, .bAction = block([&] {
+    auto b1 = TButton::New({.nRow = 10,
+                            .nCol = 10,
+                            .cCaption = "One",
+                            .oWnd = d,
+                            .bAction = block([&] {
                                 ++first;
                                 return rt::Value();
                             }),
-                            .nWidth = 40, .nHeight = 12, .lPixel = true});
-    auto b2 = TButton::New({.nRow = 10, .nCol = 60, .cCaption = "Two", .oWnd = d, .bAction = block([&] {
+                            .nWidth = 40,
+                            .nHeight = 12,
+                            .lPixel = true});
+    auto b2 = TButton::New({.nRow = 10,
+                            .nCol = 60,
+                            .cCaption = "Two",
+                            .oWnd = d,
+                            .bAction = block([&] {
                                 ++second;
                                 return rt::Value();
                             }),
-                            .nWidth = 40, .nHeight = 12, .lPixel = true, .lCancel = true});
-    auto label = TSay::New({.nRow = 40, .nCol = 10, .bText = block([] { return rt::Value("label"); }), .oWnd = d,
+                            .nWidth = 40,
+                            .nHeight = 12,
+                            .lPixel = true,
+                            .lCancel = true});
+    auto label = TSay::New({.nRow = 40,
+                            .nCol = 10,
+                            .bText = block([] { return rt::Value("label"); }),
+                            .oWnd = d,
                             .lPixels = true});
     HWND stray = nullptr;
     d->Activate({.bInit = script({
@@ -164,13 +215,21 @@ TEST_F(Dialogs, CommandPaths) {
 TEST_F(Dialogs, NestedDialogBindsItsOwnStackEntry) {
     int aClicks = 0, bClicks = 0;
     auto a = pixelDialog("A");
-    auto aButton = TButton::New({.nRow = 10, .nCol = 10, .cCaption = "A", .oWnd = a, .bAction = block([&] {
+    auto aButton = TButton::New({.nRow = 10,
+                                 .nCol = 10,
+                                 .cCaption = "A",
+                                 .oWnd = a,
+                                 .bAction = block([&] {
                                      ++aClicks;
                                      return rt::Value();
                                  }),
                                  .lPixel = true});
     auto b = pixelDialog("B");
-    auto bButton = TButton::New({.nRow = 10, .nCol = 10, .cCaption = "B", .oWnd = b, .bAction = block([&] {
+    auto bButton = TButton::New({.nRow = 10,
+                                 .nCol = 10,
+                                 .cCaption = "B",
+                                 .oWnd = b,
+                                 .bAction = block([&] {
                                      ++bClicks;
                                      return rt::Value();
                                  }),
@@ -201,7 +260,7 @@ TEST_F(Dialogs, NestedDialogBindsItsOwnStackEntry) {
                      [&](HWND w) {
                          command(w, BN_CLICKED, aButton->nId, aButton->hWnd);
                          EXPECT_EQ(aClicks, 2);
-                         EXPECT_TRUE(OWNDFROMHWND(w).isNil());  // modal dialogs are not in the table
+                         EXPECT_TRUE(OWNDFROMHWND(w).isNil()); // modal dialogs are not in the table
                          a->End();
                      },
                  })});
@@ -228,7 +287,7 @@ TEST_F(Dialogs, NestingBeyondFiftyLeavesOuterDialogsAlone) {
             d->Activate();
             EXPECT_NE(g_deepest, nullptr);
             EXPECT_EQ(d->nResult, rt::Value(7));
-            EXPECT_EQ(d->hWnd, nullptr);  // never initialised
+            EXPECT_EQ(d->hWnd, nullptr); // never initialised
             EXPECT_EQ(modalStackDepth(), 50);
             return;
         }
@@ -323,7 +382,7 @@ TEST_F(Dialogs, ModelessDialogClosesThroughItsValidTest) {
     const HWND h = d->hWnd;
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(IsWindowVisible(h));
-    EXPECT_EQ(OWNDFROMHWND(h).objectAs<TDialog>(), d);  // modeless dialogs are linked
+    EXPECT_EQ(OWNDFROMHWND(h).objectAs<TDialog>(), d); // modeless dialogs are linked
     EXPECT_NE(button->hWnd, nullptr);
     EXPECT_TRUE(d->End());
     pump();
@@ -339,4 +398,4 @@ TEST_F(Dialogs, ModelessDialogClosesThroughItsValidTest) {
     EXPECT_TRUE(modelessSlotFree());
 }
 
-}  // namespace
+} // namespace

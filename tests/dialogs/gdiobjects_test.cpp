@@ -30,7 +30,7 @@ TEST(Brushes, SameColourIsSharedUntilTheLastEnd) {
     b->End();
     EXPECT_EQ(a->hBrush, nullptr);
     EXPECT_FALSE(listed(a));
-    EXPECT_EQ(GetObjectType(handle), 0u);  // the platform brush is gone
+    EXPECT_EQ(GetObjectType(handle), 0u); // the platform brush is gone
     // A new request makes a new object.
     const auto c = TBrush::New({}, RGB(1, 2, 3));
     EXPECT_NE(c, a);
@@ -39,7 +39,7 @@ TEST(Brushes, SameColourIsSharedUntilTheLastEnd) {
 }
 
 TEST(Brushes, PatternHatchAndEmptyBrushes) {
-    const auto tiled = TBrush::New("T");  // the first pattern name that begins with "T"
+    const auto tiled = TBrush::New("T"); // the first pattern name that begins with "T"
     ASSERT_NE(tiled->hBitmap, nullptr);
     ASSERT_NE(tiled->hBrush, nullptr);
     LOGBRUSH lb{};
@@ -85,7 +85,7 @@ TEST(Brushes, FailedDeletionIsLogged) {
     DeleteFileA("resources.txt");
     const auto b = TBrush::New({}, RGB(9, 9, 9));
     const HBRUSH handle = b->hBrush;
-    DeleteObject(handle);  // behind the object's back
+    DeleteObject(handle); // behind the object's back
     b->End();
     std::ifstream in("resources.txt", std::ios::binary);
     std::stringstream text;
@@ -150,10 +150,10 @@ TEST(Fonts, SizesAndTheTahomaRule) {
         const auto f16 = TFont::New({.cFaceName = "Arial", .nHeight = -16});
         const auto f13 = TFont::New({.cFaceName = "Arial", .nHeight = -13});
         EXPECT_DOUBLE_EQ(f16->nSize(), 12.0);
-        EXPECT_DOUBLE_EQ(f13->nSize(), 10.0);  // 9.75 + 0.25
+        EXPECT_DOUBLE_EQ(f13->nSize(), 10.0); // 9.75 + 0.25
         f16->End();
         f13->End();
     }
 }
 
-}  // namespace
+} // namespace

@@ -34,7 +34,7 @@ void CALLBACK scriptTick(HWND hWnd, UINT, UINT_PTR id, DWORD) {
         return;
     }
     Script& s = it->second;
-    if (s.running) return;  // a step runs a nested loop: wait for it
+    if (s.running) return; // a step runs a nested loop: wait for it
     if (s.next < s.steps.size()) {
         const Step step = s.steps[s.next++];
         s.running = true;
@@ -50,7 +50,7 @@ void CALLBACK scriptTick(HWND hWnd, UINT, UINT_PTR id, DWORD) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void runSteps(HWND hWnd, std::vector<Step> steps) {
     const UINT_PTR id = g_nextTimer++;
@@ -73,22 +73,25 @@ void command(HWND hDlg, int code, int id, HWND hCtl) {
     SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(hCtl));
 }
 
-const char* testResources() { return "dialogs_test_res.dll"; }
+const char* testResources() {
+    return "dialogs_test_res.dll";
+}
 
-}  // namespace testing_dialogs
+} // namespace testing_dialogs
 
 namespace {
 
 // No test ever shows a real message box, and framework errors are collected.
 class Environment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         using namespace testing_dialogs;
-        dialogs::setMessageBoxFunction([](HWND owner, const std::string& text, const std::string& title, UINT style) {
-            boxes.push_back({owner, text, title, style});
-            if (insideBox) std::exchange(insideBox, nullptr)();
-            return boxAnswer;
-        });
+        dialogs::setMessageBoxFunction(
+            [](HWND owner, const std::string& text, const std::string& title, UINT style) {
+                boxes.push_back({owner, text, title, style});
+                if (insideBox) std::exchange(insideBox, nullptr)();
+                return boxAnswer;
+            });
         rt::ERRORBLOCK(rt::makeBlock("ERRORSYS", [](rt::Args a) {
             errors.push_back(a[0].objectAs<rt::ErrorObject>());
             return rt::Value();
@@ -96,7 +99,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -18,10 +18,10 @@ struct Box {
     std::string text, title;
     UINT style;
 };
-extern std::vector<Box> boxes;             // every message box shown since the last reset
-extern int boxAnswer;                      // what a box answers (IDOK by default)
-extern std::function<void()> insideBox;    // runs while a box is "shown"
-extern std::vector<rt::ErrorPtr> errors;   // framework errors handed to the error block
+extern std::vector<Box> boxes;           // every message box shown since the last reset
+extern int boxAnswer;                    // what a box answers (IDOK by default)
+extern std::function<void()> insideBox;  // runs while a box is "shown"
+extern std::vector<rt::ErrorPtr> errors; // framework errors handed to the error block
 void resetCaptures();
 
 using Step = std::function<void(HWND hDlg)>;
@@ -36,6 +36,6 @@ std::shared_ptr<dialogs::TDialog> pixelDialog(const char* caption = "Test");
 // Sends a WM_COMMAND as a control of the dialog would (notification code, identifier, handle).
 void command(HWND hDlg, int code, int id, HWND hCtl);
 
-const char* testResources();  // "dialogs_test_res.dll"
+const char* testResources(); // "dialogs_test_res.dll"
 
-}  // namespace testing_dialogs
+} // namespace testing_dialogs

@@ -10,7 +10,7 @@ using namespace testing_dialogs;
 namespace {
 
 class MessageBoxes : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { resetCaptures(); }
     void TearDown() override { rt::resetSettings(); }
 };
@@ -43,9 +43,10 @@ TEST_F(MessageBoxes, ValuesBecomeText) {
     MSGINFO(rt::Value(rt::ERRORNEW()));
     MSGINFO(rt::makeBlock("T", [](rt::Args) { return rt::Value(); }));
     MSGINFO("x", 5);
-    const std::vector<std::string> expected = {"12",       "-7",    ".T.",    ".F.",
-                                               "nil",      "1.500000", "04-07-09", "Array",
-                                               "Object",   "ValtoChar not suported type yet", "x"};
+    const std::vector<std::string> expected = {
+        "12",       "-7",       ".T.",   ".F.",    "nil",
+        "1.500000", "04-07-09", "Array", "Object", "ValtoChar not suported type yet",
+        "x"};
     ASSERT_EQ(boxes.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(boxes[i].text, expected[i]) << i;
     EXPECT_EQ(boxes.back().title, "5");
@@ -58,7 +59,7 @@ TEST_F(MessageBoxes, StylesTitlesAndYesNoAnswer) {
     EXPECT_TRUE(MSGYESNO("q"));
     boxAnswer = IDNO;
     EXPECT_FALSE(MSGYESNO("q"));
-    boxAnswer = IDOK;  // anything but Yes is No
+    boxAnswer = IDOK; // anything but Yes is No
     EXPECT_FALSE(MSGYESNO("q", "Choose"));
     ASSERT_EQ(boxes.size(), 5u);
     EXPECT_EQ(boxes[0].style, 0x30u);
@@ -100,7 +101,7 @@ TEST_F(MessageBoxes, AboutBoxArguments) {
 }
 
 class ResourceModules : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { FREERESOURCES(); }
 };
 
@@ -138,7 +139,7 @@ TEST_F(ResourceModules, ManyNamesGrowTheRegistry) {
 
 TEST_F(ResourceModules, FreeLibraryByNameOrHandle) {
     const std::intptr_t handle = SETRESOURCES(testResources());
-    FREELIBRARY(rt::Value(12345));  // not registered: nothing happens
+    FREELIBRARY(rt::Value(12345)); // not registered: nothing happens
     EXPECT_NE(GetModuleHandleA(testResources()), nullptr);
     FREELIBRARY(testResources());
     EXPECT_EQ(GetModuleHandleA(testResources()), nullptr);
@@ -178,7 +179,7 @@ TEST_F(ResourceModules, BitmapsWithAndWithoutPalette) {
     EXPECT_EQ(poor->at(2).asInteger(), 0);
     DeleteObject(asHandle<HGDIOBJ>(poor->at(1)));
 
-    const rt::ArrayPtr byId = PALBMPLOAD(0x10000 + 300);  // low 16 bits name the resource
+    const rt::ArrayPtr byId = PALBMPLOAD(0x10000 + 300); // low 16 bits name the resource
     EXPECT_NE(byId->at(1).asInteger(), 0);
     DeleteObject(asHandle<HGDIOBJ>(byId->at(1)));
 
@@ -196,7 +197,7 @@ TEST(PackedDib, DamagedImagesAreRefused) {
     BITMAPINFOHEADER h{};
     h.biSize = sizeof h;
     h.biWidth = 64;
-    h.biHeight = 64;  // far more pixels than the buffer holds
+    h.biHeight = 64; // far more pixels than the buffer holds
     h.biPlanes = 1;
     h.biBitCount = 24;
     std::memcpy(dib.data(), &h, sizeof h);
@@ -208,4 +209,4 @@ TEST(PackedDib, DamagedImagesAreRefused) {
     EXPECT_EQ(bitmapFromPackedDib(dib.data(), 10).hBitmap, nullptr);
 }
 
-}  // namespace
+} // namespace

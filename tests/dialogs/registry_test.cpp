@@ -9,7 +9,7 @@ namespace {
 
 // A window object that answers WM_SETTEXT with a value chosen by the test.
 class Probe : public TWindow {
-public:
+  public:
     rt::Value answer;
     int seen = 0;
     rt::Value HandleEvent(UINT nMsg, WPARAM w, LPARAM l) override {
@@ -23,7 +23,8 @@ public:
 
 std::shared_ptr<Probe> probeWindow() {
     auto p = std::make_shared<Probe>();
-    p->hWnd = CreateWindowExA(0, "STATIC", "start", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr, nullptr, nullptr);
+    p->hWnd =
+        CreateWindowExA(0, "STATIC", "start", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr, nullptr, nullptr);
     return p;
 }
 
@@ -34,7 +35,9 @@ std::size_t slotOf(const std::shared_ptr<TWindow>& w) {
     return 0;
 }
 
-WNDPROC procOf(HWND h) { return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC)); }
+WNDPROC procOf(HWND h) {
+    return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC));
+}
 
 std::string textOf(HWND h) {
     char buf[64] = {};
@@ -81,7 +84,7 @@ TEST(Registry, FreedSlotIsReusedWithTheSameProcedure) {
 TEST(Registry, NilLetsTheClassProcedureWorkANumberReplacesIt) {
     auto p = probeWindow();
     p->Link();
-    SetWindowTextA(p->hWnd, "changed");  // nil: the static's own procedure stores the text
+    SetWindowTextA(p->hWnd, "changed"); // nil: the static's own procedure stores the text
     EXPECT_EQ(textOf(p->hWnd), "changed");
     p->answer = 1;
     SetWindowTextA(p->hWnd, "ignored");
@@ -95,7 +98,7 @@ TEST(Registry, ThePoolEndsAtSlot1999) {
     auto& items = GETALLWIN()->items;
     const std::size_t before = items.size();
     std::vector<std::size_t> filled;
-    auto fillTo = [&](std::size_t n) {  // occupy every slot up to n
+    auto fillTo = [&](std::size_t n) { // occupy every slot up to n
         for (std::size_t i = 0; i < items.size() && i < n; ++i)
             if (!items[i].isObject()) {
                 items[i] = rt::Value(std::make_shared<TWindow>());
@@ -120,7 +123,7 @@ TEST(Registry, ThePoolEndsAtSlot1999) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Error from _XBPPProc");
     EXPECT_EQ(boxes[0].title, "wAt > 2000");
-    EXPECT_EQ(procOf(beyond->hWnd), classProc);  // left unsubclassed
+    EXPECT_EQ(procOf(beyond->hWnd), classProc); // left unsubclassed
     EXPECT_EQ(beyond->nOldProc, nullptr);
 
     DestroyWindow(last->hWnd);
@@ -151,4 +154,4 @@ TEST(FrameworkErrors, TheFixedTable) {
     EXPECT_EQ(idOperation(123456), "No: 123456");
 }
 
-}  // namespace
+} // namespace
