@@ -440,3 +440,56 @@ TEST_F(Controls, ShowForAScreenshot) {
 }
 
 } // namespace
+
+namespace {
+
+// The main dialog's template of the program's resource library, bound the way the program
+// binds it. With DIALOGS_SHOW_SECONDS set it stays up that long, for a screenshot.
+TEST(ResourceLibrary, PrincipalTemplateBindsTheFiveControls) {
+    resetCaptures();
+    if (!SETRESOURCES("progdll.dll")) {
+        FREERESOURCES();
+        GTEST_SKIP() << "progdll.dll is not beside the test program";
+    }
+    auto d = TDialog::New({.cCaption = " Instalaci\xF3n de Ayuda para Norvaledo C\xE9"
+                                       "nit v.2009 R07",
+                           .cResName = "PRINCIPAL",
+                           .lVbx = false,
+                           .lPixel = false});
+    auto bmp = TBitmap::ReDefine({.nId = 700, .cResName = "norvaled", .oWnd = d, .lTransparent = true});
+    const std::string start = "Este proceso instala la Ayuda de NORVALEDO C\xC9NIT v.2009 Release 07.\n\r\n\r"
+                              "Por favor, seleccione UNIDAD de proceso :";
+    auto say = TSay::ReDefine({.nId = 101, .bText = block([start] { return rt::Value(start); }), .oWnd = d});
+    Bound drive{rt::Value("C")};
+    auto letters = rt::makeArray();
+    for (const char* l : {"C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N",
+                          "O", "P", "Q", "R", "S", "T", "U", "V", "X", "Y", "Z"})
+        letters->add(l);
+    auto combo = TComboBox::ReDefine({.nId = 110, .bSetGet = drive.blockOf(), .aItems = letters, .oWnd = d});
+    bool exitFlag = false;
+    TButton::ReDefine({.nId = 550, .oWnd = d});
+    auto exit = TButton::ReDefine({.nId = 551,
+                                   .bAction = block([&] {
+                                       exitFlag = true;
+                                       d->End();
+                                       return rt::Value();
+                                   }),
+                                   .oWnd = d,
+                                   .lCancel = true});
+    EXPECT_NE(bmp->hPalette, nullptr); // a 256-colour image
+    const char* seconds = std::getenv("DIALOGS_SHOW_SECONDS");
+    std::vector<Step> steps{[&](HWND) {
+        EXPECT_NE(bmp->hWnd, nullptr);
+        EXPECT_EQ(windowText(say->hWnd), start);
+        EXPECT_EQ(SendMessageA(combo->hWnd, CB_GETCOUNT, 0, 0), 23);
+    }};
+    for (int i = 0; seconds && i < std::atoi(seconds) * 100; ++i) steps.push_back([](HWND) {});
+    steps.push_back([&](HWND) { PostMessageA(exit->hWnd, BM_CLICK, 0, 0); });
+    d->Activate(
+        {.lCentered = true, .bValid = block([&] { return rt::Value(exitFlag); }), .bInit = script(steps)});
+    FREERESOURCES();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(d->nResult, rt::Value(2));
+}
+
+} // namespace

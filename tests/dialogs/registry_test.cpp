@@ -59,6 +59,10 @@ TEST(Registry, FreedSlotIsReusedWithTheSameProcedure) {
     EXPECT_NE(slotProcedure(static_cast<int>(slotA)), slotProcedure(static_cast<int>(slotB)));
     EXPECT_EQ(a->nOldProc, classProc);
     EXPECT_EQ(OWNDFROMHWND(a->hWnd).objectAs<Probe>(), a);
+    EXPECT_TRUE(WNDMAIN().isNil());
+    setMainWindow(b->hWnd);
+    EXPECT_EQ(WNDMAIN().objectAs<Probe>(), b);
+    setMainWindow(nullptr);
 
     a->UnLink();
     EXPECT_EQ(GETALLWIN()->at(slotA), rt::Value(0));
