@@ -29,7 +29,8 @@ class TestDrive {
     // fails the current test) when the host refuses.
     bool folder(std::string_view relative);                            // with its parents
     bool file(std::string_view relative, std::string_view bytes = ""); // folders created as needed
-    bool sparseFile(std::string_view relative, std::uint64_t size);    // a file of size bytes, sparse
+    // A file of size bytes, sparse, whose last bytes are tail.
+    bool sparseFile(std::string_view relative, std::uint64_t size, std::string_view tail = "");
     // Empty files prefix + number for each number of [first, first + count) in folder.
     bool manyFiles(std::string_view folder, std::string_view prefix, int first, int count);
     bool exists(std::string_view relative) const;

@@ -64,10 +64,17 @@ bool TestDrive::file(std::string_view relative, std::string_view bytes) {
     return out.good();
 }
 
-bool TestDrive::sparseFile(std::string_view relative, std::uint64_t size) {
+bool TestDrive::sparseFile(std::string_view relative, std::uint64_t size, std::string_view tail) {
     if (!file(relative)) return false;
-    const bool ok = ::truncate(hostPath(relative).c_str(), static_cast<off_t>(size)) == 0;
-    EXPECT_TRUE(ok) << "truncate " << hostPath(relative);
+    const std::string host = hostPath(relative);
+    bool ok = ::truncate(host.c_str(), static_cast<off_t>(size)) == 0;
+    if (ok && !tail.empty() && tail.size() <= size) {
+        const int fd = ::open(host.c_str(), O_WRONLY);
+        ok = fd >= 0 && ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size())) ==
+                            static_cast<ssize_t>(tail.size());
+        if (fd >= 0) ::close(fd);
+    }
+    EXPECT_TRUE(ok) << "sparse " << host;
     return ok;
 }
 

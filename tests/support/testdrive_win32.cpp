@@ -45,8 +45,12 @@ void runUnix(const std::string& program, const std::string& arguments) {
         ADD_FAILURE() << "cannot start " << program << " (error " << GetLastError() << ")";
         return;
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // For a Unix program Wine reports no process (id 0) and the handle fields are not
+    // meaningful: closing them could close some other handle of ours (standard output, say).
+    if (pi.dwProcessId != 0) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
 }
 
 template <class F> bool pollFor(F done) {
@@ -150,7 +154,7 @@ bool TestDrive::file(std::string_view relative, std::string_view bytes) {
     return ok;
 }
 
-bool TestDrive::sparseFile(std::string_view relative, std::uint64_t size) {
+bool TestDrive::sparseFile(std::string_view relative, std::uint64_t size, std::string_view tail) {
     const std::string p = hostPath(relative);
     makeFolders(parentOf(p));
     const HANDLE h = CreateFileW(longPath(p).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -160,6 +164,13 @@ bool TestDrive::sparseFile(std::string_view relative, std::uint64_t size) {
         LARGE_INTEGER end;
         end.QuadPart = static_cast<LONGLONG>(size);
         ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+        if (ok && !tail.empty() && tail.size() <= size) {
+            end.QuadPart = static_cast<LONGLONG>(size - tail.size());
+            DWORD put = 0;
+            ok = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) &&
+                 WriteFile(h, tail.data(), static_cast<DWORD>(tail.size()), &put, nullptr) &&
+                 put == tail.size();
+        }
         CloseHandle(h);
     }
     EXPECT_TRUE(ok) << "sparse " << p;
