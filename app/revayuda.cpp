@@ -7,6 +7,8 @@
 #include "runtime/frames.h"
 #include "runtime/strings.h"
 
+#include <algorithm>
+
 namespace app {
 
 namespace {

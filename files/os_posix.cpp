@@ -167,9 +167,7 @@ std::string joinHost(const std::string& folder, const std::string& name) {
 // first, then the first one in listing order).
 std::optional<std::string> lookupName(const std::string& hostFolder, const std::string& name) {
     struct stat st;
-    if (::stat(joinHost(hostFolder, name).c_str(), &st) == 0 ||
-        ::lstat(joinHost(hostFolder, name).c_str(), &st) == 0)
-        return name;
+    if (::lstat(joinHost(hostFolder, name).c_str(), &st) == 0) return name;
     DIR* dir = ::opendir(hostFolder.c_str());
     if (!dir) return std::nullopt;
     std::optional<std::string> best;

@@ -52,8 +52,8 @@ class TestDrive {
     std::string unixRoot_; // the same folder as a Unix path
 };
 
-// Holds a file open allowing no other access while it lives (as a program that has opened a
-// table exclusively). held() is false where the platform has no such opens.
+// Another process holds a file open allowing no other access while this lives (as a program
+// that has opened a table exclusively). held() is false where the platform has no such opens.
 class ExclusiveHold {
   public:
     ExclusiveHold(const TestDrive& drive, std::string_view relative);

@@ -241,14 +241,42 @@ bool TestDrive::setAttributes(std::string_view relative, bool hidden, bool syste
 }
 
 ExclusiveHold::ExclusiveHold(const TestDrive& drive, std::string_view relative) {
-    const HANDLE h = CreateFileW(longPath(drive.hostPath(relative)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE) << "exclusive open of " << drive.hostPath(relative);
-    if (h != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<std::uintptr_t>(h);
+    // Another process holds the file: hold_file.exe, built beside the test programs.
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string helper(self, n);
+    helper = helper.substr(0, helper.find_last_of('\\') + 1) + "hold_file.exe";
+    const std::string event =
+        "instayuda-hold-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_counter);
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+    std::string commandLine = "hold_file.exe " + quote(drive.hostPath(relative)) + " " + event;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!ready || !CreateProcessA(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << helper;
+        if (ready) CloseHandle(ready);
+        return;
+    }
+    CloseHandle(pi.hThread);
+    const HANDLE waitFor[] = {ready, pi.hProcess};
+    if (WaitForMultipleObjects(2, waitFor, FALSE, 20000) == WAIT_OBJECT_0) {
+        handle_ = reinterpret_cast<std::uintptr_t>(pi.hProcess);
+    } else {
+        ADD_FAILURE() << "hold_file did not open " << drive.hostPath(relative);
+        TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(ready);
 }
 
 ExclusiveHold::~ExclusiveHold() {
-    if (handle_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    if (!handle_) return;
+    const auto process = reinterpret_cast<HANDLE>(handle_);
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 20000);
+    CloseHandle(process);
 }
 
 } // namespace testsupport
