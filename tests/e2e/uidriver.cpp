@@ -148,6 +148,11 @@ void put(const std::string& s) {
     std::fflush(stdout);
 }
 
+BOOL CALLBACK listWindow(HWND h, LPARAM) {
+    if (IsWindowVisible(h)) put(classOf(h) + "\t" + titleOf(h) + "\n");
+    return TRUE;
+}
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -196,12 +201,7 @@ int main(int argc, char** argv) {
     if (cmd == "wait") return waitFor(title, number(3, 20), arg(4)) ? 0 : 1;
     if (cmd == "gone") return waitGone(title, number(3, 20), arg(4)) ? 0 : 1;
     if (cmd == "list") {
-        EnumWindows(
-            [](HWND h, LPARAM) -> BOOL {
-                if (IsWindowVisible(h)) put(classOf(h) + "\t" + titleOf(h) + "\n");
-                return TRUE;
-            },
-            0);
+        EnumWindows(listWindow, 0);
         return 0;
     }
     if (cmd == "foreground") {
