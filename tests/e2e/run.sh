@@ -108,7 +108,11 @@ cleanup() {
   for l in "${mapped[@]}"; do rm -f "$l"; done
   "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\instayuda.exe\Explorer' /f >/dev/null 2>&1
   "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\uidriver.exe\Explorer' /f >/dev/null 2>&1
-  [ -n "$xvfb" ] && { "${wine%64}server64" -k 2>/dev/null; kill "$xvfb" 2>/dev/null; }
+  if [ -n "$xvfb" ]; then
+    /usr/lib/wine/wineserver64 -k 2>/dev/null
+    kill "$xvfb" 2>/dev/null
+  fi
+  return 0
 }
 trap cleanup EXIT
 
@@ -282,6 +286,14 @@ case_dialog() {
   expect "C is chosen" same "$out/dialog/current.txt" 'C'
   expect "install button" test "$(drv text "$dlg" 550)" = "&Instalar"
   expect "exit button" test "$(drv text "$dlg" 551)" = "&Salir"
+  # The drop-down list opened with the mouse, then closed with Escape: the dialog stays, C stays.
+  click_control "$dlg" 110
+  sleep 0.5
+  shot drop-down
+  keys Escape
+  expect "Escape closes only the list" drv wait "$dlg" 1
+  drv current "$dlg" 110 >"$out/dialog/current.txt"
+  expect "C is still chosen" same "$out/dialog/current.txt" 'C'
   drv click "$dlg" 551
   finish 0
 }
