@@ -1,6 +1,8 @@
 // uidriver: looks at and drives the windows of another program in the same Wine prefix (and the
-// same desktop), as a user would. Windows are found among the visible top-level windows by their
-// exact title, optionally of one window class; controls by their identifier. Texts are written
+// same desktop), as a user would. Windows are found among the top-level windows by their exact
+// title, optionally of one window class; controls by their identifier. wait, gone, count, box and
+// ok see visible windows only; the other commands take a hidden one when no visible one has
+// that title (a dialog asked to end is hidden until its modal loop ends it). Texts are written
 // as raw Windows-1252 bytes, without a line end, so that a script can compare them byte for byte.
 //
 //   uidriver wait <title> [seconds] [class]    the window appears (default 20 s)
