@@ -32,12 +32,25 @@ std::string clockText(double seconds) {
     return buf;
 }
 
+// The size of the program in the picture "9,999,999 bytes". A program too big for the picture
+// is shown with all its digits (and its thousands separators) instead of the picture's
+// asterisks.
+std::string sizeText(std::int64_t size) {
+    if (size <= 9999999) return rt::TRANSFORM(size, "9,999,999 bytes");
+    std::string digits = std::to_string(size), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out + " bytes";
+}
+
 void applicationSection(std::string& out, const rt::ErrorObject& e, SystemFacts& facts) {
     out += "Application\r\n";
     out += "===========\r\n";
     const std::string path = facts.moduleFileName();
     out += "   Path and name: " + path + " (" + num(facts.processBits()) + " bits)\r\n";
-    out += "   Size: " + rt::TRANSFORM(facts.fileSize(path), "9,999,999 bytes") + kEol;
+    out += "   Size: " + sizeText(facts.fileSize(path)) + kEol;
     out += "   Time from start: " +
            elapsedText(
                secondsFromStart(facts.startDate(), facts.startSeconds(), facts.today(), facts.secondsNow())) +
