@@ -74,14 +74,14 @@ rt::Value ERRORDIALOG(const rt::Value& oError) {
     if (!e) return {}; // not an error object: the launch reports a recovery failure
     ErrorPort& port = errorPort();
 
-    // 1. The version record, for the report and the dialog's size.
+    // The version record, for the report and the dialog's size.
     const OsVersion os = port.osVersion();
 
-    // 2. Division by zero: the quotient or remainder becomes 0, silently.
+    // Division by zero: the quotient or remainder becomes 0, silently.
     if (e->GenCode == rt::Value(rt::EG_ZERODIV)) return 0;
 
-    // 3. A table open refused because another process holds the file, and 4. a failed
-    // append lock: the caller sees NETERR() and may try again.
+    // A table open refused because another process holds the file, and a failed append
+    // lock: the caller sees NETERR() and may try again.
     if (e->GenCode == rt::Value(rt::EG_OPEN) && (e->OsCode == rt::Value(32) || e->OsCode == rt::Value(5)) &&
         e->CanDefault) {
         rt::NETERR(true);
@@ -92,18 +92,18 @@ rt::Value ERRORDIALOG(const rt::Value& oError) {
         return false;
     }
 
-    // 5. From here on every further error ends the process through the fallback block; the
+    // From here on every further error ends the process through the fallback block; the
     // handler's own block is never put back.
     const rt::Value fallback = fallbackErrorBlock();
     rt::ERRORBLOCK(fallback);
 
-    // 6. The report, built in memory, then written with any error turned into a break.
+    // The report, built in memory, then written with any error turned into a break.
     const Report report = buildReport(*e, os, systemFacts(), tableFacts(), [&port] { port.prepareDialog(); });
     rt::ERRORBLOCK(breakErrorBlock());
     rt::guarded([&] { port.writeReport(kReportFileName, report.text); });
     rt::ERRORBLOCK(fallback);
 
-    // 7. The dialog; 8. what it drew is released.
+    // The dialog; then what it drew is released.
     ErrorDialogData data;
     data.errorLine = errorDescriptionRow(*e);
     data.stackLines = report.stackLines;
@@ -113,13 +113,13 @@ rt::Value ERRORDIALOG(const rt::Value& oError) {
     const rt::Value result = port.showDialog(data);
     port.releaseDialog();
 
-    // 9. Quit, or a retry with no event loop to go back to: the process ends with exit code 1.
+    // Quit, or a retry with no event loop to go back to: the process ends with exit code 1.
     if (result.isNil() || (result.isLogical() && result.asLogical() && !rt::LWRUNNING())) {
         port.freeResources();
         rt::ERRORLEVEL(1);
         rt::__QUIT();
     }
-    // 10. Retry or default.
+    // Retry or default.
     return result;
 }
 

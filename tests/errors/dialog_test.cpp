@@ -14,7 +14,9 @@ struct Rect {
     std::int64_t top, left, bottom, right;
     friend bool operator==(const Rect&, const Rect&) = default;
 };
-Rect rectOf(const TWindow& w) { return {w.nTop, w.nLeft, w.nBottom, w.nRight}; }
+Rect rectOf(const TWindow& w) {
+    return {w.nTop, w.nLeft, w.nBottom, w.nRight};
+}
 
 std::ostream& operator<<(std::ostream& os, const Rect& r) {
     return os << "{" << r.top << ", " << r.left << ", " << r.bottom << ", " << r.right << "}";
@@ -30,8 +32,12 @@ errors::ErrorDialogData dataWith(bool retry, bool deflt, bool nt = true) {
     return d;
 }
 
-DWORD styleOf(const TWindow& w) { return static_cast<DWORD>(w.nStyle.asInteger()); }
-bool isDefaultButton(const TWindow& w) { return (styleOf(w) & BS_TYPEMASK) == BS_DEFPUSHBUTTON; }
+DWORD styleOf(const TWindow& w) {
+    return static_cast<DWORD>(w.nStyle.asInteger());
+}
+bool isDefaultButton(const TWindow& w) {
+    return (styleOf(w) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
 
 // The buttons of the row, by caption.
 std::shared_ptr<TButton> buttonNamed(const TDialog& d, const char* caption) {
@@ -40,7 +46,7 @@ std::shared_ptr<TButton> buttonNamed(const TDialog& d, const char* caption) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ErrorDialog, DialogLabelsAndList) {
     auto result = std::make_shared<rt::Value>();
@@ -70,7 +76,7 @@ TEST(ErrorDialog, DialogLabelsAndList) {
                                                  LBS_NOTIFY | LBS_USETABSTOPS));
     ASSERT_EQ(list->aItems->size(), 2u);
     EXPECT_EQ(list->aItems->at(1), rt::Value("   Called from AT(0)"));
-    EXPECT_EQ(rt::eval(list->bSetGet), rt::Value("   Called from AT(0)"));  // the first line is selected
+    EXPECT_EQ(rt::eval(list->bSetGet), rt::Value("   Called from AT(0)")); // the first line is selected
 
     const auto& report = *d->aControls[4];
     EXPECT_EQ(report.platformClass(), "BUTTON");
@@ -89,8 +95,8 @@ TEST(ErrorDialog, OlderSystemsGetTheShortLayout) {
 TEST(ErrorDialog, ButtonRows) {
     struct Case {
         bool retry, deflt;
-        std::vector<std::pair<const char*, std::int64_t>> row;  // caption, left, in creation order
-        const char* defaultButton;                              // or null
+        std::vector<std::pair<const char*, std::int64_t>> row; // caption, left, in creation order
+        const char* defaultButton;                             // or null
     };
     const Case cases[] = {
         {false, false, {{"&Quit", 60}}, "&Quit"},
