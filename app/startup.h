@@ -1,0 +1,40 @@
+// The process from its entry point to its exit: the argument table, the start-up procedures,
+// MAIN, and the shutdown with the error level as exit code.
+#pragma once
+
+#include "cmdline.h"
+
+#include "runtime/error.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// Runs the program: fills the argument table from the program path and the raw command line,
+// runs the static initialisers and the start-up procedures, calls MAIN with the tokens that do
+// not begin with "//", and ends the process with exit code = ERRORLEVEL(). Never returns.
+[[noreturn]] void run(std::string_view programPath, std::string_view commandLine);
+
+// The argument table run() filled.
+const ArgumentTable& argumentTable();
+
+// The module instance handle the entry routine records.
+void setInstanceHandle(std::uintptr_t handle);
+std::uintptr_t instanceHandle();
+
+// The start-up procedures, in order: the time of start, the error handler, the table layer's
+// default driver and local drivers.
+void startupProcedures();
+
+// The start-up's error handler. Until the error module's ERRORSYS takes its place: an error
+// block that writes interimErrorLine(error) to the error output and ends the process with
+// exit code 1.
+void installErrorHandler();
+void installInterimErrorBlock();
+// One line describing an error: "Error BASE/1108  Argument error: AT" (the file name, when
+// there is one, in place of the operation).
+std::string interimErrorLine(const rt::ErrorObject& e);
+
+} // namespace app

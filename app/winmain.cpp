@@ -1,0 +1,22 @@
+// The Windows entry point of instayuda.exe.
+
+#include "app/startup.h"
+
+#include <string>
+
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    app::setInstanceHandle(reinterpret_cast<std::uintptr_t>(instance));
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const char* commandLine = GetCommandLineA();
+    app::run(path, commandLine ? commandLine : "");
+}

@@ -1,0 +1,48 @@
+// Whole-file read and the log writer: MEMOREAD, LOGFILE, LOGSTACK; SETHANDLECOUNT.
+
+#include "files.h"
+#include "os.h"
+
+#include "runtime/dates.h"
+#include "runtime/frames.h"
+#include "runtime/strings.h"
+
+namespace files {
+
+std::string MEMOREAD(std::string_view name) {
+    std::string contents;
+    if (!os::readWholeFile(name, contents)) return {};
+    if (!contents.empty() && contents.back() == '\x1A') contents.pop_back();
+    return contents;
+}
+
+void LOGFILE(std::string_view fileName, const rt::Value& values) {
+    std::string line = rt::DTOC(rt::DATE()) + " " + rt::TIME() + ": ";
+    if (const rt::ArrayPtr& list = values.asArray()) {
+        for (const rt::Value& v : list->items) line += rt::CVALTOCHAR(v) + "\t";
+    } else if (!values.isNil()) {
+        line += rt::CVALTOCHAR(values) + "\t";
+    }
+    line += "\r\n";
+    if (!os::createIfMissing(fileName)) return;
+    os::appendToFile(fileName, line);
+}
+
+void LOGSTACK() {
+    static constexpr std::string_view kLog = "stack.txt";
+    LOGFILE(kLog, rt::Value(rt::makeArray({""})));
+    LOGFILE(kLog, rt::Value(rt::makeArray({"LogStack() called"})));
+    LOGFILE(kLog, rt::Value(rt::makeArray({"================="})));
+    // LOGSTACK keeps no frame of its own: level 0 is its caller.
+    for (std::int64_t level = 0; const rt::Frame* f = rt::Frame::at(level); ++level) {
+        auto values = rt::makeArray({rt::Value(std::string(f->name()))});
+        for (std::size_t i = 1; i <= f->paramCount(); ++i) values->add(f->paramAt(i));
+        LOGFILE(kLog, rt::Value(values));
+    }
+}
+
+rt::Value SETHANDLECOUNT(const rt::Value& n) {
+    return n;
+}
+
+} // namespace files

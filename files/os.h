@@ -1,0 +1,109 @@
+// The file services' operating-system back end: the few primitive operations the portable
+// routines of files.h are built on. One implementation per platform (os_win32.cpp,
+// os_posix.cpp); nothing above this header knows which one is linked.
+//
+// Paths are Windows-style byte strings in the ANSI code page ("C:\Vendrax\*.*"). The Win32
+// back end hands them to the platform unchanged. The POSIX back end gives them the meaning
+// they have on Windows:
+//   - "\" and "/" both separate folders; a run of separators counts as one;
+//   - a drive letter ("T:") stands for the folder the drive table maps it to (mapDrive); an
+//     unmapped letter is a missing drive; ".." never climbs above a drive's root;
+//   - a path without a drive letter that begins with a separator is a host path from "/";
+//     any other path is relative to the current folder;
+//   - names match without regard to letter case (ASCII letters); an exact match is preferred;
+//   - trailing dots and blanks of a name are ignored, as Windows ignores them;
+//   - a path longer than 259 characters names nothing (the ANSI path limit of Windows);
+//   - an entry is hidden when its name begins with "." (other than "." and "..");
+//   - a listing comes back sorted by name without regard to case (as Wine returns them),
+//     with "." and ".." first in every folder that is not a drive's root.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace files {
+
+// Maps a drive letter (either case) to a host folder for the POSIX back end; an empty folder
+// removes the mapping. Answers false when the letter is not A to Z, or on Windows, where the
+// platform owns its drive letters (tests there map drives through the Wine prefix).
+bool mapDrive(char letter, std::string_view hostFolder);
+
+namespace os {
+
+// Platform attribute bits, with the values Windows gives them.
+enum Attribute : std::uint32_t {
+    kReadOnly = 0x1,
+    kHidden = 0x2,
+    kSystem = 0x4,
+    kVolumeLabel = 0x8,
+    kDirectory = 0x10,
+    kArchive = 0x20,
+    kTemporary = 0x100,
+    kSparse = 0x200,
+    kReparsePoint = 0x400,
+    kCompressed = 0x800,
+    kOffline = 0x1000,
+    kNotIndexed = 0x2000,
+    kEncrypted = 0x4000,
+    kIntegrity = 0x8000,
+    kRecallOnAccess = 0x400000,
+};
+
+// A time of day and date in local time; valid is false when the platform's time could not be
+// converted.
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    bool valid = false;
+};
+
+// One entry of a file search.
+struct FindEntry {
+    std::string name; // no folder part
+    std::uint64_t size = 0;
+    LocalTime written;
+    std::uint32_t attributes = 0;
+};
+
+// Runs the platform's file search for mask ("*" and "?" wildcards in the last part) and calls
+// visit for each entry, in the platform's order, until visit answers false or the search has
+// no further entries. A mask that matches nothing, a missing folder or drive: no call.
+void findFiles(std::string_view mask, const std::function<bool(const FindEntry&)>& visit);
+
+// The volume label of the drive a mask names (the current drive when it names none); nothing
+// when the drive has no label or the platform cannot tell.
+std::optional<std::string> volumeLabel(std::string_view mask);
+
+// Reads a whole file, opened read-only with reading and writing by others allowed. Answers
+// false when the file cannot be opened or read (or is too big to hold in memory).
+bool readWholeFile(std::string_view path, std::string& contents);
+
+// Creates the file empty when it does not exist; answers whether it exists afterwards.
+bool createIfMissing(std::string_view path);
+// Opens an existing file write-only with sharing allowed, appends bytes at its end and closes
+// it. Answers false when the file cannot be opened or the write fails.
+bool appendToFile(std::string_view path, std::string_view bytes);
+
+// The current folder as drive + ":\" + folder (POSIX: the host folder), and changing it.
+std::string currentFolder();
+bool setCurrentFolder(std::string_view path);
+
+// Dynamic calls into a system library. A library handle is a number; a failed load answers
+// the platform's failure value (0).
+std::intptr_t loadLibrary(std::string_view name);
+// The address of a routine of a loaded library, or 0.
+std::uintptr_t findRoutine(std::intptr_t library, std::string_view name);
+// Calls the routine at address with arguments that each fit a machine word (integers,
+// pointers); calleeCleans selects the convention in which the routine removes its own
+// arguments (it matters only on 32-bit Windows). Answers false, without calling, when there are
+// more than kMaxCallArguments arguments.
+constexpr std::size_t kMaxCallArguments = 8;
+bool callRoutine(std::uintptr_t address, bool calleeCleans, std::span<const std::uintptr_t> arguments,
+                 std::uintptr_t& result);
+
+} // namespace os
+} // namespace files

@@ -1,0 +1,528 @@
+// The POSIX back end of the file services: Windows-style paths over a host file system whose
+// names are case-sensitive, with a drive table in place of drive letters. See os.h for the
+// rules this file gives paths.
+
+#include "os.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace files {
+
+namespace {
+
+constexpr std::size_t kMaxPath = 259; // longest path the ANSI file routines of Windows accept
+
+std::array<std::string, 26>& driveTable() {
+    static std::array<std::string, 26> table;
+    return table;
+}
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+    return true;
+}
+
+// Listing order: names compared upper-cased byte by byte; names that differ only in case in
+// plain byte order.
+bool listsBefore(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ca = static_cast<unsigned char>(upperAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(upperAscii(b[i]));
+        if (ca != cb) return ca < cb;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+bool hasWildcards(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+// Wildcard match without regard to case: "*" any run of characters, "?" exactly one.
+bool globMatch(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+// A mask ending in ".*" also matches names without an extension ("abc.*" finds "abc").
+bool maskMatches(std::string_view pattern, std::string_view name) {
+    if (globMatch(pattern, name)) return true;
+    return pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+           globMatch(pattern.substr(0, pattern.size() - 2), name);
+}
+
+// A path taken apart: the host folder it starts from and the names below it, with "." and
+// ".." already applied.
+struct ParsedPath {
+    std::string root;               // host folder: a drive's folder, or "/"
+    std::vector<std::string> parts; // names below root
+    bool endsWithSeparator = false; // "C:\Vendrax\": names a folder, not an entry
+    bool endsWithDots = false;      // "C:\Vendrax\." or "\..": names the folder itself
+};
+
+std::optional<ParsedPath> parsePath(std::string_view path) {
+    if (path.empty() || path.size() > kMaxPath) return std::nullopt;
+    if (path.find('\0') != std::string_view::npos) return std::nullopt;
+    ParsedPath out;
+    std::string_view rest = path;
+    if (path.size() >= 2 && path[1] == ':') {
+        const char letter = upperAscii(path[0]);
+        if (letter < 'A' || letter > 'Z') return std::nullopt;
+        out.root = driveTable()[static_cast<std::size_t>(letter - 'A')];
+        if (out.root.empty()) return std::nullopt; // a missing drive
+        rest = path.substr(2);
+    } else if (isSeparator(path[0])) {
+        if (path.size() >= 2 && isSeparator(path[1])) return std::nullopt; // no network shares here
+        out.root = "/";
+    } else {
+        // Relative to the current folder: start from "/" with the current folder's names, so
+        // that ".." can climb above it.
+        out.root = "/";
+        std::string cwd(4096, '\0');
+        if (!::getcwd(cwd.data(), cwd.size())) return std::nullopt;
+        cwd.resize(std::strlen(cwd.c_str()));
+        std::size_t i = 0;
+        while (i < cwd.size()) {
+            while (i < cwd.size() && cwd[i] == '/') ++i;
+            const std::size_t start = i;
+            while (i < cwd.size() && cwd[i] != '/') ++i;
+            if (i > start) out.parts.emplace_back(cwd.substr(start, i - start));
+        }
+    }
+    out.endsWithSeparator = !rest.empty() && isSeparator(rest.back());
+    std::size_t i = 0;
+    bool lastWasDots = false;
+    while (i < rest.size()) {
+        while (i < rest.size() && isSeparator(rest[i])) ++i;
+        const std::size_t start = i;
+        while (i < rest.size() && !isSeparator(rest[i])) ++i;
+        if (i == start) break;
+        std::string name(rest.substr(start, i - start));
+        if (name == "..") {
+            if (!out.parts.empty()) out.parts.pop_back();
+            lastWasDots = true;
+            continue;
+        }
+        // Trailing dots and blanks are not part of a name ("." itself and "..." name nothing).
+        std::size_t end = name.size();
+        while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
+        name.resize(end);
+        if (name.empty()) {
+            lastWasDots = true;
+            continue;
+        }
+        out.parts.push_back(std::move(name));
+        lastWasDots = false;
+    }
+    out.endsWithDots = lastWasDots;
+    return out;
+}
+
+std::string joinHost(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+// The entry of a host folder whose name matches name without regard to case (an exact match
+// first, then the first one in listing order).
+std::optional<std::string> lookupName(const std::string& hostFolder, const std::string& name) {
+    struct stat st;
+    if (::lstat(joinHost(hostFolder, name).c_str(), &st) == 0) return name;
+    DIR* dir = ::opendir(hostFolder.c_str());
+    if (!dir) return std::nullopt;
+    std::optional<std::string> best;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry == "." || entry == "..") continue;
+        if (equalsNoCase(entry, name) && (!best || listsBefore(entry, *best))) best = entry;
+    }
+    ::closedir(dir);
+    return best;
+}
+
+bool isHostFolder(const std::string& host) {
+    struct stat st;
+    return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Resolves the first count names of a parsed path, each of which must be a folder.
+std::optional<std::string> resolveFolder(const ParsedPath& p, std::size_t count) {
+    std::string host = p.root;
+    if (!isHostFolder(host)) return std::nullopt;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto name = lookupName(host, p.parts[i]);
+        if (!name) return std::nullopt;
+        host = joinHost(host, *name);
+        if (!isHostFolder(host)) return std::nullopt;
+    }
+    return host;
+}
+
+// The host path of a file a path names (existing or to be created): its folder must exist;
+// the name takes the spelling of an existing entry when there is one.
+std::optional<std::string> resolveFile(std::string_view path) {
+    const auto p = parsePath(path);
+    if (!p || p->parts.empty() || p->endsWithSeparator || p->endsWithDots) return std::nullopt;
+    if (hasWildcards(p->parts.back())) return std::nullopt;
+    const auto folder = resolveFolder(*p, p->parts.size() - 1);
+    if (!folder) return std::nullopt;
+    const auto name = lookupName(*folder, p->parts.back());
+    return joinHost(*folder, name ? *name : p->parts.back());
+}
+
+os::LocalTime localTimeOf(std::time_t t) {
+    os::LocalTime out;
+    std::tm tm{};
+    if (!::localtime_r(&t, &tm)) return out;
+    out.year = tm.tm_year + 1900;
+    out.month = tm.tm_mon + 1;
+    out.day = tm.tm_mday;
+    out.hour = tm.tm_hour;
+    out.minute = tm.tm_min;
+    out.second = tm.tm_sec;
+    out.valid = true;
+    return out;
+}
+
+bool entryOf(const std::string& host, std::string name, os::FindEntry& out) {
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0 && ::lstat(host.c_str(), &st) != 0) return false;
+    out.name = std::move(name);
+    const bool folder = S_ISDIR(st.st_mode);
+    out.attributes = folder ? os::kDirectory : os::kArchive;
+    if (!folder && (st.st_mode & S_IWUSR) == 0) out.attributes |= os::kReadOnly;
+    if (out.name.size() > 1 && out.name[0] == '.' && out.name != "..") out.attributes |= os::kHidden;
+    out.size = folder ? 0 : static_cast<std::uint64_t>(st.st_size);
+    out.written = localTimeOf(st.st_mtime);
+    return true;
+}
+
+std::string parentOf(const std::string& host, const std::string& root) {
+    if (host == root) return host;
+    const std::size_t slash = host.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return host.substr(0, slash);
+}
+
+// ---- the "system library": our own routines with the signatures of their Win32 namesakes ----
+
+int CopyFileA(const char* existingName, const char* newName, int failIfExists) {
+    if (!existingName || !newName) return 0;
+    const auto source = resolveFile(existingName);
+    const auto target = resolveFile(newName);
+    if (!source || !target) return 0;
+    struct stat from, to;
+    if (::stat(source->c_str(), &from) != 0 || !S_ISREG(from.st_mode)) return 0;
+    if (::stat(target->c_str(), &to) == 0) {
+        if (failIfExists || !S_ISREG(to.st_mode)) return 0;
+        if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return 0; // never truncate the source
+    }
+    const int in = ::open(source->c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return 0;
+    const int out = ::open(target->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        ::close(in);
+        return 0;
+    }
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                ok = false;
+                break;
+            }
+            done += put;
+        }
+        if (!ok) break;
+    }
+    ::close(in);
+    if (::close(out) != 0) ok = false;
+    if (ok) {
+        // A copy keeps the time of the last write, as on Windows.
+        const struct timespec times[2] = {from.st_atim, from.st_mtim};
+        ::utimensat(AT_FDCWD, target->c_str(), times, 0);
+    }
+    return ok ? 1 : 0;
+}
+
+int GetDiskFreeSpaceExA(const char* folder, std::uint64_t* freeToCaller, std::uint64_t* total,
+                        std::uint64_t* totalFree) {
+    std::string host;
+    if (!folder || !*folder) {
+        host = ".";
+    } else {
+        const auto p = parsePath(folder);
+        if (!p) return 0;
+        const auto resolved = resolveFolder(*p, p->parts.size());
+        if (!resolved) return 0;
+        host = *resolved;
+    }
+    struct statvfs vfs;
+    if (::statvfs(host.c_str(), &vfs) != 0) return 0;
+    const std::uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    if (freeToCaller) *freeToCaller = static_cast<std::uint64_t>(vfs.f_bavail) * unit;
+    if (total) *total = static_cast<std::uint64_t>(vfs.f_blocks) * unit;
+    if (totalFree) *totalFree = static_cast<std::uint64_t>(vfs.f_bfree) * unit;
+    return 1;
+}
+
+struct Routine {
+    const char* name;
+    std::uintptr_t address;
+};
+
+const std::array<Routine, 2>& systemLibrary() {
+    static const std::array<Routine, 2> routines = {{
+        {"CopyFileA", reinterpret_cast<std::uintptr_t>(&CopyFileA)},
+        {"GetDiskFreeSpaceExA", reinterpret_cast<std::uintptr_t>(&GetDiskFreeSpaceExA)},
+    }};
+    return routines;
+}
+
+constexpr std::intptr_t kSystemLibraryHandle = 0x4B330000; // any value above 32
+
+template <std::size_t> using Word = std::uintptr_t;
+
+template <std::size_t... I>
+std::uintptr_t callWith(std::uintptr_t address, [[maybe_unused]] std::span<const std::uintptr_t> a,
+                        std::index_sequence<I...>) {
+    using Fn = std::uintptr_t (*)(Word<I>...);
+    return reinterpret_cast<Fn>(address)(a[I]...);
+}
+
+} // namespace
+
+bool mapDrive(char letter, std::string_view hostFolder) {
+    const char upper = upperAscii(letter);
+    if (upper < 'A' || upper > 'Z') return false;
+    std::string folder(hostFolder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    driveTable()[static_cast<std::size_t>(upper - 'A')] = std::move(folder);
+    return true;
+}
+
+namespace os {
+
+void findFiles(std::string_view mask, const std::function<bool(const FindEntry&)>& visit) {
+    const auto p = parsePath(mask);
+    if (!p || p->endsWithSeparator) return;
+    FindEntry entry;
+    if (p->endsWithDots) {
+        // "folder\." names the folder itself, under its own name; a drive's root has none.
+        if (p->parts.empty()) return;
+        const auto host = resolveFolder(*p, p->parts.size());
+        if (!host) return;
+        if (entryOf(*host, host->substr(host->find_last_of('/') + 1), entry)) visit(entry);
+        return;
+    }
+    if (p->parts.empty()) return;
+    const auto folder = resolveFolder(*p, p->parts.size() - 1);
+    if (!folder) return;
+    const std::string& pattern = p->parts.back();
+    if (!hasWildcards(pattern)) {
+        const auto name = lookupName(*folder, pattern);
+        if (name && entryOf(joinHost(*folder, *name), *name, entry)) visit(entry);
+        return;
+    }
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder->c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (maskMatches(pattern, name)) names.push_back(std::move(name));
+        }
+        ::closedir(dir);
+    } else {
+        return;
+    }
+    std::sort(names.begin(), names.end(), listsBefore);
+    if (*folder != p->root) {
+        // Every folder but a drive's root lists itself as "." and its parent as "..".
+        if (maskMatches(pattern, ".") && entryOf(*folder, ".", entry) && !visit(entry)) return;
+        if (maskMatches(pattern, "..") && entryOf(parentOf(*folder, p->root), "..", entry) && !visit(entry))
+            return;
+    }
+    for (const std::string& name : names)
+        if (entryOf(joinHost(*folder, name), name, entry) && !visit(entry)) return;
+}
+
+std::optional<std::string> volumeLabel(std::string_view) {
+    return std::nullopt;
+}
+
+bool readWholeFile(std::string_view path, std::string& contents) {
+    contents.clear();
+    const auto host = resolveFile(path);
+    if (!host) return false;
+    const int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    try {
+        contents.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t done = 0;
+        while (done < contents.size()) {
+            const ssize_t got = ::read(fd, contents.data() + done, contents.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            if (got == 0) break; // the file shrank meanwhile
+            done += static_cast<std::size_t>(got);
+        }
+        contents.resize(done);
+    } catch (const std::exception&) { // too big to hold
+        ok = false;
+    }
+    ::close(fd);
+    if (!ok) contents.clear();
+    return ok;
+}
+
+bool createIfMissing(std::string_view path) {
+    const auto host = resolveFile(path);
+    if (!host) return false;
+    const int fd = ::open(host->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return ::access(host->c_str(), F_OK) == 0;
+    ::close(fd);
+    return true;
+}
+
+bool appendToFile(std::string_view path, std::string_view bytes) {
+    const auto host = resolveFile(path);
+    if (!host) return false;
+    const int fd = ::open(host->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+std::string currentFolder() {
+    std::string cwd(4096, '\0');
+    if (!::getcwd(cwd.data(), cwd.size())) return {};
+    cwd.resize(std::strlen(cwd.c_str()));
+    return cwd;
+}
+
+bool setCurrentFolder(std::string_view path) {
+    const auto p = parsePath(path);
+    if (!p) return false;
+    const auto host = resolveFolder(*p, p->parts.size());
+    return host && ::chdir(host->c_str()) == 0;
+}
+
+std::intptr_t loadLibrary(std::string_view name) {
+    return equalsNoCase(name, "kernel32.dll") || equalsNoCase(name, "kernel32") ? kSystemLibraryHandle : 0;
+}
+
+std::uintptr_t findRoutine(std::intptr_t library, std::string_view name) {
+    if (library != kSystemLibraryHandle) return 0;
+    for (const Routine& r : systemLibrary())
+        if (name == r.name) return r.address;
+    return 0;
+}
+
+bool callRoutine(std::uintptr_t address, bool, std::span<const std::uintptr_t> a, std::uintptr_t& result) {
+    // The routines of the table above have fixed C signatures whose integer and pointer
+    // arguments each travel in one machine word, so a call through a word-typed pointer of
+    // the same arity reaches them as their own signature would.
+    switch (a.size()) {
+    case 0:
+        result = callWith(address, a, std::make_index_sequence<0>());
+        return true;
+    case 1:
+        result = callWith(address, a, std::make_index_sequence<1>());
+        return true;
+    case 2:
+        result = callWith(address, a, std::make_index_sequence<2>());
+        return true;
+    case 3:
+        result = callWith(address, a, std::make_index_sequence<3>());
+        return true;
+    case 4:
+        result = callWith(address, a, std::make_index_sequence<4>());
+        return true;
+    case 5:
+        result = callWith(address, a, std::make_index_sequence<5>());
+        return true;
+    case 6:
+        result = callWith(address, a, std::make_index_sequence<6>());
+        return true;
+    case 7:
+        result = callWith(address, a, std::make_index_sequence<7>());
+        return true;
+    case 8:
+        result = callWith(address, a, std::make_index_sequence<8>());
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace os
+} // namespace files
