@@ -3,8 +3,8 @@
 #include "main.h"
 #include "state.h"
 
+#include "errors/errorsys.h"
 #include "runtime/process.h"
-#include "runtime/strings.h"
 #include "tables/registry.h"
 
 namespace app {
@@ -25,33 +25,8 @@ std::uintptr_t instanceHandle() {
     return g_instance;
 }
 
-std::string interimErrorLine(const rt::ErrorObject& e) {
-    std::string line;
-    if (e.OsCode.isNumber() && e.OsCode.asInteger() != 0)
-        line = "(DOS Error " + rt::numberText(e.OsCode) + ") ";
-    else
-        line = e.Severity.asInteger() > 1 ? "Error " : "Warning ";
-    line += e.SubSystem.isString() ? e.SubSystem.asString() : std::string("???");
-    line += e.SubCode.isNumber() ? "/" + rt::numberText(e.SubCode) : std::string("/???");
-    if (e.Description.isString()) line += "  " + e.Description.asString();
-    if (!rt::CVALTOCHAR(e.FileName).empty())
-        line += ": " + rt::CVALTOCHAR(e.FileName);
-    else if (!rt::CVALTOCHAR(e.Operation).empty())
-        line += ": " + rt::CVALTOCHAR(e.Operation);
-    return line;
-}
-
-void installInterimErrorBlock() {
-    rt::ERRORBLOCK(rt::Value(rt::makeBlock("ERRORSYS", [](rt::Args a) -> rt::Value {
-        if (const auto e = a.empty() ? nullptr : a[0].objectAs<rt::ErrorObject>())
-            rt::writeErrorOutput(interimErrorLine(*e) + "\n");
-        rt::ERRORLEVEL(1);
-        rt::__QUIT();
-    })));
-}
-
 void installErrorHandler() {
-    installInterimErrorBlock();
+    errors::ERRORSYS();
 }
 
 void startupProcedures() {
