@@ -4,8 +4,12 @@
 #include "state.h"
 
 #include "errors/errorsys.h"
+#include "errors/table_facts.h"
 #include "runtime/process.h"
 #include "tables/registry.h"
+
+#include <string>
+#include <vector>
 
 namespace app {
 
@@ -25,7 +29,24 @@ std::uintptr_t instanceHandle() {
     return g_instance;
 }
 
+namespace {
+
+// What the error report reads of the table layer: the table drivers (RDDLIST(1)). The
+// work-area layer does not exist yet, so no area is reported.
+class TableReport : public errors::TableFacts {
+  public:
+    std::vector<std::string> driverNames() override {
+        std::vector<std::string> names;
+        for (const rt::Value& name : tables::RDDLIST(1)->items) names.push_back(name.asString());
+        return names;
+    }
+};
+
+} // namespace
+
 void installErrorHandler() {
+    static TableReport tableReport;
+    errors::setTableFacts(&tableReport);
     errors::ERRORSYS();
 }
 

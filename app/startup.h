@@ -28,7 +28,8 @@ std::uintptr_t instanceHandle();
 // default driver and local drivers.
 void startupProcedures();
 
-// The start-up's error handler: ERRORSYS makes ERRORDIALOG the error block (errors/).
+// The start-up's error handler: ERRORSYS makes ERRORDIALOG the error block (errors/), and the
+// report learns the table drivers from the registry.
 void installErrorHandler();
 
 } // namespace app

@@ -198,7 +198,11 @@ TEST_F(Startup, ExitCodeIsTheErrorLevel) {
 // The error handler's dialog, answering Quit; the report is built but not written.
 struct QuitErrorPort : errors::ErrorPort {
     errors::ErrorDialogData shown;
-    bool writeReport(const std::string&, const std::string&) override { return true; }
+    std::string report;
+    bool writeReport(const std::string&, const std::string& text) override {
+        report = text;
+        return true;
+    }
     rt::Value showDialog(const errors::ErrorDialogData& data) override {
         shown = data;
         return {};
@@ -216,4 +220,7 @@ TEST_F(Startup, ErrorsReachTheErrorHandlerWhichEndsWithOne) {
     ASSERT_FALSE(errorPort.shown.stackLines.empty());
     EXPECT_EQ(errorPort.shown.stackLines.front(), "   Called from AT(0)");
     EXPECT_EQ(errorPort.shown.stackLines.back().substr(0, 19), "   Called from MAIN");
+    // The table drivers of kind 1 registered by then: the start-up's "DBF" and MAIN's "ADS".
+    EXPECT_NE(errorPort.report.find("\r\nLinked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n\r\nDataBases in use"),
+              std::string::npos);
 }
