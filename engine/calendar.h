@@ -29,4 +29,4 @@ std::string format(std::int32_t jd, std::string_view fmt);
 // is not a date in that format.
 std::int32_t parse(std::string_view text, std::string_view fmt, int epoch, bool& ok);
 
-}  // namespace engine::calendar
+} // namespace engine::calendar

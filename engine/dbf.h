@@ -36,33 +36,33 @@ constexpr std::size_t maxFieldName = 10;
 constexpr std::size_t maxFields = 255;
 
 struct Field {
-  std::string name;  // upper case, at most 10 characters
-  char type = 'C';   // C N F D L M, and read: I B Y T G
-  std::uint32_t offset = 0;  // in the record; the deleted mark is byte 0
-  std::uint16_t len = 0;
-  std::uint8_t dec = 0;
-  std::uint8_t flags = 0;
+    std::string name;         // upper case, at most 10 characters
+    char type = 'C';          // C N F D L M, and read: I B Y T G
+    std::uint32_t offset = 0; // in the record; the deleted mark is byte 0
+    std::uint16_t len = 0;
+    std::uint8_t dec = 0;
+    std::uint8_t flags = 0;
 };
 
 struct Header {
-  std::uint8_t version = versionFox;
-  int year = 0, month = 0, day = 0;
-  std::uint32_t recordCount = 0;
-  std::uint16_t headerLength = 0;
-  std::uint16_t recordLength = 0;
-  std::uint8_t flags = 0;
-  std::uint8_t codePage = 0x03;
-  std::vector<Field> fields;
+    std::uint8_t version = versionFox;
+    int year = 0, month = 0, day = 0;
+    std::uint32_t recordCount = 0;
+    std::uint16_t headerLength = 0;
+    std::uint16_t recordLength = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t codePage = 0x03;
+    std::vector<Field> fields;
 
-  bool hasMemo() const;
+    bool hasMemo() const;
 };
 
 enum class Check {
-  ok,
-  truncated,    // fewer bytes than the header needs
-  notTable,     // the version byte is not one of a DBF table
-  unsupported,  // a DBF of another family (dBase memo files) or a field type we do not keep
-  damaged,      // lengths, counts or descriptors that do not fit together
+    ok,
+    truncated,   // fewer bytes than the header needs
+    notTable,    // the version byte is not one of a DBF table
+    unsupported, // a DBF of another family (dBase memo files) or a field type we do not keep
+    damaged,     // lengths, counts or descriptors that do not fit together
 };
 
 // Reads the fixed 32-byte start of the header (version, date, counts, lengths, flags).
@@ -103,4 +103,4 @@ std::string formatNumber(double value, std::size_t len, std::size_t dec);
 
 bool isMemoType(char type);
 
-}  // namespace engine::dbf
+} // namespace engine::dbf

@@ -16,9 +16,11 @@ std::uint32_t be32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
-}  // namespace
+} // namespace
 
-std::uint32_t firstBlock(std::uint16_t blockSize) { return (headerSize + blockSize - 1) / blockSize; }
+std::uint32_t firstBlock(std::uint16_t blockSize) {
+    return (headerSize + blockSize - 1) / blockSize;
+}
 
 std::uint64_t blocksFor(std::uint64_t len, std::uint16_t blockSize) {
     return (len + 8 + blockSize - 1) / blockSize;
@@ -42,16 +44,20 @@ void writeHeader(const Header& h, std::uint8_t* out) {
     out[7] = static_cast<std::uint8_t>(h.blockSize);
 }
 
-}  // namespace fpt
+} // namespace fpt
 
 namespace {
 
 Result fromStatus(os::Status s) {
     switch (s) {
-    case os::Status::ok: return kOk;
-    case os::Status::notFound: return kFileNotFound;
-    case os::Status::denied: return kAccessDenied;
-    default: return kIoError;
+    case os::Status::ok:
+        return kOk;
+    case os::Status::notFound:
+        return kFileNotFound;
+    case os::Status::denied:
+        return kAccessDenied;
+    default:
+        return kIoError;
     }
 }
 
@@ -65,7 +71,7 @@ void putBe32(std::uint8_t* p, std::uint32_t v) {
 // Memo files stay below 4 GiB, where the locks begin.
 constexpr std::uint64_t maxFileSize = std::uint64_t{1} << 32;
 
-}  // namespace
+} // namespace
 
 Result MemoFile::loadHeader() {
     std::uint8_t bytes[fpt::headerSize];
@@ -202,4 +208,4 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
     return result;
 }
 
-}  // namespace engine
+} // namespace engine

@@ -43,10 +43,10 @@ std::uint64_t blocksFor(std::uint64_t len, std::uint16_t blockSize);
 bool readHeader(std::span<const std::uint8_t> bytes, Header& out);
 void writeHeader(const Header& h, std::uint8_t* out512);
 
-}  // namespace fpt
+} // namespace fpt
 
 class MemoFile {
-public:
+  public:
     // Opens an existing memo file and checks its header.
     Result open(const std::string& path, bool writable);
     // Creates (or empties) a memo file with an empty header.
@@ -67,7 +67,7 @@ public:
     const fpt::Header& header() const { return header_; }
     os::File& file() { return file_; }
 
-private:
+  private:
     Result readBlockHeader(std::uint32_t block, std::uint32_t& len, std::uint64_t& fileSize);
     Result loadHeader();
 
@@ -76,4 +76,4 @@ private:
     bool shared_ = false;
 };
 
-}  // namespace engine
+} // namespace engine

@@ -12,12 +12,12 @@
 namespace engine::os {
 
 enum class Status {
-  ok,
-  notFound,  // no such file or folder
-  denied,    // the system refused access
-  exists,    // create refused: the file is there already
-  busy,      // lock refused: another handle holds a conflicting lock
-  ioError,   // anything else
+    ok,
+    notFound, // no such file or folder
+    denied,   // the system refused access
+    exists,   // create refused: the file is there already
+    busy,     // lock refused: another handle holds a conflicting lock
+    ioError,  // anything else
 };
 
 // An open file. Each File is its own lock owner: two Files on the same path, in the same
@@ -25,39 +25,39 @@ enum class Status {
 // Locks never block: a conflicting request answers busy at once. All locks of a File go
 // when it is closed or the process ends.
 class File {
-public:
-  File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
-  // Opens an existing file for reading, or for reading and writing. Other handles may read
-  // and write the file at the same time.
-  Status open(const std::string& path, bool writable);
-  // Creates a file for reading and writing; with mustBeNew an existing file is refused
-  // (exists), otherwise it is opened as it is (the caller empties it once it holds its
-  // locks, so that a file in use elsewhere is never cut short).
-  Status create(const std::string& path, bool mustBeNew);
-  bool isOpen() const { return handle_ != invalid; }
-  void close();
+    // Opens an existing file for reading, or for reading and writing. Other handles may read
+    // and write the file at the same time.
+    Status open(const std::string& path, bool writable);
+    // Creates a file for reading and writing; with mustBeNew an existing file is refused
+    // (exists), otherwise it is opened as it is (the caller empties it once it holds its
+    // locks, so that a file in use elsewhere is never cut short).
+    Status create(const std::string& path, bool mustBeNew);
+    bool isOpen() const { return handle_ != invalid; }
+    void close();
 
-  // Reads up to len bytes at offset; got is short only at the end of the file.
-  Status read(std::uint64_t offset, void* data, std::size_t len, std::size_t& got);
-  Status write(std::uint64_t offset, const void* data, std::size_t len);
-  Status size(std::uint64_t& out);
-  Status truncate(std::uint64_t length);
-  Status flush();
+    // Reads up to len bytes at offset; got is short only at the end of the file.
+    Status read(std::uint64_t offset, void* data, std::size_t len, std::size_t& got);
+    Status write(std::uint64_t offset, const void* data, std::size_t len);
+    Status size(std::uint64_t& out);
+    Status truncate(std::uint64_t length);
+    Status flush();
 
-  // Byte-range locks, shared or exclusive, never blocking. The engine unlocks exactly the
-  // ranges it locked and never locks an overlapping range twice on one File.
-  Status lock(std::uint64_t offset, std::uint64_t length, bool exclusive);
-  Status unlock(std::uint64_t offset, std::uint64_t length);
+    // Byte-range locks, shared or exclusive, never blocking. The engine unlocks exactly the
+    // ranges it locked and never locks an overlapping range twice on one File.
+    Status lock(std::uint64_t offset, std::uint64_t length, bool exclusive);
+    Status unlock(std::uint64_t offset, std::uint64_t length);
 
-private:
-  static constexpr std::intptr_t invalid = -1;
-  std::intptr_t handle_ = invalid;
+  private:
+    static constexpr std::intptr_t invalid = -1;
+    std::intptr_t handle_ = invalid;
 };
 
 // True when path names an existing regular file (exactly as written).
@@ -79,4 +79,4 @@ void sleepMs(unsigned ms);
 // Today's date as year, month, day (local time).
 void today(int& year, int& month, int& day);
 
-}  // namespace engine::os
+} // namespace engine::os
