@@ -150,6 +150,7 @@ public:
 
 private:
     friend class CdxIndex;
+    friend struct CursorAccess;
     enum class State : std::uint8_t { None, On, Bof, Eof };
     CdxIndex* index_ = nullptr;
     TagId tag_ = 0;
@@ -159,9 +160,11 @@ private:
     std::uint32_t leaf_ = 0;     // node holding the current entry
     std::size_t slot_ = 0;       // its position in that node
     std::uint32_t counter_ = 0;  // the file's change counter when the position was taken
+    bool between_ = false;       // re-found after a change: just before (leaf_, slot_)
 };
 
-struct CdxState;  // cached nodes and the tag list (cdx.cpp)
+struct CdxState;      // cached nodes and the tag list (cdx.cpp)
+struct CursorAccess;  // cursor moves (cdx.cpp)
 
 class CdxIndex {
 public:
@@ -208,6 +211,7 @@ public:
 
 private:
     friend class CdxCursor;
+    friend struct CursorAccess;
     std::unique_ptr<CdxState> s_;
 };
 
