@@ -306,6 +306,8 @@ struct CdxState {
     TagMeta dir;            // the tag directory
     std::vector<TagInfo> tags;
     std::map<TagId, TagMeta> metas;
+    std::map<TagId, char> keyTypes;  // key types the caller gave for tags whose file did not say
+    std::set<TagId> unknownTypes;    // tags whose key type nobody has said yet
 
     std::unordered_map<std::uint32_t, CdxNode> cache;
     std::set<std::uint32_t> dirty;
@@ -953,14 +955,17 @@ struct CdxState {
         const std::uint8_t options = h[14];
         m.unique = options & kOptUnique;
         m.descending = le16(h + 502) != 0;
-        const char hint = static_cast<char>(h[kKeyTypeAt]);
+        char hint = static_cast<char>(h[kKeyTypeAt]);
+        if (const auto given = keyTypes.find(id); !validKeyType(hint) && given != keyTypes.end()) hint = given->second;
         info.keyTypeKnown = validKeyType(hint);
+        unknownTypes.erase(id);
         if (info.keyTypeKnown) {
             m.keyType = hint;
         } else {
             // Numeric and date keys are 8 bytes and logical keys 1; any other length is text.
             m.keyType = 'C';
             info.keyTypeKnown = m.keyLen != 8 && m.keyLen != 1;
+            if (!info.keyTypeKnown) unknownTypes.insert(id);
         }
         if (m.keyType == 'C' ? false : m.keyLen != (m.keyType == 'L' ? 1 : 8)) return kCdxDamaged;
         m.fill = keyFill(m.keyType);
@@ -1520,6 +1525,8 @@ Result CdxIndex::removeTag(std::string_view name) {
         return r;
     }
     s.metas.erase(tagId);
+    s.keyTypes.erase(tagId);
+    s.unknownTypes.erase(tagId);
     s.tags.erase(std::remove_if(s.tags.begin(), s.tags.end(), [&](const TagInfo& t) { return t.id == tagId; }),
                  s.tags.end());
     return kOk;
@@ -1532,11 +1539,13 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     if (!m) return kCdxNoTag;
     if (!validKeyType(keyType)) return kKeyBadType;
     if (keyType != 'C' && m->keyLen != (keyType == 'L' ? 1 : 8)) return kKeyBadLength;
-    const unsigned char hint = static_cast<unsigned char>(keyType);
-    if (!s.file->write(id + kKeyTypeAt, &hint, 1)) return kCdxIo;
-    m->keyType = keyType;
-    m->fill = keyFill(keyType);
-    s.cache.clear();  // nodes decoded with the old fill byte
+    s.keyTypes[id] = keyType;
+    s.unknownTypes.erase(id);
+    if (m->keyType != keyType) {
+        m->keyType = keyType;
+        m->fill = keyFill(keyType);
+        s.cache.clear();  // nodes decoded with the old fill byte
+    }
     for (TagInfo& t : s.tags)
         if (t.id == id) t.keyType = keyType, t.keyTypeKnown = true;
     return kOk;
@@ -1549,6 +1558,7 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     TagMeta* m = id ? s.meta(id) : nullptr;
     if (!m) return kCdxNoTag;
     if (key.size() != m->keyLen) return kKeyBadLength;
+    if (s.unknownTypes.count(id)) return kKeyBadType;  // its trailing fill byte is not known
     s.begin();
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
@@ -1573,6 +1583,7 @@ Result CdxIndex::erase(TagId id, std::string_view key, std::uint32_t recno) {
     TagMeta* m = id ? s.meta(id) : nullptr;
     if (!m) return kCdxNoTag;
     if (key.size() != m->keyLen) return kKeyBadLength;
+    if (s.unknownTypes.count(id)) return kKeyBadType;
     s.begin();
     Result r = s.change(*m, false, key, recno);
     if (!r) r = s.commit();

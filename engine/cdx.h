@@ -92,7 +92,8 @@ struct TagInfo {
     std::uint16_t keyLen = 0;
     bool unique = false;
     bool descending = false;
-    bool keyTypeKnown = false;  // false when the file did not say (see setKeyType)
+    bool keyTypeKnown = false;  // false when the file did not say and the key length leaves
+                                // it open (8 or 1 bytes); see setKeyType
 };
 
 // (key, record number) pairs for building a tag in one pass. Keys are cut or padded with
@@ -197,7 +198,11 @@ public:
     Result addTag(const TagSpec& spec, KeyList& keys, TagId* id = nullptr);
     Result removeTag(std::string_view name);
     // Tells the index the key type of a tag from a file that did not record it (the caller
-    // knows it by compiling the key expression); also written to the tag header.
+    // knows it by compiling the key expression). Call it before reading such a tag: until
+    // then its keys are taken as character keys, and an 8-byte numeric or date key would be
+    // read with blanks where its trailing NUL bytes belong, and insert and erase refuse to
+    // change it (kKeyBadType). Kept in memory only (the file is not written) and kept across
+    // refresh().
     Result setKeyType(TagId id, char keyType);
 
     // One key. insert on a unique tag that already holds the key changes nothing (added

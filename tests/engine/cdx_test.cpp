@@ -613,7 +613,18 @@ TEST(Cdx, KeyTypeOfForeignFiles) {
     ASSERT_EQ(again.setKeyType(tag, 'N'), kOk);
     EXPECT_EQ(walk(again, tag), (std::vector<Entry>{{encodeDouble(1), 1}, {encodeDouble(256), 2}}));
     EXPECT_EQ(again.setKeyType(tag, 'L'), kKeyBadLength);
-    EXPECT_EQ(file.bytes[tag + 496], 'N');
+    EXPECT_EQ(file.bytes[tag + 496], 0);  // the file is not written
+    // The type given holds across a reload after another change.
+    CdxIndex other(file);
+    ASSERT_EQ(other.open(), kOk);
+    EXPECT_EQ(other.insert(tag, encodeDouble(-1), 3), kKeyBadType);  // would write blanks for NULs
+    ASSERT_EQ(other.setKeyType(tag, 'N'), kOk);
+    ASSERT_EQ(other.insert(tag, encodeDouble(-1), 3), kOk);
+    bool changed;
+    ASSERT_EQ(again.refresh(&changed), kOk);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(again.tags()[0].keyTypeKnown);
+    EXPECT_EQ(walk(again, tag), (std::vector<Entry>{{encodeDouble(-1), 3}, {encodeDouble(1), 1}, {encodeDouble(256), 2}}));
 }
 
 namespace {
