@@ -1099,6 +1099,13 @@ Result Table::lockTable() {
         }
     }
     tableRanges_ = std::move(ranges);
+    // Others may have appended since the count was last read; from now on no one can.
+    Result r = refreshCount();
+    if (r != kOk) {
+        for (const auto& range : tableRanges_) file_.unlock(range.first, range.second);
+        tableRanges_.clear();
+        return r;
+    }
     tableLocked_ = true;
     return kOk;
 }
