@@ -1208,6 +1208,11 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
         setErrorDetail("tag " + info.name + " of " + bag.path + ": key of no known type");
         return kBadExpression;
     }
+    // Files written elsewhere may not say what type their keys are: the expression tells.
+    if (!info.keyTypeKnown) {
+        r = fromIndex(bag.cdx.setKeyType(info.id, tag->keyType));
+        if (r != kOk) return r;
+    }
     tag->cursor = CdxCursor(bag.cdx, info.id);
     tag->handle = handles::add(handles::Kind::index, tag.get());
     bag.tags.push_back(std::move(tag));
