@@ -893,6 +893,7 @@ Result Table::flushRecord() {
         }
     }
     r = writeRecordAt(recno_, rec_.data());
+    const bool written = r == kOk;
     if (r == kOk && indexed) {
         for (auto& bag : bags_) {
             for (auto& tag : bag->tags) {
@@ -916,7 +917,9 @@ Result Table::flushRecord() {
         }
     }
     if (indexed && shared_) unlockBags(true);
-    if (r != kOk) return r;
+    // Once the record is in the file it counts as written, even when an index refused its
+    // keys (a damaged index must not hold the record, and the table, for ever).
+    if (!written) return r;
     dirty_ = false;
     isNew_ = false;
     if (implicitLock_ != 0) {
@@ -926,7 +929,7 @@ Result Table::flushRecord() {
             file_.unlock(lockmap::records + implicitLock_, 1);
         implicitLock_ = 0;
     }
-    return kOk;
+    return r;
 }
 
 Result Table::flushTail() {
