@@ -13,6 +13,7 @@ add_executable(engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/table_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/locks_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/index_table_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/damaged_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
   ${engine_spawn})
 target_link_libraries(engine_tests PRIVATE engine GTest::gtest_main)
