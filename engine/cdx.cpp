@@ -16,24 +16,26 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::size_t kNodeSize = 512;
 constexpr std::size_t kHeaderSize = 1024;
 constexpr std::size_t kLeafHead = 24;
-constexpr std::size_t kLeafArea = kNodeSize - kLeafHead;  // 488
+constexpr std::size_t kLeafArea = kNodeSize - kLeafHead; // 488
 constexpr std::size_t kInteriorHead = 12;
-constexpr std::size_t kInteriorArea = kNodeSize - kInteriorHead;  // 500
+constexpr std::size_t kInteriorArea = kNodeSize - kInteriorHead; // 500
 constexpr std::size_t kTagNameLen = 10;
 constexpr int kMaxDepth = 64;             // deeper than any real tree; stops cycles in descents
-constexpr std::size_t kCacheLimit = 4096;  // decoded nodes kept between operations
+constexpr std::size_t kCacheLimit = 1024; // decoded nodes kept between operations (about 2 MB)
 
 constexpr std::uint8_t kOptUnique = 1;
 constexpr std::uint8_t kOptFor = 8;
 constexpr std::uint8_t kOptCompact = 32;
 constexpr std::uint8_t kOptCompound = 64;
 constexpr std::uint8_t kSignature = 1;
-constexpr std::size_t kKeyTypeAt = 496;  // our key type hint inside the reserved area
+constexpr std::size_t kKeyTypeAt = 496; // our key type hint inside the reserved area
 
 constexpr std::uint16_t kAttrRoot = 1;
 constexpr std::uint16_t kAttrLeaf = 2;
 
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -84,7 +86,7 @@ int compareEntry(std::string_view aKey, std::uint32_t aRec, std::string_view bKe
     return aRec < bRec ? -1 : aRec > bRec ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // In-memory forms.
@@ -92,22 +94,22 @@ int compareEntry(std::string_view aKey, std::uint32_t aRec, std::string_view bKe
 struct CdxEntry {
     std::string key;
     std::uint32_t recno = 0;
-    std::uint32_t child = 0;  // interior nodes only
+    std::uint32_t child = 0; // interior nodes only
 };
 
 struct CdxNode {
     bool leaf = true;
     bool root = false;
-    bool freed = false;            // on the free list; nextFree is its link
+    bool freed = false; // on the free list; nextFree is its link
     std::uint32_t nextFree = kNone;
-    std::uint16_t keyLen = 0;      // the tag it was read for
+    std::uint16_t keyLen = 0; // the tag it was read for
     std::uint32_t left = kNone, right = kNone;
     std::vector<CdxEntry> entries;
 };
 
 // What the index needs of a tag (and of the directory, which is a tag of names).
 struct TagMeta {
-    TagId id = 0;          // header offset (0 for the directory)
+    TagId id = 0; // header offset (0 for the directory)
     std::uint32_t root = kNone;
     std::uint16_t keyLen = 0;
     char keyType = 'C';
@@ -138,7 +140,7 @@ LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen) {
 // Sizes of the entries of a leaf as they would be stored: trailing fill bytes and the bytes
 // shared with the previous entry are left out.
 struct LeafSizer {
-    std::vector<std::size_t> trail, dup;  // dup against the previous entry in the list
+    std::vector<std::size_t> trail, dup; // dup against the previous entry in the list
     std::size_t keyLen;
     std::uint32_t maxRecno = 0;
 
@@ -240,7 +242,8 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
     n.right = le32(b + 8);
     const std::size_t count = le16(b + 2);
     const auto validPointer = [&](std::uint32_t p) {
-        return p == kNone || (p % kNodeSize == 0 && p >= kHeaderSize && p + std::uint64_t{kNodeSize} <= fileEnd);
+        return p == kNone ||
+               (p % kNodeSize == 0 && p >= kHeaderSize && p + std::uint64_t{kNodeSize} <= fileEnd);
     };
     if (!validPointer(n.left) || !validPointer(n.right)) return kCdxDamaged;
     n.entries.resize(count);
@@ -302,17 +305,17 @@ struct CdxState {
     bool open = false;
     std::uint32_t counter = 0;
     std::uint32_t freeList = kNone;
-    std::uint64_t end = 0;  // file size, plus nodes allocated and not yet written
-    TagMeta dir;            // the tag directory
+    std::uint64_t end = 0; // file size, plus nodes allocated and not yet written
+    TagMeta dir;           // the tag directory
     std::vector<TagInfo> tags;
     std::map<TagId, TagMeta> metas;
-    std::map<TagId, char> keyTypes;  // key types the caller gave for tags whose file did not say
-    std::set<TagId> unknownTypes;    // tags whose key type nobody has said yet
+    std::map<TagId, char> keyTypes; // key types the caller gave for tags whose file did not say
+    std::set<TagId> unknownTypes;   // tags whose key type nobody has said yet
 
     std::unordered_map<std::uint32_t, CdxNode> cache;
     std::set<std::uint32_t> dirty;
-    std::map<std::uint32_t, const TagMeta*> dirtyTag;  // the tag each dirty node belongs to
-    std::set<TagId> dirtyHeaders;                      // tag headers whose root moved
+    std::map<std::uint32_t, const TagMeta*> dirtyTag; // the tag each dirty node belongs to
+    std::set<TagId> dirtyHeaders;                     // tag headers whose root moved
     // Saved at the start of a change so that a failed one leaves nothing behind.
     std::uint32_t savedFree = kNone;
     std::uint64_t savedEnd = 0;
@@ -393,7 +396,7 @@ struct CdxState {
                 off = cand;
                 freeList = next;
             } else {
-                freeList = kNone;  // a broken list is dropped, not followed
+                freeList = kNone; // a broken list is dropped, not followed
             }
         }
         if (off == kNone) {
@@ -532,8 +535,10 @@ struct CdxState {
             return kOk;
         }
         CdxEntry last;
-        if (!fromEmpty && !n->entries.empty()) last = n->entries[std::min(from.slot, n->entries.size() - 1)];
-        else if (current) last = *current;
+        if (!fromEmpty && !n->entries.empty())
+            last = n->entries[std::min(from.slot, n->entries.size() - 1)];
+        else if (current)
+            last = *current;
         const bool haveLast = !fromEmpty || current;
         std::uint32_t next = n->right;
         for (std::uint64_t steps = 0; next != kNone; ++steps) {
@@ -561,8 +566,10 @@ struct CdxState {
             return kOk;
         }
         CdxEntry first;
-        if (!fromEmpty && !n->entries.empty()) first = n->entries.front();
-        else if (current) first = *current;
+        if (!fromEmpty && !n->entries.empty())
+            first = n->entries.front();
+        else if (current)
+            first = *current;
         const bool haveFirst = !fromEmpty || current;
         std::uint32_t prev = n->left;
         for (std::uint64_t steps = 0; prev != kNone; ++steps) {
@@ -572,7 +579,8 @@ struct CdxState {
             if (!m->leaf) return kCdxDamaged;
             if (!m->entries.empty()) {
                 const CdxEntry& l = m->entries.back();
-                if (haveFirst && compareEntry(l.key, l.recno, first.key, first.recno) >= 0) return kCdxDamaged;
+                if (haveFirst && compareEntry(l.key, l.recno, first.key, first.recno) >= 0)
+                    return kCdxDamaged;
                 out = {prev, m->entries.size() - 1};
                 return kOk;
             }
@@ -584,8 +592,7 @@ struct CdxState {
 
     // The first entry for which before(entry) is false; before must be true for a leading run
     // of the entries and false for the rest.
-    template <class Before>
-    Result lowerBound(const TagMeta& t, Before before, Pos& pos) {
+    template <class Before> Result lowerBound(const TagMeta& t, Before before, Pos& pos) {
         std::uint32_t off = t.root;
         for (int depth = 0;; ++depth) {
             if (depth > kMaxDepth) return kCdxDamaged;
@@ -604,8 +611,8 @@ struct CdxState {
                 }
                 // Past this leaf's entries: the answer, if any, starts the next leaf.
                 const CdxEntry* lastEntry = n->entries.empty() ? nullptr : &n->entries.back();
-                if (const Result r = stepOn(t, {off, n->entries.empty() ? 0 : n->entries.size() - 1}, lastEntry, pos,
-                                            n->entries.empty()))
+                if (const Result r = stepOn(t, {off, n->entries.empty() ? 0 : n->entries.size() - 1},
+                                            lastEntry, pos, n->entries.empty()))
                     return r;
                 if (!pos.atEnd()) {
                     CdxNode* m;
@@ -642,7 +649,7 @@ struct CdxState {
     std::vector<std::vector<CdxEntry>> split(const TagMeta& t, const CdxNode& n) {
         std::vector<std::vector<CdxEntry>> pieces;
         const std::size_t count = n.entries.size();
-        std::vector<std::size_t> cuts;  // start of each piece after the first
+        std::vector<std::size_t> cuts; // start of each piece after the first
         if (!n.leaf) {
             const std::size_t cap = t.interiorCap();
             const std::size_t k = (count + cap - 1) / cap;
@@ -680,8 +687,9 @@ struct CdxState {
         std::size_t from = 0;
         cuts.push_back(count);
         for (std::size_t c : cuts) {
-            pieces.emplace_back(std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(from)),
-                                std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(c)));
+            pieces.emplace_back(
+                std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(from)),
+                std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(c)));
             from = c;
         }
         return pieces;
@@ -747,7 +755,7 @@ struct CdxState {
         CdxNode *na, *nb;
         if (const Result r = load(t, aOff, na)) return r;
         if (const Result r = load(t, bOff, nb)) return r;
-        if (na->leaf != nb->leaf || na->right != bOff || nb->left != aOff) return kOk;  // not a pair to merge
+        if (na->leaf != nb->leaf || na->right != bOff || nb->left != aOff) return kOk; // not a pair to merge
         CdxNode merged;
         merged.leaf = na->leaf;
         merged.entries = na->entries;
@@ -780,8 +788,10 @@ struct CdxState {
             std::size_t lo = 0, hi = es.size();
             while (lo < hi) {
                 const std::size_t mid = (lo + hi) / 2;
-                if (compareEntry(es[mid].key, es[mid].recno, key, recno) < 0) lo = mid + 1;
-                else hi = mid;
+                if (compareEntry(es[mid].key, es[mid].recno, key, recno) < 0)
+                    lo = mid + 1;
+                else
+                    hi = mid;
             }
             i = lo;
         }
@@ -837,7 +847,8 @@ struct CdxState {
                     CdxNode* m;
                     const std::uint32_t mo = allocate(t, m);
                     m->leaf = false;
-                    for (std::size_t j = from; j < to; ++j) m->entries.push_back({refs[j].key, refs[j].recno, refs[j].offset});
+                    for (std::size_t j = from; j < to; ++j)
+                        m->entries.push_back({refs[j].key, refs[j].recno, refs[j].offset});
                     m->left = prevOff;
                     if (prev) prev->right = mo;
                     up.push_back({m->entries.back().key, m->entries.back().recno, mo});
@@ -931,7 +942,8 @@ struct CdxState {
             const CdxEntry* e = entryAt(dir, p);
             if (!e) return kCdxDamaged;
             const TagId id = e->recno;
-            if (id % kNodeSize || id < kHeaderSize || id + std::uint64_t{kHeaderSize} > end || !seen.insert(id).second)
+            if (id % kNodeSize || id < kHeaderSize || id + std::uint64_t{kHeaderSize} > end ||
+                !seen.insert(id).second)
                 return kCdxDamaged;
             TagInfo info;
             TagMeta m;
@@ -956,7 +968,8 @@ struct CdxState {
         m.unique = options & kOptUnique;
         m.descending = le16(h + 502) != 0;
         char hint = static_cast<char>(h[kKeyTypeAt]);
-        if (const auto given = keyTypes.find(id); !validKeyType(hint) && given != keyTypes.end()) hint = given->second;
+        if (const auto given = keyTypes.find(id); !validKeyType(hint) && given != keyTypes.end())
+            hint = given->second;
         info.keyTypeKnown = validKeyType(hint);
         unknownTypes.erase(id);
         if (info.keyTypeKnown) {
@@ -1073,7 +1086,7 @@ bool startsWith(std::string_view key, std::string_view prefix) {
     return key.size() >= prefix.size() && key.compare(0, prefix.size(), prefix) == 0;
 }
 
-}  // namespace
+} // namespace
 
 struct CursorAccess {
     static Result bind(CdxCursor& c, CdxState*& s, TagMeta*& t) {
@@ -1137,7 +1150,7 @@ struct CursorAccess {
             c.state_ = forward != t->descending ? CdxCursor::State::Eof : CdxCursor::State::Bof;
             return kOk;
         }
-        if (c.state_ != CdxCursor::State::On) return kOk;  // already off this end
+        if (c.state_ != CdxCursor::State::On) return kOk; // already off this end
         if (const Result r = sync(c, *s, *t)) return r;
         const bool pastEnd = forward != t->descending;
         const CdxEntry cur{c.key_, c.recno_, 0};
@@ -1207,12 +1220,18 @@ Result CdxCursor::seek(std::string_view key, bool& found) {
     if (!t->descending) {
         // The first key whose first n bytes are not below key.
         if (const Result r = s->lowerBound(
-                *t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p))
+                *t,
+                [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; },
+                p))
             return r;
     } else {
         // In descending order: the last key whose first n bytes are not above key.
         if (const Result r = s->lowerBound(
-                *t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0; }, p))
+                *t,
+                [&](const CdxEntry& e) {
+                    return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0;
+                },
+                p))
             return r;
         if (p.atEnd()) {
             if (const Result r = s->edge(*t, true, p)) return r;
@@ -1239,7 +1258,11 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
     CdxState::Pos p;
     if (!t->descending) {
         if (const Result r = s->lowerBound(
-                *t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0; }, p))
+                *t,
+                [&](const CdxEntry& e) {
+                    return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0;
+                },
+                p))
             return r;
         if (p.atEnd()) {
             if (const Result r = s->edge(*t, true, p)) return r;
@@ -1251,7 +1274,9 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
         }
     } else {
         if (const Result r = s->lowerBound(
-                *t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p))
+                *t,
+                [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; },
+                p))
             return r;
     }
     const CdxEntry* e = s->entryAt(*t, p);
@@ -1289,7 +1314,9 @@ Result CdxCursor::find(std::string_view key, std::uint32_t recno, bool& exact) {
 // ---------------------------------------------------------------------------------------
 // The index.
 
-CdxIndex::CdxIndex(BlockFile& file) : s_(std::make_unique<CdxState>()) { s_->file = &file; }
+CdxIndex::CdxIndex(BlockFile& file) : s_(std::make_unique<CdxState>()) {
+    s_->file = &file;
+}
 CdxIndex::~CdxIndex() = default;
 
 Result CdxIndex::create() {
@@ -1298,7 +1325,7 @@ Result CdxIndex::create() {
     s.cache.clear();
     if (!s.file->truncate(0)) return kCdxIo;
     unsigned char buf[kHeaderSize + kNodeSize] = {};
-    put32(buf, kHeaderSize);  // the directory's root: an empty leaf right after the header
+    put32(buf, kHeaderSize); // the directory's root: an empty leaf right after the header
     put32(buf + 4, kNone);
     put32(buf + 8, 0);
     put16(buf + 12, kTagNameLen);
@@ -1317,9 +1344,13 @@ Result CdxIndex::create() {
     return s.reload();
 }
 
-Result CdxIndex::open() { return s_->reload(); }
+Result CdxIndex::open() {
+    return s_->reload();
+}
 
-bool CdxIndex::isOpen() const { return s_->open; }
+bool CdxIndex::isOpen() const {
+    return s_->open;
+}
 
 Result CdxIndex::refresh(bool* changed) {
     if (changed) *changed = false;
@@ -1328,17 +1359,24 @@ Result CdxIndex::refresh(bool* changed) {
     if (!s.file->read(0, h, sizeof h)) return kCdxIo;
     std::uint64_t size = 0;
     if (!s.file->size(size)) return kCdxIo;
-    if (s.open && le32(h + 8) == s.counter && le32(h) == s.dir.root && le32(h + 4) == s.freeList && size == s.end)
+    if (s.open && le32(h + 8) == s.counter && le32(h) == s.dir.root && le32(h + 4) == s.freeList &&
+        size == s.end)
         return kOk;
     if (changed) *changed = true;
     return s.reload();
 }
 
-std::uint32_t CdxIndex::changeCounter() const { return s_->counter; }
+std::uint32_t CdxIndex::changeCounter() const {
+    return s_->counter;
+}
 
-void CdxIndex::dropCache() { s_->cache.clear(); }
+void CdxIndex::dropCache() {
+    s_->cache.clear();
+}
 
-const std::vector<TagInfo>& CdxIndex::tags() const { return s_->tags; }
+const std::vector<TagInfo>& CdxIndex::tags() const {
+    return s_->tags;
+}
 
 const TagInfo* CdxIndex::findTag(std::string_view name) const {
     while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
@@ -1346,7 +1384,8 @@ const TagInfo* CdxIndex::findTag(std::string_view name) const {
         if (t.name.size() != name.size()) continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i)
-            same = std::toupper(static_cast<unsigned char>(t.name[i])) == std::toupper(static_cast<unsigned char>(name[i]));
+            same = std::toupper(static_cast<unsigned char>(t.name[i])) ==
+                   std::toupper(static_cast<unsigned char>(name[i]));
         if (same) return &t;
     }
     return nullptr;
@@ -1388,7 +1427,8 @@ Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::string_view k = keys.key(i);
         std::uint64_t head = 0;
-        for (std::size_t b = 0; b < 8; ++b) head = head << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+        for (std::size_t b = 0; b < 8; ++b)
+            head = head << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
         items[i] = {head, static_cast<std::uint32_t>(i)};
     }
     const std::size_t tailLen = spec.keyLen > 8 ? spec.keyLen - 8u : 0u;
@@ -1527,8 +1567,9 @@ Result CdxIndex::removeTag(std::string_view name) {
     s.metas.erase(tagId);
     s.keyTypes.erase(tagId);
     s.unknownTypes.erase(tagId);
-    s.tags.erase(std::remove_if(s.tags.begin(), s.tags.end(), [&](const TagInfo& t) { return t.id == tagId; }),
-                 s.tags.end());
+    s.tags.erase(
+        std::remove_if(s.tags.begin(), s.tags.end(), [&](const TagInfo& t) { return t.id == tagId; }),
+        s.tags.end());
     return kOk;
 }
 
@@ -1544,7 +1585,7 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     if (m->keyType != keyType) {
         m->keyType = keyType;
         m->fill = keyFill(keyType);
-        s.cache.clear();  // nodes decoded with the old fill byte
+        s.cache.clear(); // nodes decoded with the old fill byte
     }
     for (TagInfo& t : s.tags)
         if (t.id == id) t.keyType = keyType, t.keyTypeKnown = true;
@@ -1558,7 +1599,7 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     TagMeta* m = id ? s.meta(id) : nullptr;
     if (!m) return kCdxNoTag;
     if (key.size() != m->keyLen) return kKeyBadLength;
-    if (s.unknownTypes.count(id)) return kKeyBadType;  // its trailing fill byte is not known
+    if (s.unknownTypes.count(id)) return kKeyBadType; // its trailing fill byte is not known
     s.begin();
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
@@ -1617,11 +1658,13 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
             if (i == 0) leafLevel = n->leaf;
             if (n->leaf != leafLevel) return kCdxDamaged;
             if (n->root != (depth == 0)) return kCdxDamaged;
-            if (n->left != (i ? level[i - 1] : kNone) || n->right != (i + 1 < level.size() ? level[i + 1] : kNone))
+            if (n->left != (i ? level[i - 1] : kNone) ||
+                n->right != (i + 1 < level.size() ? level[i + 1] : kNone))
                 return kCdxDamaged;
             if (n->entries.empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
             for (const CdxEntry& e : n->entries) {
-                if (prevEntry && compareEntry(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0) return kCdxDamaged;
+                if (prevEntry && compareEntry(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0)
+                    return kCdxDamaged;
                 if (leafLevel && m->unique && prevEntry && prevEntry->key == e.key) return kCdxDamaged;
                 prevCopy = e;
                 prevEntry = &prevCopy;
@@ -1629,7 +1672,8 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
                     // The child's last entry must be this entry.
                     CdxNode* c;
                     if (const Result r = s.load(*m, e.child, c)) return r;
-                    if (c->entries.empty() || c->entries.back().key != e.key || c->entries.back().recno != e.recno)
+                    if (c->entries.empty() || c->entries.back().key != e.key ||
+                        c->entries.back().recno != e.recno)
                         return kCdxDamaged;
                     below.push_back(e.child);
                 }
@@ -1643,4 +1687,4 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
     return kOk;
 }
 
-}  // namespace engine
+} // namespace engine

@@ -25,7 +25,8 @@
 //   others).
 //
 // Keys are ordered as unsigned bytes, equal keys by record number. Descending tags are stored
-// in the same ascending order; a cursor on them runs the order backwards.
+// in the same ascending order and flagged in the header; a cursor on them runs the whole order
+// backwards, so equal keys come by descending record number there.
 //
 // The index never touches the operating system: it reads and writes a BlockFile. Locking
 // between processes is the caller's: hold a shared OS lock around reads and an exclusive one
@@ -47,7 +48,7 @@ namespace engine {
 
 // Storage of an index file.
 class BlockFile {
-public:
+  public:
     virtual ~BlockFile() = default;
     // Reads exactly size bytes at offset; false when the file is shorter or reading fails.
     virtual bool read(std::uint64_t offset, void* data, std::size_t size) = 0;
@@ -59,7 +60,7 @@ public:
 
 // A BlockFile in memory (tests, fuzzing, scratch work).
 class MemoryBlockFile final : public BlockFile {
-public:
+  public:
     MemoryBlockFile() = default;
     explicit MemoryBlockFile(std::string bytes) : bytes(std::move(bytes)) {}
     bool read(std::uint64_t offset, void* data, std::size_t size) override;
@@ -74,32 +75,32 @@ public:
 using TagId = std::uint32_t;
 
 struct TagSpec {
-    std::string name;      // 1 to 10 characters: letters, digits, "_"; stored upper case
-    std::string keyExpr;   // the key expression text (stored, not compiled here)
-    std::string forExpr;   // the FOR condition text, empty for none
-    char keyType = 'C';    // C N D L
-    std::uint16_t keyLen = 0;  // 1..240 for C; 8 for N and D; 1 for L
+    std::string name;         // 1 to 10 characters: letters, digits, "_"; stored upper case
+    std::string keyExpr;      // the key expression text (stored, not compiled here)
+    std::string forExpr;      // the FOR condition text, empty for none
+    char keyType = 'C';       // C N D L
+    std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L
     bool unique = false;
     bool descending = false;
 };
 
 struct TagInfo {
     TagId id = 0;
-    std::string name;  // upper case, no padding
+    std::string name; // upper case, no padding
     std::string keyExpr;
     std::string forExpr;
     char keyType = 'C';
     std::uint16_t keyLen = 0;
     bool unique = false;
     bool descending = false;
-    bool keyTypeKnown = false;  // false when the file did not say and the key length leaves
-                                // it open (8 or 1 bytes); see setKeyType
+    bool keyTypeKnown = false; // false when the file did not say and the key length leaves
+                               // it open (8 or 1 bytes); see setKeyType
 };
 
 // (key, record number) pairs for building a tag in one pass. Keys are cut or padded with
 // the type's fill byte to the key length.
 class KeyList {
-public:
+  public:
     KeyList(std::size_t keyLen, char keyType);
     void reserve(std::size_t count);
     void add(std::string_view key, std::uint32_t recno);
@@ -108,7 +109,7 @@ public:
     std::string_view key(std::size_t i) const { return std::string_view(keys_).substr(i * keyLen_, keyLen_); }
     std::uint32_t recno(std::size_t i) const { return recnos_[i]; }
 
-private:
+  private:
     std::size_t keyLen_;
     char fill_;
     std::string keys_;
@@ -122,7 +123,7 @@ class CdxIndex;
 // through the index or by another process), the next move first finds its place again by
 // (key, record number), so a deleted current entry is stepped over correctly.
 class CdxCursor {
-public:
+  public:
     CdxCursor() = default;
     CdxCursor(CdxIndex& index, TagId tag) : index_(&index), tag_(tag) {}
 
@@ -145,11 +146,11 @@ public:
     bool positioned() const { return state_ == State::On; }
     bool eof() const { return state_ == State::Eof; }
     bool bof() const { return state_ == State::Bof; }
-    const std::string& key() const { return key_; }        // empty when not positioned
+    const std::string& key() const { return key_; } // empty when not positioned
     std::uint32_t recno() const { return state_ == State::On ? recno_ : 0; }
     TagId tag() const { return tag_; }
 
-private:
+  private:
     friend class CdxIndex;
     friend struct CursorAccess;
     enum class State : std::uint8_t { None, On, Bof, Eof };
@@ -158,17 +159,17 @@ private:
     State state_ = State::None;
     std::string key_;
     std::uint32_t recno_ = 0;
-    std::uint32_t leaf_ = 0;     // node holding the current entry
-    std::size_t slot_ = 0;       // its position in that node
-    std::uint32_t counter_ = 0;  // the file's change counter when the position was taken
-    bool between_ = false;       // re-found after a change: just before (leaf_, slot_)
+    std::uint32_t leaf_ = 0;    // node holding the current entry
+    std::size_t slot_ = 0;      // its position in that node
+    std::uint32_t counter_ = 0; // the file's change counter when the position was taken
+    bool between_ = false;      // re-found after a change: just before (leaf_, slot_)
 };
 
-struct CdxState;      // cached nodes and the tag list (cdx.cpp)
-struct CursorAccess;  // cursor moves (cdx.cpp)
+struct CdxState;     // cached nodes and the tag list (cdx.cpp)
+struct CursorAccess; // cursor moves (cdx.cpp)
 
 class CdxIndex {
-public:
+  public:
     explicit CdxIndex(BlockFile& file);
     ~CdxIndex();
     CdxIndex(const CdxIndex&) = delete;
@@ -190,7 +191,7 @@ public:
 
     // Tags in the order they were created (by header offset).
     const std::vector<TagInfo>& tags() const;
-    const TagInfo* findTag(std::string_view name) const;  // case-insensitive, blanks trimmed
+    const TagInfo* findTag(std::string_view name) const; // case-insensitive, blanks trimmed
     const TagInfo* tag(TagId id) const;
 
     // Adds a tag and builds its tree from keys (any order; sorted here). A unique tag keeps
@@ -214,10 +215,10 @@ public:
     // (optional) receives the number of entries.
     Result verify(TagId id, std::uint64_t* count = nullptr);
 
-private:
+  private:
     friend class CdxCursor;
     friend struct CursorAccess;
     std::unique_ptr<CdxState> s_;
 };
 
-}  // namespace engine
+} // namespace engine

@@ -26,7 +26,9 @@ std::int32_t toJulian(int y, int m, int d) {
     return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
 }
 
-bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -34,7 +36,8 @@ int daysInMonth(int y, int m) {
 }
 
 std::int32_t makeDate(long y, long m, long d) {
-    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > daysInMonth(static_cast<int>(y), static_cast<int>(m)))
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 ||
+        d > daysInMonth(static_cast<int>(y), static_cast<int>(m)))
         return 0;
     return toJulian(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
@@ -55,9 +58,15 @@ void splitDate(std::int32_t julian, int& year, int& month, int& day) {
     year = static_cast<int>(100 * b + dd - 4800 + m / 10);
 }
 
-bool isY(char c) { return c == 'y' || c == 'Y'; }
-bool isM(char c) { return c == 'm' || c == 'M'; }
-bool isD(char c) { return c == 'd' || c == 'D'; }
+bool isY(char c) {
+    return c == 'y' || c == 'Y';
+}
+bool isM(char c) {
+    return c == 'm' || c == 'M';
+}
+bool isD(char c) {
+    return c == 'd' || c == 'D';
+}
 
 void twoDigits(std::string& out, int n) {
     out += static_cast<char>('0' + n / 10 % 10);
@@ -77,17 +86,23 @@ std::string formatDate(std::int32_t julian, std::string_view pattern) {
         while (i + run < pattern.size() && pattern[i + run] == c) ++run;
         if (isY(c)) {
             if (run >= 3) {
-                if (empty) out.append(4, ' ');
-                else twoDigits(out, y / 100), twoDigits(out, y % 100);
+                if (empty)
+                    out.append(4, ' ');
+                else
+                    twoDigits(out, y / 100), twoDigits(out, y % 100);
             } else {
-                if (empty) out.append(2, ' ');
-                else twoDigits(out, y % 100);
+                if (empty)
+                    out.append(2, ' ');
+                else
+                    twoDigits(out, y % 100);
             }
             i += run;
         } else if ((isD(c) || isM(c)) && run >= 2) {
             for (std::size_t k = 0; k + 1 < run; k += 2) {
-                if (empty) out += "  ";
-                else twoDigits(out, isD(c) ? d : m);
+                if (empty)
+                    out += "  ";
+                else
+                    twoDigits(out, isD(c) ? d : m);
             }
             if (run % 2) out += c;
             i += run;
@@ -135,9 +150,12 @@ std::int32_t parseDate(std::string_view text, std::string_view pattern, int epoc
     long y = 0, m = 0, d = 0;
     int yDigits = 0;
     for (int k = 0; k < 3; ++k) {
-        if (order[k] == 'd') d = values[k];
-        else if (order[k] == 'm') m = values[k];
-        else y = values[k], yDigits = digits[k];
+        if (order[k] == 'd')
+            d = values[k];
+        else if (order[k] == 'm')
+            m = values[k];
+        else
+            y = values[k], yDigits = digits[k];
     }
     if (yDigits <= 2 && y < 100) {
         y += epoch / 100 * 100;
@@ -162,7 +180,7 @@ std::string formatNumber(double n, int width, int decimals) {
         scaled = std::round(scaled);
         n = scaled / std::pow(10.0, decimals);
     }
-    if (n == 0) n = 0;  // no "-0"
+    if (n == 0) n = 0; // no "-0"
     char buf[400];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, n);
     const std::size_t len = std::strlen(buf);
@@ -202,15 +220,20 @@ double valOf(std::string_view s) {
     bool dot = false;
     while (i < s.size() && digits.size() < 64) {
         const char c = s[i];
-        if (c >= '0' && c <= '9') digits += c;
-        else if (c == '.' && !dot) dot = true, digits += c;
-        else break;
+        if (c >= '0' && c <= '9')
+            digits += c;
+        else if (c == '.' && !dot)
+            dot = true, digits += c;
+        else
+            break;
         ++i;
     }
     return digits.empty() ? 0.0 : std::strtod(digits.c_str(), nullptr);
 }
 
-bool blankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool blankByte(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string rtrim(std::string_view s) {
     std::size_t end = s.size();
@@ -245,22 +268,56 @@ int compareStrings(std::string_view a, std::string_view b, bool exact) {
 // Tokens.
 
 enum class Tok : std::uint8_t {
-    End, Number, String, Date, Logical, Ident, LParen, RParen, Comma, Arrow, Dot,
-    Plus, Minus, Star, Slash, Percent, Power, Eq, EqEq, Ne, Lt, Le, Gt, Ge, Dollar, Not, And, Or,
+    End,
+    Number,
+    String,
+    Date,
+    Logical,
+    Ident,
+    LParen,
+    RParen,
+    Comma,
+    Arrow,
+    Dot,
+    Plus,
+    Minus,
+    Star,
+    Slash,
+    Percent,
+    Power,
+    Eq,
+    EqEq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Dollar,
+    Not,
+    And,
+    Or,
 };
 
 struct Token {
     Tok kind = Tok::End;
     std::size_t pos = 0;
-    std::string text;  // identifier (upper case), string contents, date literal contents
+    std::string text; // identifier (upper case), string contents, date literal contents
     double number = 0;
     bool logical = false;
 };
 
-bool identStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool identChar(char c) { return identStart(c) || (c >= '0' && c <= '9'); }
-bool digit(char c) { return c >= '0' && c <= '9'; }
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+bool identStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool identChar(char c) {
+    return identStart(c) || (c >= '0' && c <= '9');
+}
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 bool matchWordAt(std::string_view s, std::size_t i, std::string_view word) {
     if (i + word.size() > s.size()) return false;
@@ -342,41 +399,74 @@ Result tokenize(std::string_view s, std::vector<Token>& out, std::size_t& errorP
         } else {
             std::size_t len = 1;
             switch (c) {
-            case '(': t.kind = Tok::LParen; break;
-            case ')': t.kind = Tok::RParen; break;
-            case ',': t.kind = Tok::Comma; break;
-            case '+': t.kind = Tok::Plus; break;
+            case '(':
+                t.kind = Tok::LParen;
+                break;
+            case ')':
+                t.kind = Tok::RParen;
+                break;
+            case ',':
+                t.kind = Tok::Comma;
+                break;
+            case '+':
+                t.kind = Tok::Plus;
+                break;
             case '-':
-                if (c1 == '>') t.kind = Tok::Arrow, len = 2;
-                else t.kind = Tok::Minus;
+                if (c1 == '>')
+                    t.kind = Tok::Arrow, len = 2;
+                else
+                    t.kind = Tok::Minus;
                 break;
             case '*':
-                if (c1 == '*') t.kind = Tok::Power, len = 2;
-                else t.kind = Tok::Star;
+                if (c1 == '*')
+                    t.kind = Tok::Power, len = 2;
+                else
+                    t.kind = Tok::Star;
                 break;
-            case '^': t.kind = Tok::Power; break;
-            case '/': t.kind = Tok::Slash; break;
-            case '%': t.kind = Tok::Percent; break;
-            case '$': t.kind = Tok::Dollar; break;
-            case '#': t.kind = Tok::Ne; break;
+            case '^':
+                t.kind = Tok::Power;
+                break;
+            case '/':
+                t.kind = Tok::Slash;
+                break;
+            case '%':
+                t.kind = Tok::Percent;
+                break;
+            case '$':
+                t.kind = Tok::Dollar;
+                break;
+            case '#':
+                t.kind = Tok::Ne;
+                break;
             case '=':
-                if (c1 == '=') t.kind = Tok::EqEq, len = 2;
-                else t.kind = Tok::Eq;
+                if (c1 == '=')
+                    t.kind = Tok::EqEq, len = 2;
+                else
+                    t.kind = Tok::Eq;
                 break;
             case '!':
-                if (c1 == '=') t.kind = Tok::Ne, len = 2;
-                else t.kind = Tok::Not;
+                if (c1 == '=')
+                    t.kind = Tok::Ne, len = 2;
+                else
+                    t.kind = Tok::Not;
                 break;
             case '<':
-                if (c1 == '=') t.kind = Tok::Le, len = 2;
-                else if (c1 == '>') t.kind = Tok::Ne, len = 2;
-                else t.kind = Tok::Lt;
+                if (c1 == '=')
+                    t.kind = Tok::Le, len = 2;
+                else if (c1 == '>')
+                    t.kind = Tok::Ne, len = 2;
+                else
+                    t.kind = Tok::Lt;
                 break;
             case '>':
-                if (c1 == '=') t.kind = Tok::Ge, len = 2;
-                else t.kind = Tok::Gt;
+                if (c1 == '=')
+                    t.kind = Tok::Ge, len = 2;
+                else
+                    t.kind = Tok::Gt;
                 break;
-            default: errorPos = i; return kExprSyntax;
+            default:
+                errorPos = i;
+                return kExprSyntax;
             }
             i += len;
         }
@@ -388,9 +478,43 @@ Result tokenize(std::string_view s, std::vector<Token>& out, std::size_t& errorP
 // Functions.
 
 enum class Fn : std::uint8_t {
-    Upper, Lower, Str, Val, Dtos, Dtoc, Ctod, Stod, Substr, Left, Right, Trim, Rtrim, Ltrim, Alltrim,
-    Padl, Padr, Padc, Iif, Deleted, Recno, Empty, Day, Month, Year, Strzero, Len, Space, Replicate,
-    Abs, Int, Round, Max, Min, Chr, Asc, At,
+    Upper,
+    Lower,
+    Str,
+    Val,
+    Dtos,
+    Dtoc,
+    Ctod,
+    Stod,
+    Substr,
+    Left,
+    Right,
+    Trim,
+    Rtrim,
+    Ltrim,
+    Alltrim,
+    Padl,
+    Padr,
+    Padc,
+    Iif,
+    Deleted,
+    Recno,
+    Empty,
+    Day,
+    Month,
+    Year,
+    Strzero,
+    Len,
+    Space,
+    Replicate,
+    Abs,
+    Int,
+    Round,
+    Max,
+    Min,
+    Chr,
+    Asc,
+    At,
 };
 
 // Static types: 'C' 'N' 'D' 'L', 'U' unknown (checked at run time), '*' any (arguments).
@@ -398,49 +522,30 @@ struct FnInfo {
     const char* name;
     Fn fn;
     std::uint8_t minArgs, maxArgs;
-    const char* argTypes;  // one letter per argument
-    char result;           // '1' = the type of argument 1 (MAX, MIN), '?' = IIF's rule
+    const char* argTypes; // one letter per argument
+    char result;          // '1' = the type of argument 1 (MAX, MIN), '?' = IIF's rule
 };
 
 const FnInfo kFunctions[] = {
-    {"UPPER", Fn::Upper, 1, 1, "C", 'C'},
-    {"LOWER", Fn::Lower, 1, 1, "C", 'C'},
-    {"STR", Fn::Str, 1, 3, "NNN", 'C'},
-    {"VAL", Fn::Val, 1, 1, "C", 'N'},
-    {"DTOS", Fn::Dtos, 1, 1, "D", 'C'},
-    {"DTOC", Fn::Dtoc, 1, 1, "D", 'C'},
-    {"CTOD", Fn::Ctod, 1, 1, "C", 'D'},
-    {"STOD", Fn::Stod, 1, 1, "C", 'D'},
-    {"SUBSTR", Fn::Substr, 2, 3, "CNN", 'C'},
-    {"LEFT", Fn::Left, 2, 2, "CN", 'C'},
-    {"RIGHT", Fn::Right, 2, 2, "CN", 'C'},
-    {"TRIM", Fn::Trim, 1, 1, "C", 'C'},
-    {"RTRIM", Fn::Rtrim, 1, 1, "C", 'C'},
-    {"LTRIM", Fn::Ltrim, 1, 1, "C", 'C'},
-    {"ALLTRIM", Fn::Alltrim, 1, 1, "C", 'C'},
-    {"PADL", Fn::Padl, 2, 3, "*NC", 'C'},
-    {"PADR", Fn::Padr, 2, 3, "*NC", 'C'},
-    {"PADC", Fn::Padc, 2, 3, "*NC", 'C'},
-    {"IIF", Fn::Iif, 3, 3, "L**", '?'},
-    {"IF", Fn::Iif, 3, 3, "L**", '?'},
-    {"DELETED", Fn::Deleted, 0, 0, "", 'L'},
-    {"RECNO", Fn::Recno, 0, 0, "", 'N'},
-    {"EMPTY", Fn::Empty, 1, 1, "*", 'L'},
-    {"DAY", Fn::Day, 1, 1, "D", 'N'},
-    {"MONTH", Fn::Month, 1, 1, "D", 'N'},
-    {"YEAR", Fn::Year, 1, 1, "D", 'N'},
-    {"STRZERO", Fn::Strzero, 1, 3, "NNN", 'C'},
-    {"LEN", Fn::Len, 1, 1, "C", 'N'},
-    {"SPACE", Fn::Space, 1, 1, "N", 'C'},
-    {"REPLICATE", Fn::Replicate, 2, 2, "CN", 'C'},
-    {"ABS", Fn::Abs, 1, 1, "N", 'N'},
-    {"INT", Fn::Int, 1, 1, "N", 'N'},
-    {"ROUND", Fn::Round, 2, 2, "NN", 'N'},
-    {"MAX", Fn::Max, 2, 2, "**", '1'},
-    {"MIN", Fn::Min, 2, 2, "**", '1'},
-    {"CHR", Fn::Chr, 1, 1, "N", 'C'},
-    {"ASC", Fn::Asc, 1, 1, "C", 'N'},
-    {"AT", Fn::At, 2, 2, "CC", 'N'},
+    {"UPPER", Fn::Upper, 1, 1, "C", 'C'},       {"LOWER", Fn::Lower, 1, 1, "C", 'C'},
+    {"STR", Fn::Str, 1, 3, "NNN", 'C'},         {"VAL", Fn::Val, 1, 1, "C", 'N'},
+    {"DTOS", Fn::Dtos, 1, 1, "D", 'C'},         {"DTOC", Fn::Dtoc, 1, 1, "D", 'C'},
+    {"CTOD", Fn::Ctod, 1, 1, "C", 'D'},         {"STOD", Fn::Stod, 1, 1, "C", 'D'},
+    {"SUBSTR", Fn::Substr, 2, 3, "CNN", 'C'},   {"LEFT", Fn::Left, 2, 2, "CN", 'C'},
+    {"RIGHT", Fn::Right, 2, 2, "CN", 'C'},      {"TRIM", Fn::Trim, 1, 1, "C", 'C'},
+    {"RTRIM", Fn::Rtrim, 1, 1, "C", 'C'},       {"LTRIM", Fn::Ltrim, 1, 1, "C", 'C'},
+    {"ALLTRIM", Fn::Alltrim, 1, 1, "C", 'C'},   {"PADL", Fn::Padl, 2, 3, "*NC", 'C'},
+    {"PADR", Fn::Padr, 2, 3, "*NC", 'C'},       {"PADC", Fn::Padc, 2, 3, "*NC", 'C'},
+    {"IIF", Fn::Iif, 3, 3, "L**", '?'},         {"IF", Fn::Iif, 3, 3, "L**", '?'},
+    {"DELETED", Fn::Deleted, 0, 0, "", 'L'},    {"RECNO", Fn::Recno, 0, 0, "", 'N'},
+    {"EMPTY", Fn::Empty, 1, 1, "*", 'L'},       {"DAY", Fn::Day, 1, 1, "D", 'N'},
+    {"MONTH", Fn::Month, 1, 1, "D", 'N'},       {"YEAR", Fn::Year, 1, 1, "D", 'N'},
+    {"STRZERO", Fn::Strzero, 1, 3, "NNN", 'C'}, {"LEN", Fn::Len, 1, 1, "C", 'N'},
+    {"SPACE", Fn::Space, 1, 1, "N", 'C'},       {"REPLICATE", Fn::Replicate, 2, 2, "CN", 'C'},
+    {"ABS", Fn::Abs, 1, 1, "N", 'N'},           {"INT", Fn::Int, 1, 1, "N", 'N'},
+    {"ROUND", Fn::Round, 2, 2, "NN", 'N'},      {"MAX", Fn::Max, 2, 2, "**", '1'},
+    {"MIN", Fn::Min, 2, 2, "**", '1'},          {"CHR", Fn::Chr, 1, 1, "N", 'C'},
+    {"ASC", Fn::Asc, 1, 1, "C", 'N'},           {"AT", Fn::At, 2, 2, "CC", 'N'},
 };
 
 // A function by name: the full name, or an abbreviation of at least four letters.
@@ -457,38 +562,66 @@ char staticType(char fieldType) {
     switch (upper(fieldType)) {
     case 'C':
     case 'M':
-    case 'V': return 'C';
+    case 'V':
+        return 'C';
     case 'N':
     case 'F':
     case 'I':
     case 'B':
-    case 'Y': return 'N';
-    case 'D': return 'D';
-    case 'L': return 'L';
-    default: return 'U';
+    case 'Y':
+        return 'N';
+    case 'D':
+        return 'D';
+    case 'L':
+        return 'L';
+    default:
+        return 'U';
     }
 }
 
 Kind kindOf(char staticType) {
     switch (staticType) {
-    case 'C': return Kind::Character;
-    case 'N': return Kind::Numeric;
-    case 'D': return Kind::Date;
-    case 'L': return Kind::Logical;
-    default: return Kind::Nil;
+    case 'C':
+        return Kind::Character;
+    case 'N':
+        return Kind::Numeric;
+    case 'D':
+        return Kind::Date;
+    case 'L':
+        return Kind::Logical;
+    default:
+        return Kind::Nil;
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // The compiled form: a flat list of nodes, children before their parents, the root last.
 
 enum class Op : std::uint8_t {
-    Literal, DateLiteral, Field, Call,
-    Neg, Not, And, Or,
-    Add, Sub, Mul, Div, Mod, Pow,
-    Eq, EqEq, Ne, Lt, Le, Gt, Ge, Contains,
+    Literal,
+    DateLiteral,
+    Field,
+    Call,
+    Neg,
+    Not,
+    And,
+    Or,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Mod,
+    Pow,
+    Eq,
+    EqEq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Contains,
 };
 
 struct ExprNode {
@@ -498,7 +631,7 @@ struct ExprNode {
     std::vector<std::uint32_t> args; // call arguments
     Fn fn = Fn::Upper;
     std::size_t field = 0;
-    ExprValue value;                 // literal; date literal text in value.str
+    ExprValue value; // literal; date literal text in value.str
     std::size_t height = 1;
 };
 
@@ -512,8 +645,9 @@ struct ExprProgram {
 namespace {
 
 class Parser {
-public:
-    Parser(std::vector<Token>& tokens, std::span<const FieldDesc> fields, std::string_view alias, ExprProgram& prog)
+  public:
+    Parser(std::vector<Token>& tokens, std::span<const FieldDesc> fields, std::string_view alias,
+           ExprProgram& prog)
         : toks_(tokens), fields_(fields), prog_(prog) {
         for (char c : alias) alias_ += upper(c);
     }
@@ -525,12 +659,13 @@ public:
             errorPos = errPos_;
             return err_;
         }
-        if (peek().kind != Tok::End) return fail(peek().kind == Tok::RParen ? kExprParen : kExprTrailing, peek().pos, errorPos);
+        if (peek().kind != Tok::End)
+            return fail(peek().kind == Tok::RParen ? kExprParen : kExprTrailing, peek().pos, errorPos);
         prog_.root = root;
         return kOk;
     }
 
-private:
+  private:
     std::vector<Token>& toks_;
     std::span<const FieldDesc> fields_;
     ExprProgram& prog_;
@@ -600,19 +735,28 @@ private:
             break;
         case Op::Add:
             if (known) {
-                if (l == 'C' && r == 'C') type = 'C';
-                else if (l == 'N' && r == 'N') type = 'N';
-                else if ((l == 'D' && r == 'N') || (l == 'N' && r == 'D')) type = 'D';
-                else bad = true;
+                if (l == 'C' && r == 'C')
+                    type = 'C';
+                else if (l == 'N' && r == 'N')
+                    type = 'N';
+                else if ((l == 'D' && r == 'N') || (l == 'N' && r == 'D'))
+                    type = 'D';
+                else
+                    bad = true;
             }
             break;
         case Op::Sub:
             if (known) {
-                if (l == 'C' && r == 'C') type = 'C';
-                else if (l == 'N' && r == 'N') type = 'N';
-                else if (l == 'D' && r == 'N') type = 'D';
-                else if (l == 'D' && r == 'D') type = 'N';
-                else bad = true;
+                if (l == 'C' && r == 'C')
+                    type = 'C';
+                else if (l == 'N' && r == 'N')
+                    type = 'N';
+                else if (l == 'D' && r == 'N')
+                    type = 'D';
+                else if (l == 'D' && r == 'D')
+                    type = 'N';
+                else
+                    bad = true;
             }
             break;
         case Op::Mul:
@@ -626,7 +770,7 @@ private:
             bad = (l != 'U' && l != 'C') || (r != 'U' && r != 'C');
             type = 'L';
             break;
-        default:  // comparisons
+        default: // comparisons
             bad = known && l != r;
             type = 'L';
             break;
@@ -689,15 +833,32 @@ private:
 
     static bool relOp(Tok t, Op& op) {
         switch (t) {
-        case Tok::Eq: op = Op::Eq; return true;
-        case Tok::EqEq: op = Op::EqEq; return true;
-        case Tok::Ne: op = Op::Ne; return true;
-        case Tok::Lt: op = Op::Lt; return true;
-        case Tok::Le: op = Op::Le; return true;
-        case Tok::Gt: op = Op::Gt; return true;
-        case Tok::Ge: op = Op::Ge; return true;
-        case Tok::Dollar: op = Op::Contains; return true;
-        default: return false;
+        case Tok::Eq:
+            op = Op::Eq;
+            return true;
+        case Tok::EqEq:
+            op = Op::EqEq;
+            return true;
+        case Tok::Ne:
+            op = Op::Ne;
+            return true;
+        case Tok::Lt:
+            op = Op::Lt;
+            return true;
+        case Tok::Le:
+            op = Op::Le;
+            return true;
+        case Tok::Gt:
+            op = Op::Gt;
+            return true;
+        case Tok::Ge:
+            op = Op::Ge;
+            return true;
+        case Tok::Dollar:
+            op = Op::Contains;
+            return true;
+        default:
+            return false;
         }
     }
 
@@ -801,8 +962,10 @@ private:
         }
         bool anyDigit = false;
         for (char c : body) {
-            if (digit(c)) anyDigit = true;
-            else if (c != ' ' && c != '/' && c != '-' && c != '.') return error(kExprSyntax, t.pos);
+            if (digit(c))
+                anyDigit = true;
+            else if (c != ' ' && c != '/' && c != '-' && c != '.')
+                return error(kExprSyntax, t.pos);
         }
         if (!anyDigit) return literal(ExprValue::dateValue(0), 'D', t.pos, out);
         ExprNode node;
@@ -841,7 +1004,7 @@ private:
     bool call(const Token& name, std::uint32_t& out) {
         const FnInfo* f = findFunction(name.text);
         if (!f) return error(kExprUnknownFunction, name.pos);
-        take();  // "("
+        take(); // "("
         Deeper guard(*this);
         std::vector<std::uint32_t> args;
         std::vector<std::size_t> argPos;
@@ -859,9 +1022,10 @@ private:
                 break;
             }
         }
-        if (peek().kind != Tok::RParen) return error(peek().kind == Tok::End ? kExprParen : kExprSyntax, peek().pos);
+        if (peek().kind != Tok::RParen)
+            return error(peek().kind == Tok::End ? kExprParen : kExprSyntax, peek().pos);
         if (args.size() < f->minArgs) return error(kExprArgCount, peek().pos);
-        take();  // ")"
+        take(); // ")"
         for (std::size_t i = 0; i < args.size(); ++i) {
             const char want = f->argTypes[i];
             const char have = typeOf(args[i]);
@@ -903,7 +1067,8 @@ private:
             const Token& l = take();
             return literal(ExprValue::logicalValue(l.logical), 'L', l.pos, out);
         }
-        case Tok::Date: return dateLiteral(take(), out);
+        case Tok::Date:
+            return dateLiteral(take(), out);
         case Tok::LParen: {
             take();
             if (!expression(out)) return false;
@@ -917,8 +1082,8 @@ private:
             if (peek().kind == Tok::LParen) return call(name, out);
             if (peek().kind == Tok::Arrow || (peek().kind == Tok::Dot && peek(1).kind == Tok::Ident)) {
                 const bool arrow = peek().kind == Tok::Arrow;
-                const bool known = name.text == alias_ ||
-                                   (arrow && (name.text == "FIELD" || name.text == "_FIELD"));
+                const bool known =
+                    name.text == alias_ || (arrow && (name.text == "FIELD" || name.text == "_FIELD"));
                 if (!known) return error(kExprUnknownField, name.pos);
                 take();
                 if (peek().kind != Tok::Ident) return error(kExprSyntax, peek().pos);
@@ -927,7 +1092,8 @@ private:
             }
             return fieldByName(name.text, name.pos, out);
         }
-        default: return error(kExprSyntax, t.pos);  // an operand is missing
+        default:
+            return error(kExprSyntax, t.pos); // an operand is missing
         }
     }
 };
@@ -936,17 +1102,21 @@ private:
 // Evaluation.
 
 class Evaluator {
-public:
+  public:
     Evaluator(const ExprProgram& prog, const RecordSource& rec, const ExprSettings& set)
         : prog_(prog), rec_(rec), set_(set) {}
 
     ExprValue eval(std::uint32_t n) {
         const ExprNode& node = prog_.nodes[n];
         switch (node.op) {
-        case Op::Literal: return node.value;
-        case Op::DateLiteral: return ExprValue::dateValue(parseDate(node.value.str, set_.dateFormat, set_.epoch));
-        case Op::Field: return field(node.field);
-        case Op::Call: return call(node);
+        case Op::Literal:
+            return node.value;
+        case Op::DateLiteral:
+            return ExprValue::dateValue(parseDate(node.value.str, set_.dateFormat, set_.epoch));
+        case Op::Field:
+            return field(node.field);
+        case Op::Call:
+            return call(node);
         case Op::Neg: {
             ExprValue v = eval(node.a);
             if (v.kind != Kind::Numeric) return {};
@@ -968,11 +1138,12 @@ public:
             if (b.kind != Kind::Logical) return {};
             return b;
         }
-        default: return binary(node.op, eval(node.a), eval(node.b));
+        default:
+            return binary(node.op, eval(node.a), eval(node.b));
         }
     }
 
-private:
+  private:
     const ExprProgram& prog_;
     const RecordSource& rec_;
     const ExprSettings& set_;
@@ -1022,17 +1193,22 @@ private:
             if (a.kind != Kind::Numeric || b.kind != Kind::Numeric) return {};
             double r = 0;
             // Division by zero answers 0, as the runtime's error handler does.
-            if (op == Op::Mul) r = a.num * b.num;
-            else if (op == Op::Div) r = b.num == 0 ? 0 : a.num / b.num;
-            else if (op == Op::Mod) r = b.num == 0 ? 0 : std::fmod(a.num, b.num);
-            else r = std::pow(a.num, b.num);
+            if (op == Op::Mul)
+                r = a.num * b.num;
+            else if (op == Op::Div)
+                r = b.num == 0 ? 0 : a.num / b.num;
+            else if (op == Op::Mod)
+                r = b.num == 0 ? 0 : std::fmod(a.num, b.num);
+            else
+                r = std::pow(a.num, b.num);
             if (!std::isfinite(r)) r = 0;
             return ExprValue::numeric(r);
         }
         case Op::Contains:
             if (a.kind != Kind::Character || b.kind != Kind::Character) return {};
             return ExprValue::logicalValue(b.str.find(a.str) != std::string::npos);
-        default: break;
+        default:
+            break;
         }
         // Comparisons.
         if (a.kind != b.kind) return {};
@@ -1041,18 +1217,27 @@ private:
             if (op == Op::Eq || op == Op::Ne) {
                 // "=" with exact off: a begins with b; with exact on trailing blanks are ignored.
                 bool eq;
-                if (set_.exact) eq = compareStrings(a.str, b.str, true) == 0;
-                else eq = a.str.size() >= b.str.size() && a.str.compare(0, b.str.size(), b.str) == 0;
+                if (set_.exact)
+                    eq = compareStrings(a.str, b.str, true) == 0;
+                else
+                    eq = a.str.size() >= b.str.size() && a.str.compare(0, b.str.size(), b.str) == 0;
                 return ExprValue::logicalValue(op == Op::Eq ? eq : !eq);
             }
             return ordered(op, compareStrings(a.str, b.str, set_.exact));
         }
         int c = 0;
         switch (a.kind) {
-        case Kind::Numeric: c = a.num < b.num ? -1 : a.num > b.num ? 1 : 0; break;
-        case Kind::Date: c = a.date < b.date ? -1 : a.date > b.date ? 1 : 0; break;
-        case Kind::Logical: c = a.logical == b.logical ? 0 : a.logical ? 1 : -1; break;
-        default: return {};
+        case Kind::Numeric:
+            c = a.num < b.num ? -1 : a.num > b.num ? 1 : 0;
+            break;
+        case Kind::Date:
+            c = a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
+            break;
+        case Kind::Logical:
+            c = a.logical == b.logical ? 0 : a.logical ? 1 : -1;
+            break;
+        default:
+            return {};
         }
         if (op == Op::EqEq) op = Op::Eq;
         return ordered(op, c);
@@ -1060,13 +1245,20 @@ private:
 
     static ExprValue ordered(Op op, int c) {
         switch (op) {
-        case Op::Eq: return ExprValue::logicalValue(c == 0);
-        case Op::Ne: return ExprValue::logicalValue(c != 0);
-        case Op::Lt: return ExprValue::logicalValue(c < 0);
-        case Op::Le: return ExprValue::logicalValue(c <= 0);
-        case Op::Gt: return ExprValue::logicalValue(c > 0);
-        case Op::Ge: return ExprValue::logicalValue(c >= 0);
-        default: return {};
+        case Op::Eq:
+            return ExprValue::logicalValue(c == 0);
+        case Op::Ne:
+            return ExprValue::logicalValue(c != 0);
+        case Op::Lt:
+            return ExprValue::logicalValue(c < 0);
+        case Op::Le:
+            return ExprValue::logicalValue(c <= 0);
+        case Op::Gt:
+            return ExprValue::logicalValue(c > 0);
+        case Op::Ge:
+            return ExprValue::logicalValue(c >= 0);
+        default:
+            return {};
         }
     }
 
@@ -1089,10 +1281,10 @@ private:
     static std::string pad(std::string_view s, long long width, char fill, int side) {
         if (width <= 0) return {};
         const auto w = static_cast<std::size_t>(width);
-        if (s.size() >= w) return std::string(s.substr(0, w));  // longer text keeps its start
+        if (s.size() >= w) return std::string(s.substr(0, w)); // longer text keeps its start
         const std::size_t missing = w - s.size();
-        if (side == 0) return std::string(missing, fill) + std::string(s);  // left
-        if (side == 1) return std::string(s) + std::string(missing, fill);  // right
+        if (side == 0) return std::string(missing, fill) + std::string(s); // left
+        if (side == 1) return std::string(s) + std::string(missing, fill); // right
         return std::string(missing / 2, fill) + std::string(s) + std::string(missing - missing / 2, fill);
     }
 
@@ -1148,20 +1340,23 @@ private:
             }
             return ExprValue::character(std::move(s));
         }
-        case Fn::Val: return isC(a) ? ExprValue::numeric(valOf(a.str)) : ExprValue{};
+        case Fn::Val:
+            return isC(a) ? ExprValue::numeric(valOf(a.str)) : ExprValue{};
         case Fn::Dtos: {
             if (!isD(a)) return {};
             if (!a.date) return ExprValue::character(std::string(8, ' '));
             return ExprValue::character(formatDate(a.date, "yyyymmdd"));
         }
-        case Fn::Dtoc: return isD(a) ? ExprValue::character(formatDate(a.date, set_.dateFormat)) : ExprValue{};
+        case Fn::Dtoc:
+            return isD(a) ? ExprValue::character(formatDate(a.date, set_.dateFormat)) : ExprValue{};
         case Fn::Ctod:
             return isC(a) ? ExprValue::dateValue(parseDate(a.str, set_.dateFormat, set_.epoch)) : ExprValue{};
         case Fn::Stod: {
             if (!isC(a)) return {};
-            if (a.str.size() != 8 || !std::all_of(a.str.begin(), a.str.end(), digit)) return ExprValue::dateValue(0);
-            return ExprValue::dateValue(parseDate(a.str.substr(0, 4) + "-" + a.str.substr(4, 2) + "-" + a.str.substr(6),
-                                                  "yyyy-mm-dd", 1900));
+            if (a.str.size() != 8 || !std::all_of(a.str.begin(), a.str.end(), digit))
+                return ExprValue::dateValue(0);
+            return ExprValue::dateValue(parseDate(
+                a.str.substr(0, 4) + "-" + a.str.substr(4, 2) + "-" + a.str.substr(6), "yyyy-mm-dd", 1900));
         }
         case Fn::Substr: {
             if (!isC(a) || !isN(b) || (n > 2 && !isN(c))) return {};
@@ -1173,7 +1368,8 @@ private:
             long long take = n > 2 ? count(c) : len;
             if (take <= 0) return ExprValue::character("");
             take = std::min(take, len - start + 1);
-            return ExprValue::character(a.str.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(take)));
+            return ExprValue::character(
+                a.str.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(take)));
         }
         case Fn::Left:
         case Fn::Right: {
@@ -1181,33 +1377,49 @@ private:
             const long long k = count(b);
             if (k <= 0) return ExprValue::character("");
             const auto m = std::min(static_cast<std::size_t>(k), a.str.size());
-            return ExprValue::character(node.fn == Fn::Left ? a.str.substr(0, m) : a.str.substr(a.str.size() - m));
+            return ExprValue::character(node.fn == Fn::Left ? a.str.substr(0, m)
+                                                            : a.str.substr(a.str.size() - m));
         }
         case Fn::Trim:
-        case Fn::Rtrim: return isC(a) ? ExprValue::character(rtrim(a.str)) : ExprValue{};
-        case Fn::Ltrim: return isC(a) ? ExprValue::character(ltrim(a.str)) : ExprValue{};
-        case Fn::Alltrim: return isC(a) ? ExprValue::character(ltrim(rtrim(a.str))) : ExprValue{};
+        case Fn::Rtrim:
+            return isC(a) ? ExprValue::character(rtrim(a.str)) : ExprValue{};
+        case Fn::Ltrim:
+            return isC(a) ? ExprValue::character(ltrim(a.str)) : ExprValue{};
+        case Fn::Alltrim:
+            return isC(a) ? ExprValue::character(ltrim(rtrim(a.str))) : ExprValue{};
         case Fn::Padl:
         case Fn::Padr:
         case Fn::Padc: {
             if (!isN(b) || (n > 2 && !isC(c))) return {};
             std::string s;
-            if (isC(a)) s = a.str;
-            else if (isN(a)) s = plainNumber(a);
-            else if (isD(a)) s = formatDate(a.date, set_.dateFormat);
-            else return {};
+            if (isC(a))
+                s = a.str;
+            else if (isN(a))
+                s = plainNumber(a);
+            else if (isD(a))
+                s = formatDate(a.date, set_.dateFormat);
+            else
+                return {};
             const long long w = count(b);
             if (w > static_cast<long long>(kMaxString)) return {};
             const char fill = n > 2 && !c.str.empty() ? c.str[0] : ' ';
-            return ExprValue::character(pad(s, w, fill, node.fn == Fn::Padl ? 0 : node.fn == Fn::Padr ? 1 : 2));
+            return ExprValue::character(pad(s, w, fill,
+                                            node.fn == Fn::Padl   ? 0
+                                            : node.fn == Fn::Padr ? 1
+                                                                  : 2));
         }
         case Fn::Empty:
             switch (a.kind) {
-            case Kind::Nil: return ExprValue::logicalValue(true);
-            case Kind::Character: return ExprValue::logicalValue(std::all_of(a.str.begin(), a.str.end(), blankByte));
-            case Kind::Numeric: return ExprValue::logicalValue(a.num == 0);
-            case Kind::Date: return ExprValue::logicalValue(a.date == 0);
-            case Kind::Logical: return ExprValue::logicalValue(!a.logical);
+            case Kind::Nil:
+                return ExprValue::logicalValue(true);
+            case Kind::Character:
+                return ExprValue::logicalValue(std::all_of(a.str.begin(), a.str.end(), blankByte));
+            case Kind::Numeric:
+                return ExprValue::logicalValue(a.num == 0);
+            case Kind::Date:
+                return ExprValue::logicalValue(a.date == 0);
+            case Kind::Logical:
+                return ExprValue::logicalValue(!a.logical);
             }
             return {};
         case Fn::Day:
@@ -1218,7 +1430,8 @@ private:
             splitDate(a.date, y, m, d);
             return ExprValue::numeric(node.fn == Fn::Day ? d : node.fn == Fn::Month ? m : y);
         }
-        case Fn::Len: return isC(a) ? ExprValue::numeric(static_cast<double>(a.str.size())) : ExprValue{};
+        case Fn::Len:
+            return isC(a) ? ExprValue::numeric(static_cast<double>(a.str.size())) : ExprValue{};
         case Fn::Space: {
             if (!isN(a)) return {};
             const long long k = count(a);
@@ -1229,17 +1442,21 @@ private:
             if (!isC(a) || !isN(b)) return {};
             const long long k = count(b);
             if (k <= 0 || a.str.empty()) return ExprValue::character("");
-            if (static_cast<double>(k) * static_cast<double>(a.str.size()) > static_cast<double>(kMaxString)) return {};
+            if (static_cast<double>(k) * static_cast<double>(a.str.size()) > static_cast<double>(kMaxString))
+                return {};
             std::string s;
             s.reserve(static_cast<std::size_t>(k) * a.str.size());
             for (long long i = 0; i < k; ++i) s += a.str;
             return ExprValue::character(std::move(s));
         }
-        case Fn::Abs: return isN(a) ? ExprValue::numeric(std::fabs(a.num)) : ExprValue{};
-        case Fn::Int: return isN(a) ? ExprValue::numeric(std::trunc(a.num)) : ExprValue{};
+        case Fn::Abs:
+            return isN(a) ? ExprValue::numeric(std::fabs(a.num)) : ExprValue{};
+        case Fn::Int:
+            return isN(a) ? ExprValue::numeric(std::trunc(a.num)) : ExprValue{};
         case Fn::Round: {
             if (!isN(a) || !isN(b)) return {};
-            const double scale = std::pow(10.0, static_cast<double>(std::clamp<long long>(count(b), -15, 15)));
+            const double scale =
+                std::pow(10.0, static_cast<double>(std::clamp<long long>(count(b), -15, 15)));
             const double r = std::round(a.num * scale) / scale;
             return ExprValue::numeric(std::isfinite(r) ? r : a.num);
         }
@@ -1264,21 +1481,27 @@ private:
             const std::size_t p = b.str.find(a.str);
             return ExprValue::numeric(p == std::string::npos ? 0 : static_cast<double>(p + 1));
         }
-        default: return {};
+        default:
+            return {};
         }
     }
 };
 
-}  // namespace
+} // namespace
 
 bool operator==(const ExprValue& a, const ExprValue& b) {
     if (a.kind != b.kind) return false;
     switch (a.kind) {
-    case Kind::Nil: return true;
-    case Kind::Character: return a.str == b.str;
-    case Kind::Numeric: return a.num == b.num;
-    case Kind::Date: return a.date == b.date;
-    case Kind::Logical: return a.logical == b.logical;
+    case Kind::Nil:
+        return true;
+    case Kind::Character:
+        return a.str == b.str;
+    case Kind::Numeric:
+        return a.num == b.num;
+    case Kind::Date:
+        return a.date == b.date;
+    case Kind::Logical:
+        return a.logical == b.logical;
     }
     return false;
 }
@@ -1287,11 +1510,16 @@ ExprValue BlankRecord::field(std::size_t index) const {
     if (index >= fields_.size()) return {};
     const FieldDesc& f = fields_[index];
     switch (staticType(f.type)) {
-    case 'C': return ExprValue::character(upper(f.type) == 'M' ? std::string() : std::string(f.len, ' '));
-    case 'N': return ExprValue::numeric(0, f.len, f.dec);
-    case 'D': return ExprValue::dateValue(0);
-    case 'L': return ExprValue::logicalValue(false);
-    default: return {};
+    case 'C':
+        return ExprValue::character(upper(f.type) == 'M' ? std::string() : std::string(f.len, ' '));
+    case 'N':
+        return ExprValue::numeric(0, f.len, f.dec);
+    case 'D':
+        return ExprValue::dateValue(0);
+    case 'L':
+        return ExprValue::logicalValue(false);
+    default:
+        return {};
     }
 }
 
@@ -1324,11 +1552,19 @@ Result Expression::compile(std::string_view text, std::span<const FieldDesc> fie
     const ExprValue probe = e.eval(BlankRecord(fields), settings);
     e.kind_ = probe.kind;
     switch (probe.kind) {
-    case Kind::Character: e.width_ = probe.str.size(); break;
+    case Kind::Character:
+        e.width_ = probe.str.size();
+        break;
     case Kind::Numeric:
-    case Kind::Date: e.width_ = 8; break;
-    case Kind::Logical: e.width_ = 1; break;
-    case Kind::Nil: e.width_ = 0; break;
+    case Kind::Date:
+        e.width_ = 8;
+        break;
+    case Kind::Logical:
+        e.width_ = 1;
+        break;
+    case Kind::Nil:
+        e.width_ = 0;
+        break;
     }
     out = std::move(e);
     return kOk;
@@ -1352,12 +1588,17 @@ const std::string& Expression::text() const {
 
 char Expression::keyType() const {
     switch (kind_) {
-    case Kind::Character: return 'C';
-    case Kind::Numeric: return 'N';
-    case Kind::Date: return 'D';
-    case Kind::Logical: return 'L';
-    default: return 0;
+    case Kind::Character:
+        return 'C';
+    case Kind::Numeric:
+        return 'N';
+    case Kind::Date:
+        return 'D';
+    case Kind::Logical:
+        return 'L';
+    default:
+        return 0;
     }
 }
 
-}  // namespace engine
+} // namespace engine

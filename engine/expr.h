@@ -36,17 +36,17 @@ enum : Result {
     kExprTooDeep = 7508,         // nested deeper than the evaluator allows
     kExprEmpty = 7509,           // nothing but blanks
     // Keys and index files.
-    kKeyBadType = 7520,          // key type other than C, N, D, L
-    kKeyBadLength = 7521,        // key length 0, over 240, or not what the tag says
-    kCdxDamaged = 7530,          // the file is not a compound index or its structure is broken
-    kCdxIo = 7531,               // reading or writing the storage failed
-    kCdxTagExists = 7532,        // a tag of that name is already in the file
-    kCdxNoTag = 7533,            // no tag of that name / id
-    kCdxBadTagName = 7534,       // empty, longer than 10 characters or not a name
-    kCdxExprTooLong = 7535,      // key and FOR text do not fit the tag header's pool
-    kCdxKeyNotFound = 7536,      // delete of a (key, record) pair that is not in the tag
-    kCdxNotOpen = 7537,          // the index was not created or opened (or a cursor is unbound)
-    kCdxTooBig = 7538,           // the file would grow past 4 GB
+    kKeyBadType = 7520,     // key type other than C, N, D, L
+    kKeyBadLength = 7521,   // key length 0, over 240, or not what the tag says
+    kCdxDamaged = 7530,     // the file is not a compound index or its structure is broken
+    kCdxIo = 7531,          // reading or writing the storage failed
+    kCdxTagExists = 7532,   // a tag of that name is already in the file
+    kCdxNoTag = 7533,       // no tag of that name / id
+    kCdxBadTagName = 7534,  // empty, longer than 10 characters or not a name
+    kCdxExprTooLong = 7535, // key and FOR text do not fit the tag header's pool
+    kCdxKeyNotFound = 7536, // delete of a (key, record) pair that is not in the tag
+    kCdxNotOpen = 7537,     // the index was not created or opened (or a cursor is unbound)
+    kCdxTooBig = 7538,      // the file would grow past 4 GB
 };
 
 // A value of the expression language.
@@ -54,10 +54,10 @@ struct ExprValue {
     enum class Kind : std::uint8_t { Nil, Character, Numeric, Date, Logical };
 
     Kind kind = Kind::Nil;
-    std::string str;          // Character: bytes
-    double num = 0;           // Numeric
-    std::int32_t date = 0;    // Date: Julian day number, 0 the empty date
-    bool logical = false;     // Logical
+    std::string str;       // Character: bytes
+    double num = 0;        // Numeric
+    std::int32_t date = 0; // Date: Julian day number, 0 the empty date
+    bool logical = false;  // Logical
     // Numeric values read from a field keep the field's width and decimals (0 = unknown);
     // STR() without a width uses them.
     std::uint16_t width = 0;
@@ -115,7 +115,7 @@ struct ExprSettings {
 
 // The record an expression is evaluated on.
 class RecordSource {
-public:
+  public:
     virtual ~RecordSource() = default;
     // Field by 0-based position in the field list given to compile; memo fields give their
     // text. The value's kind should match the field type (anything else is taken as Nil).
@@ -127,20 +127,20 @@ public:
 // A record of blanks (spaces, 0, empty date, false, empty memo) for the given fields, record
 // number 0, not deleted. Used to find an expression's type and width.
 class BlankRecord final : public RecordSource {
-public:
+  public:
     explicit BlankRecord(std::span<const FieldDesc> fields) : fields_(fields) {}
     ExprValue field(std::size_t index) const override;
     std::uint32_t recno() const override { return 0; }
     bool deleted() const override { return false; }
 
-private:
+  private:
     std::span<const FieldDesc> fields_;
 };
 
-struct ExprProgram;  // the compiled form (expr.cpp)
+struct ExprProgram; // the compiled form (expr.cpp)
 
 class Expression {
-public:
+  public:
     Expression();
     ~Expression();
     Expression(const Expression&);
@@ -174,8 +174,8 @@ public:
     // The key type letter for an index on this expression: 'C', 'N', 'D', 'L'; 0 for Nil.
     char keyType() const;
 
-private:
-    std::shared_ptr<const ExprProgram> program_;  // immutable once compiled, so copies share it
+  private:
+    std::shared_ptr<const ExprProgram> program_; // immutable once compiled, so copies share it
     ExprValue::Kind kind_ = ExprValue::Kind::Nil;
     std::size_t width_ = 0;
 };
@@ -183,4 +183,4 @@ private:
 // Deepest nesting of operators, parentheses and calls that compile accepts.
 inline constexpr std::size_t kMaxExprDepth = 200;
 
-}  // namespace engine
+} // namespace engine

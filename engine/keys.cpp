@@ -5,16 +5,22 @@
 
 namespace engine {
 
-bool validKeyType(char t) { return t == 'C' || t == 'N' || t == 'D' || t == 'L'; }
+bool validKeyType(char t) {
+    return t == 'C' || t == 'N' || t == 'D' || t == 'L';
+}
 
-char keyFill(char t) { return t == 'C' ? ' ' : '\0'; }
+char keyFill(char t) {
+    return t == 'C' ? ' ' : '\0';
+}
 
 std::string encodeDouble(double value) {
-    if (value == 0 || std::isnan(value)) value = 0;  // one key for +0, -0 (and NaN)
+    if (value == 0 || std::isnan(value)) value = 0; // one key for +0, -0 (and NaN)
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    if (bits >> 63) bits = ~bits;
-    else bits |= std::uint64_t{1} << 63;
+    if (bits >> 63)
+        bits = ~bits;
+    else
+        bits |= std::uint64_t{1} << 63;
     std::string out(8, '\0');
     for (int i = 7; i >= 0; --i) {
         out[static_cast<std::size_t>(i)] = static_cast<char>(bits & 0xFF);
@@ -27,8 +33,10 @@ double decodeDouble(std::string_view key) {
     if (key.size() != 8) return 0;
     std::uint64_t bits = 0;
     for (char c : key) bits = bits << 8 | static_cast<unsigned char>(c);
-    if (bits >> 63) bits &= ~(std::uint64_t{1} << 63);
-    else bits = ~bits;
+    if (bits >> 63)
+        bits &= ~(std::uint64_t{1} << 63);
+    else
+        bits = ~bits;
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
@@ -38,19 +46,25 @@ namespace {
 
 std::string characterKey(const ExprValue& value, std::size_t keyLen, bool pad) {
     std::string key = value.kind == ExprValue::Kind::Character ? value.str : std::string();
-    if (key.size() > keyLen) key.resize(keyLen);
-    else if (pad) key.resize(keyLen, ' ');
+    if (key.size() > keyLen)
+        key.resize(keyLen);
+    else if (pad)
+        key.resize(keyLen, ' ');
     return key;
 }
 
-}  // namespace
+} // namespace
 
 std::string encodeKey(const ExprValue& value, char keyType, std::size_t keyLen) {
     switch (keyType) {
-    case 'N': return encodeDouble(value.kind == ExprValue::Kind::Numeric ? value.num : 0.0);
-    case 'D': return encodeDouble(value.kind == ExprValue::Kind::Date ? static_cast<double>(value.date) : 0.0);
-    case 'L': return value.kind == ExprValue::Kind::Logical && value.logical ? "T" : "F";
-    default: return characterKey(value, keyLen, true);
+    case 'N':
+        return encodeDouble(value.kind == ExprValue::Kind::Numeric ? value.num : 0.0);
+    case 'D':
+        return encodeDouble(value.kind == ExprValue::Kind::Date ? static_cast<double>(value.date) : 0.0);
+    case 'L':
+        return value.kind == ExprValue::Kind::Logical && value.logical ? "T" : "F";
+    default:
+        return characterKey(value, keyLen, true);
     }
 }
 
@@ -61,8 +75,10 @@ std::string seekKey(const ExprValue& value, char keyType, std::size_t keyLen) {
 
 ExprValue decodeKey(std::string_view key, char keyType) {
     switch (keyType) {
-    case 'C': return ExprValue::character(std::string(key));
-    case 'N': return key.size() == 8 ? ExprValue::numeric(decodeDouble(key)) : ExprValue::nil();
+    case 'C':
+        return ExprValue::character(std::string(key));
+    case 'N':
+        return key.size() == 8 ? ExprValue::numeric(decodeDouble(key)) : ExprValue::nil();
     case 'D': {
         if (key.size() != 8) return ExprValue::nil();
         const double day = decodeDouble(key);
@@ -73,7 +89,8 @@ ExprValue decodeKey(std::string_view key, char keyType) {
     case 'L':
         if (key.size() != 1) return ExprValue::nil();
         return ExprValue::logicalValue(key[0] == 'T');
-    default: return ExprValue::nil();
+    default:
+        return ExprValue::nil();
     }
 }
 
@@ -86,4 +103,4 @@ int compareKeys(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-}  // namespace engine
+} // namespace engine

@@ -37,7 +37,7 @@ std::string seekKey(const ExprValue& value, char keyType, std::size_t keyLen);
 
 // The 8-byte sortable form of a double (negative zero is taken as zero) and back.
 std::string encodeDouble(double value);
-double decodeDouble(std::string_view key8);  // 0 when the text is not 8 bytes
+double decodeDouble(std::string_view key8); // 0 when the text is not 8 bytes
 
 // The value a key stands for: Character (the key bytes as they are), Numeric, Date or
 // Logical; Nil when the key does not have the type's length.
@@ -47,4 +47,4 @@ ExprValue decodeKey(std::string_view key, char keyType);
 // sorts first): < 0, 0, > 0.
 int compareKeys(std::string_view a, std::string_view b);
 
-}  // namespace engine
+} // namespace engine

@@ -10,27 +10,34 @@
 namespace {
 
 const std::vector<engine::FieldDesc> kFields = {
-    {"NAME", 'C', 20, 0}, {"AGE", 'N', 5, 0}, {"PRICE", 'N', 10, 2}, {"BORN", 'D', 8, 0},
+    {"NAME", 'C', 20, 0},  {"AGE", 'N', 5, 0},    {"PRICE", 'N', 10, 2}, {"BORN", 'D', 8, 0},
     {"ACTIVE", 'L', 1, 0}, {"NOTES", 'M', 10, 0}, {"ODD", 'X', 4, 0},
 };
 
 struct Sample : engine::RecordSource {
     engine::ExprValue field(std::size_t i) const override {
         switch (i) {
-        case 0: return engine::ExprValue::character("Fuzz \xE9t\xE9         ");
-        case 1: return engine::ExprValue::numeric(-42);
-        case 2: return engine::ExprValue::numeric(1e300);
-        case 3: return engine::ExprValue::dateValue(2451545);
-        case 4: return engine::ExprValue::logicalValue(true);
-        case 5: return engine::ExprValue::character(std::string(300, 'm'));
-        default: return engine::ExprValue::numeric(1);  // not what the field says
+        case 0:
+            return engine::ExprValue::character("Fuzz \xE9t\xE9         ");
+        case 1:
+            return engine::ExprValue::numeric(-42);
+        case 2:
+            return engine::ExprValue::numeric(1e300);
+        case 3:
+            return engine::ExprValue::dateValue(2451545);
+        case 4:
+            return engine::ExprValue::logicalValue(true);
+        case 5:
+            return engine::ExprValue::character(std::string(300, 'm'));
+        default:
+            return engine::ExprValue::numeric(1); // not what the field says
         }
     }
     std::uint32_t recno() const override { return 0xFFFFFFFFu; }
     bool deleted() const override { return true; }
 };
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -42,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine::Expression e;
     std::size_t pos = 0;
     if (engine::Expression::compile(text, kFields, "T", settings, e, pos) != engine::kOk) {
-        if (pos > text.size()) __builtin_trap();  // the fault lies inside the text
+        if (pos > text.size()) __builtin_trap(); // the fault lies inside the text
         return 0;
     }
     e.eval(engine::BlankRecord(kFields), settings);
