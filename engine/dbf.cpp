@@ -266,6 +266,28 @@ std::string formatNumber(double value, std::size_t len, std::size_t dec) {
         return std::string(len - text.size(), ' ') + text;
     }
     bool negative = value < 0;
+    // Most numbers: |value| * 10^dec is a double well inside the exact integers and not close
+    // to a rounding boundary, so plain arithmetic rounds as the decimal digits would.
+    if (dec <= 15) {
+        static const double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double scaled = std::fabs(value) * powers[dec];
+        if (scaled < 1e15) {
+            const double whole = std::floor(scaled);
+            const double frac = scaled - whole;
+            if (std::fabs(frac - 0.5) > scaled * 2e-15 + 1e-12) {
+                const auto n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+                char buf[32];
+                auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
+                std::string text(buf, end);
+                if (text.size() < dec + 1) text.insert(0, dec + 1 - text.size(), '0');
+                if (dec > 0) text.insert(text.size() - dec, 1, '.');
+                if (negative && n != 0) text.insert(text.begin(), '-');
+                if (text.size() > len) return {};
+                return std::string(len - text.size(), ' ') + text;
+            }
+        }
+    }
     std::string digits;
     int exp = 0;
     decimalDigits(std::fabs(value), digits, exp);

@@ -408,6 +408,33 @@ Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
         std::memcpy(out, tail_.data() + at, len);
         return kOk;
     }
+    // While no one else can write the table, records are read many at a time.
+    if (!shared_ || tableLocked_) {
+        if (recno < windowFirst_ || recno >= windowFirst_ + windowCount_) {
+            const std::uint32_t last = tail_.empty() ? count_ : tailFirst_ - 1;
+            // Many records when reading goes on from the window, forwards or backwards; one
+            // when it jumps (a seek), so that random reads stay cheap.
+            const bool onward = windowCount_ != 0 && recno == windowFirst_ + windowCount_;
+            const bool backward = windowCount_ != 0 && recno + 1 == windowFirst_;
+            const std::uint32_t batch =
+                onward || backward ? static_cast<std::uint32_t>(std::max<std::size_t>(1, windowBytes / len)) : 1;
+            std::uint32_t first = recno;
+            if (backward) first = recno >= batch ? recno - batch + 1 : 1;
+            const std::uint32_t n = recno <= last ? std::min(batch, last - first + 1) : 0;
+            window_.resize(static_cast<std::size_t>(n) * len);
+            std::size_t got = 0;
+            windowCount_ = 0;
+            if (n > 0 && file_.read(hdr_.headerLength + std::uint64_t{first - 1} * len, window_.data(), window_.size(),
+                                    got) == os::Status::ok) {
+                windowFirst_ = first;
+                windowCount_ = static_cast<std::uint32_t>(got / len);
+            }
+        }
+        if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) {
+            std::memcpy(out, window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len, len);
+            return kOk;
+        }
+    }
     std::uint64_t offset = hdr_.headerLength + std::uint64_t{recno - 1} * len;
     std::size_t got = 0;
     if (file_.read(offset, out, len, got) != os::Status::ok) return kIoError;
@@ -418,12 +445,16 @@ Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
     return kOk;
 }
 
+void Table::dropWindow() { windowCount_ = 0; }
+
 Result Table::writeRecordAt(std::uint32_t recno, const std::uint8_t* data) {
     const std::size_t len = hdr_.recordLength;
     if (!tail_.empty() && recno >= tailFirst_) {
         std::memcpy(tail_.data() + static_cast<std::size_t>(recno - tailFirst_) * len, data, len);
         return kOk;
     }
+    if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_)
+        std::memcpy(window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len, data, len);
     std::uint64_t offset = hdr_.headerLength + std::uint64_t{recno - 1} * len;
     return file_.write(offset, data, len) == os::Status::ok ? kOk : kIoError;
 }
@@ -1125,6 +1156,7 @@ Result Table::unlockTable() {
     heldLocks_.clear();
     recordLocks_.clear();
     tableLocked_ = false;
+    dropWindow();  // others may write again
     return was ? kOk : kTableNotLocked;
 }
 

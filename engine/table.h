@@ -163,6 +163,7 @@ class Table {
     Result refreshCount();
     Result readRecordAt(std::uint32_t recno, std::uint8_t* out);
     Result writeRecordAt(std::uint32_t recno, const std::uint8_t* data);
+    void dropWindow();
     Result loadRecord(std::uint32_t recno);
     void setEof();
     bool hidden(const std::uint8_t* rec) const;
@@ -223,6 +224,12 @@ class Table {
     // Appended records not yet written (exclusive or table-locked): records tailFirst_ ...
     std::vector<std::uint8_t> tail_;
     std::uint32_t tailFirst_ = 0;
+
+    // Records read ahead while no one else can write the table: windowFirst_ ...
+    std::vector<std::uint8_t> window_;
+    std::uint32_t windowFirst_ = 0;
+    std::uint32_t windowCount_ = 0;
+    static constexpr std::size_t windowBytes = std::size_t{64} << 10;
 
     std::set<std::uint32_t> recordLocks_; // records locked by request
     std::set<std::uint32_t> heldLocks_;   // records whose OS lock this handle holds
