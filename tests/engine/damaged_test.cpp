@@ -11,7 +11,7 @@ using namespace enginetest;
 namespace {
 
 class Damaged : public EngineTest {
-protected:
+  protected:
     // A good table of n records with a memo on each, closed; answers the DBF bytes.
     std::string makeGood(int n, bool indexed = false) {
         Handle t = 0;
@@ -43,7 +43,8 @@ protected:
     Result walkTag(Handle t, Handle idx, int& steps) {
         steps = 0;
         Result r = gotoTop(idx);
-        for (bool e = false; r == kOk && atEOF(t, e) == kOk && !e && steps < 100000; ++steps) r = skip(idx, 1);
+        for (bool e = false; r == kOk && atEOF(t, e) == kOk && !e && steps < 100000; ++steps)
+            r = skip(idx, 1);
         return r;
     }
 };
@@ -52,33 +53,33 @@ void put32(std::string& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(Damaged, TableHeadersThatDoNotHoldTogether) {
     const std::string good = makeGood(3);
-    EXPECT_EQ(openBytes(good), kFileNotFound);  // the memo file has another name
+    EXPECT_EQ(openBytes(good), kFileNotFound); // the memo file has another name
     std::filesystem::copy_file(tmp.path("good.fpt"), tmp.path("bad.fpt"));
     EXPECT_EQ(openBytes(good), kOk);
     EXPECT_EQ(openBytes(""), kTableDamaged);
-    EXPECT_EQ(openBytes(good.substr(0, 20)), kTableDamaged);   // truncated header
-    EXPECT_EQ(openBytes(good.substr(0, 100)), kTableDamaged);  // descriptors cut off
+    EXPECT_EQ(openBytes(good.substr(0, 20)), kTableDamaged);  // truncated header
+    EXPECT_EQ(openBytes(good.substr(0, 100)), kTableDamaged); // descriptors cut off
     std::string b = good;
-    b[10] = b[11] = 0;  // record length 0
+    b[10] = b[11] = 0; // record length 0
     EXPECT_EQ(openBytes(b), kTableDamaged);
     b = good;
-    b[32 + 5 * 32] = 'X';  // no terminator: the fields run past the header
+    b[32 + 5 * 32] = 'X'; // no terminator: the fields run past the header
     EXPECT_EQ(openBytes(b), kTableDamaged);
     b = good;
-    put32(b, 4, 1000);  // more records than the file holds
+    put32(b, 4, 1000); // more records than the file holds
     EXPECT_EQ(openBytes(b), kTableDamaged);
     b = good;
     put32(b, 4, 0xFFFFFFFF);
     EXPECT_EQ(openBytes(b), kTableDamaged);
     b = good;
-    b[32 + 16] = 0;  // a field of length 0
+    b[32 + 16] = 0; // a field of length 0
     EXPECT_EQ(openBytes(b), kTableDamaged);
     b = good;
-    b[0] = static_cast<char>(0x83);  // a dBase table with DBT memos
+    b[0] = static_cast<char>(0x83); // a dBase table with DBT memos
     EXPECT_EQ(openBytes(b), kUnsupported);
     EXPECT_EQ(openBytes("Hello, this is not a table at all, but it is long enough."), kNotTable);
     // A record cut short at the end is refused when it is read, not before.
@@ -96,8 +97,8 @@ TEST_F(Damaged, TableHeadersThatDoNotHoldTogether) {
 TEST_F(Damaged, MemoPointersAndLengthsOutsideTheMemoFile) {
     std::string dbf = makeGood(3);
     const std::size_t header = 32 + 5 * 32 + 1 + 263, record = 32, memoAt = 28;
-    put32(dbf, header + memoAt, 100000);  // record 1: a block past the end
-    put32(dbf, header + record + memoAt, 2);  // record 2: a block inside the header
+    put32(dbf, header + memoAt, 100000);     // record 1: a block past the end
+    put32(dbf, header + record + memoAt, 2); // record 2: a block inside the header
     writeFile(tmp.path("good.dbf"), dbf);
     std::string fpt = readFile(tmp.path("good.fpt"));
     // Record 3's memo (the third block) claims to be far longer than the file.
@@ -113,7 +114,7 @@ TEST_F(Damaged, MemoPointersAndLengthsOutsideTheMemoFile) {
         EXPECT_EQ(getString(t, "NOTES", s), kMemoDamaged) << r;
         EXPECT_EQ(getMemoLength(t, "NOTES", len), kMemoDamaged) << r;
         std::string name;
-        EXPECT_EQ(getField(t, "NAME", name), kOk);  // the rest of the record reads fine
+        EXPECT_EQ(getField(t, "NAME", name), kOk); // the rest of the record reads fine
     }
     // Writing a new memo over a damaged pointer puts it in new blocks.
     ASSERT_EQ(gotoRecord(t, 1), kOk);
@@ -123,7 +124,7 @@ TEST_F(Damaged, MemoPointersAndLengthsOutsideTheMemoFile) {
     ASSERT_EQ(closeTable(t), kOk);
 
     // A memo file whose header is broken, or that is missing, keeps the table closed.
-    fpt[7] = 0;  // block size 0
+    fpt[7] = 0; // block size 0
     writeFile(tmp.path("good.fpt"), fpt);
     EXPECT_EQ(open("good", t), kMemoDamaged);
     writeFile(tmp.path("good.fpt"), "short");
@@ -178,10 +179,10 @@ TEST_F(Damaged, IndexFilesWithBadPointersOrCycles) {
     };
 
     std::string b = good;
-    put32(b, tag, 0x7FFFFE00);  // root past the end of the file
+    put32(b, tag, 0x7FFFFE00); // root past the end of the file
     tryWith(b, "root out of range");
     b = good;
-    put32(b, tag, static_cast<std::uint32_t>(root + 7));  // not on a node boundary
+    put32(b, tag, static_cast<std::uint32_t>(root + 7)); // not on a node boundary
     tryWith(b, "root off the node grid");
     b = good;
     {
@@ -202,7 +203,7 @@ TEST_F(Damaged, IndexFilesWithBadPointersOrCycles) {
     {
         std::uint32_t node = root;
         while ((b[node] & 2) == 0) node = childOf(b, node);
-        b[node + 2] = static_cast<char>(0xFF);  // more keys than a node can hold
+        b[node + 2] = static_cast<char>(0xFF); // more keys than a node can hold
         b[node + 3] = 0x7F;
     }
     tryWith(b, "key count too large");

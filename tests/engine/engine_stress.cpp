@@ -33,8 +33,7 @@ int fail(const char* what, Result r) {
 }
 
 // Repeats a call while another process holds what it needs, for at most 30 seconds.
-template <typename Fn>
-Result retry(Fn fn) {
+template <typename Fn> Result retry(Fn fn) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (;;) {
         Result r = fn();
@@ -49,7 +48,7 @@ int work(const std::string& path, int worker, int appends, int touches) {
     if (r != kOk) return fail("open", r);
     std::mt19937 rng(static_cast<unsigned>(worker) * 7919u + 1u);
     int touched = 0;
-    int lockedRun = 0;  // appends still to make under the current table lock
+    int lockedRun = 0; // appends still to make under the current table lock
     for (int seq = 1; seq <= appends; ++seq) {
         if (lockedRun == 0 && seq % 25 == 0) {
             if ((r = retry([&] { return lockTable(t); })) != kOk) return fail("lock table", r);
@@ -92,7 +91,8 @@ int work(const std::string& path, int worker, int appends, int touches) {
 
 int hold(const std::string& path, const std::string& how, int ms, const std::string& ready) {
     Handle t = 0;
-    Result r = openTable(0, path, "", kTypeCdx, kAnsi, 1, 1, how == "exclusive" ? kOpenExclusive : kOpenShared, t);
+    Result r =
+        openTable(0, path, "", kTypeCdx, kAnsi, 1, 1, how == "exclusive" ? kOpenExclusive : kOpenShared, t);
     if (r != kOk) return fail("open", r);
     if (how == "tablelock" && (r = lockTable(t)) != kOk) return fail("lock table", r);
     std::ofstream(ready) << "ready\n";
@@ -104,18 +104,20 @@ int hold(const std::string& path, const std::string& how, int ms, const std::str
 
 int tryOpen(const std::string& path, const std::string& how) {
     Handle t = 0;
-    Result r = openTable(0, path, "", kTypeCdx, kAnsi, 1, 1, how == "exclusive" ? kOpenExclusive : kOpenShared, t);
+    Result r =
+        openTable(0, path, "", kTypeCdx, kAnsi, 1, 1, how == "exclusive" ? kOpenExclusive : kOpenShared, t);
     if (r == kOpenConflict) return 10;
     if (r != kOk) return fail("open", r);
     closeTable(t);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "work" && argc == 6) return work(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    if (mode == "work" && argc == 6)
+        return work(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     if (mode == "hold" && argc == 6) return hold(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
     if (mode == "try" && argc == 4) return tryOpen(argv[2], argv[3]);
     std::fprintf(stderr, "usage: engine_stress work|hold|try ...\n");

@@ -81,6 +81,22 @@ TEST(NumberText, RoundsHalfAwayFromZeroAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(dbf::formatNumber(1e300, 20, 0), "");
     EXPECT_EQ(dbf::formatNumber(std::nan(""), 20, 0), "");
     EXPECT_EQ(dbf::formatNumber(0.000001, 10, 5), "   0.00000");
+    EXPECT_EQ(dbf::formatNumber(0.125, 5, 2), " 0.13");  // an exact tie
+    EXPECT_EQ(dbf::formatNumber(-0.125, 5, 2), "-0.13");
+    EXPECT_EQ(dbf::formatNumber(2.5, 3, 0), "  3");
+    // Random numbers: the text is the number rounded to the decimals.
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> any(-1e7, 1e7);
+    for (int i = 0; i < 20000; ++i) {
+        const double v = any(rng);
+        const std::size_t dec = static_cast<std::size_t>(i % 5);
+        const std::string text = dbf::formatNumber(v, 20, dec);
+        ASSERT_EQ(text.size(), 20u);
+        const double back = std::stod(text);
+        ASSERT_LE(std::fabs(back - v), 0.5 * std::pow(10.0, -static_cast<double>(dec)) * (1 + 1e-9)) << v;
+        const std::size_t point = text.find('.');
+        ASSERT_EQ(dec == 0 ? std::string::npos : text.size() - point - 1, dec == 0 ? std::string::npos : dec);
+    }
 }
 
 namespace {

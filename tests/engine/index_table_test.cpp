@@ -16,15 +16,15 @@ namespace {
 
 // One record as the test models it.
 struct Row {
-    std::string name;  // 10 characters
+    std::string name; // 10 characters
     double amount = 0;
     bool deleted = false;
 };
 
 class Indexes : public EngineTest {
-protected:
+  protected:
     Handle t = 0;
-    std::vector<Row> rows;  // rows[i] is record i + 1
+    std::vector<Row> rows; // rows[i] is record i + 1
     std::mt19937 rng{12345};
 
     void SetUp() override {
@@ -56,13 +56,16 @@ protected:
                                         bool hideDeleted = false) {
         std::vector<std::uint32_t> order;
         for (std::uint32_t i = 0; i < rows.size(); ++i) order.push_back(i + 1);
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::uint32_t a, std::uint32_t b) { return key(rows[a - 1]) < key(rows[b - 1]); });
+        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return key(rows[a - 1]) < key(rows[b - 1]);
+        });
         if (unique) {
             std::vector<std::uint32_t> firsts;
             for (std::uint32_t r : order)
-                if (firsts.empty() || key(rows[firsts.back() - 1]) != key(rows[r - 1])) firsts.push_back(r);
-                else if (r < firsts.back()) firsts.back() = r;
+                if (firsts.empty() || key(rows[firsts.back() - 1]) != key(rows[r - 1]))
+                    firsts.push_back(r);
+                else if (r < firsts.back())
+                    firsts.back() = r;
             order = firsts;
         }
         if (descending) std::reverse(order.begin(), order.end());
@@ -103,7 +106,8 @@ protected:
         return out;
     }
 
-    Handle make(const char* tag, const char* key, std::uint32_t options = kIndexCompound, const char* cond = "") {
+    Handle make(const char* tag, const char* key, std::uint32_t options = kIndexCompound,
+                const char* cond = "") {
         Handle idx = 0;
         EXPECT_EQ(createIndex(t, "", tag, key, cond, "", options, idx), kOk) << tag;
         return idx;
@@ -113,10 +117,11 @@ protected:
 auto byName = [](const Row& r) { return r.name; };
 auto byAmount = [](const Row& r) { return r.amount; };
 
-}  // namespace
+} // namespace
 
 TEST_F(Indexes, OrderFollowsRandomAppendsAndWrites) {
-    for (int i = 0; i < 300; ++i) append(randomName(), std::uniform_int_distribution<int>(-50, 50)(rng) / 4.0);
+    for (int i = 0; i < 300; ++i)
+        append(randomName(), std::uniform_int_distribution<int>(-50, 50)(rng) / 4.0);
     Handle names = make("NAMES", "NAME");
     Handle amounts = make("AMOUNTS", "AMOUNT");
     Handle down = make("DOWN", "UPPER(NAME)", kIndexCompound | kIndexDescending);
@@ -153,7 +158,8 @@ TEST_F(Indexes, OrderFollowsRandomAppendsAndWrites) {
         if (what == 0) {
             append(randomName(), std::uniform_int_distribution<int>(-50, 50)(rng) / 4.0);
         } else {
-            std::uint32_t r = std::uniform_int_distribution<std::uint32_t>(1, static_cast<std::uint32_t>(rows.size()))(rng);
+            std::uint32_t r =
+                std::uniform_int_distribution<std::uint32_t>(1, static_cast<std::uint32_t>(rows.size()))(rng);
             ASSERT_EQ(gotoRecord(t, r), kOk);
             if (what == 1) {
                 std::string n = randomName();
@@ -164,7 +170,7 @@ TEST_F(Indexes, OrderFollowsRandomAppendsAndWrites) {
                 ASSERT_EQ(setDouble(t, "AMOUNT", a), kOk);
                 rows[r - 1].amount = a;
             }
-            if (what == 3) {  // two changes of one record before it is written
+            if (what == 3) { // two changes of one record before it is written
                 std::string n = randomName();
                 ASSERT_EQ(setString(t, "NAME", n), kOk);
                 rows[r - 1].name = n;
@@ -238,14 +244,14 @@ TEST_F(Indexes, SeeksFindKeysPrefixesAndSoftPositions) {
     bool e = false;
     atEOF(t, e);
     EXPECT_TRUE(e);
-    ASSERT_EQ(seek(names, ExprValue::character("C"), true, found), kOk);  // soft: the next key
+    ASSERT_EQ(seek(names, ExprValue::character("C"), true, found), kOk); // soft: the next key
     EXPECT_FALSE(found);
     getRecordNum(t, r);
     EXPECT_EQ(r, 5u);
     ASSERT_EQ(seek(names, ExprValue::character("ZZ"), true, found), kOk);
     atEOF(t, e);
     EXPECT_TRUE(e);
-    ASSERT_EQ(skip(names, -1), kOk);  // from past the end back to the last key
+    ASSERT_EQ(skip(names, -1), kOk); // from past the end back to the last key
     getRecordNum(t, r);
     EXPECT_EQ(r, 3u);
     ASSERT_EQ(setExact(true), kOk);
@@ -284,13 +290,13 @@ TEST_F(Indexes, KeyChangeMovesTheRecordInTheOrder) {
     append("C", 2);
     append("E", 3);
     Handle names = make("NAMES", "NAME");
-    ASSERT_EQ(gotoTop(names), kOk);  // on A
+    ASSERT_EQ(gotoTop(names), kOk); // on A
     ASSERT_EQ(setString(t, "NAME", "D"), kOk);
-    ASSERT_EQ(skip(names, 1), kOk);  // from D's new place: E
+    ASSERT_EQ(skip(names, 1), kOk); // from D's new place: E
     std::uint32_t r = 0;
     getRecordNum(t, r);
     EXPECT_EQ(r, 3u);
-    ASSERT_EQ(skip(names, -2), kOk);  // D, then C
+    ASSERT_EQ(skip(names, -2), kOk); // D, then C
     getRecordNum(t, r);
     EXPECT_EQ(r, 2u);
 }
@@ -301,7 +307,7 @@ TEST_F(Indexes, BagsOrdersAndNames) {
     Handle a = make("A", "NAME");
     Handle inBag = 0, plain = 0;
     ASSERT_EQ(createIndex(t, tmp.path("extra"), "BYAMT", "AMOUNT", "", "", kIndexCompound, inBag), kOk);
-    ASSERT_EQ(createIndex(t, "single", "", "NAME", "", "", 0, plain), kOk);  // beside the table
+    ASSERT_EQ(createIndex(t, "single", "", "NAME", "", "", 0, plain), kOk); // beside the table
     EXPECT_TRUE(std::filesystem::exists(tmp.path("extra.cdx")));
     EXPECT_TRUE(std::filesystem::exists(tmp.path("single.cdx")));
     std::string s;
@@ -339,7 +345,7 @@ TEST_F(Indexes, BagsOrdersAndNames) {
     ASSERT_EQ(count, 1);
     ASSERT_EQ(getIndexName(room[0], s), kOk);
     EXPECT_EQ(s, "BYAMT");
-    EXPECT_EQ(openIndex(t, "EXTRA", room, count), kIndexAlreadyOpen);  // beside the table, any case
+    EXPECT_EQ(openIndex(t, "EXTRA", room, count), kIndexAlreadyOpen); // beside the table, any case
     EXPECT_EQ(count, 1);
     EXPECT_EQ(openIndex(t, "missing", room, count), kFileNotFound);
     std::uint32_t r = 0;
@@ -357,7 +363,7 @@ TEST_F(Indexes, BagsOrdersAndNames) {
 TEST_F(Indexes, ReplacingATagAndBuildingWhileACondition) {
     for (int i = 1; i <= 10; ++i) append("N" + std::to_string(i % 5), i);
     Handle first = make("T", "NAME");
-    Handle second = make("T", "AMOUNT", kIndexCompound | kIndexDescending);  // replaces T
+    Handle second = make("T", "AMOUNT", kIndexCompound | kIndexDescending); // replaces T
     std::string s;
     EXPECT_EQ(getIndexName(first, s), kBadHandle);
     ASSERT_EQ(getIndexExpr(second, s), kOk);
@@ -372,7 +378,7 @@ TEST_F(Indexes, ReplacingATagAndBuildingWhileACondition) {
     std::vector<std::uint32_t> got = walk(part);
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, (std::vector<std::uint32_t>{4, 5, 6, 7}));
-    ASSERT_EQ(gotoRecord(t, 9), kOk);  // AMOUNT 9, descending: 9, 8, 7, ... while > 5
+    ASSERT_EQ(gotoRecord(t, 9), kOk); // AMOUNT 9, descending: 9, 8, 7, ... while > 5
     ASSERT_EQ(createIndex(second, "", "PART2", "NAME", "", "AMOUNT > 5", kIndexCompound, part), kOk);
     got = walk(part);
     std::sort(got.begin(), got.end());
@@ -391,7 +397,8 @@ TEST_F(Indexes, BadRequestsAreRefused) {
     EXPECT_EQ(pos, 0u);
     EXPECT_EQ(createIndex(t, "", "BAD", "NAME", "AMOUNT", "", kIndexCompound, idx, &pos), kBadExpression);
     EXPECT_EQ(createIndex(t, "", "BAD", "NAME", "", "NAME", kIndexCompound, idx, &pos), kBadExpression);
-    EXPECT_EQ(createIndex(t, "", "BAD", "TRIM(NAME)", "", "", kIndexCompound, idx), kBadExpression);  // width 0
+    EXPECT_EQ(createIndex(t, "", "BAD", "TRIM(NAME)", "", "", kIndexCompound, idx),
+              kBadExpression); // width 0
     EXPECT_EQ(createIndex(t, "", "BAD", "NAME", "", "", kIndexCompound | kIndexCustom, idx), kUnsupported);
     EXPECT_EQ(createIndex(t, "", "BAD", "NAME", "", "", 16 | kIndexCompound, idx), kBadArgument);
     EXPECT_EQ(createIndex(t, "", "ELEVENCHARS", "NAME", "", "", kIndexCompound, idx), kNameTooLong);
@@ -430,7 +437,7 @@ TEST_F(Indexes, AnotherHandleKeepsNewTagsUpToDate) {
     ASSERT_EQ(setString(b, "NAME", "C"), kOk);
     ASSERT_EQ(writeRecord(b), kOk);
     ASSERT_EQ(createIndex(a, "", "AMT", "AMOUNT", "", "", kIndexCompound, idx), kOk);
-    ASSERT_EQ(appendRecord(b), kOk);  // b learns of AMT when it next writes the index
+    ASSERT_EQ(appendRecord(b), kOk); // b learns of AMT when it next writes the index
     ASSERT_EQ(setDouble(b, "AMOUNT", -5), kOk);
     ASSERT_EQ(writeRecord(b), kOk);
     ASSERT_EQ(gotoTop(idx), kOk);

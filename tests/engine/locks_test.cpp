@@ -8,7 +8,7 @@ using namespace enginetest;
 namespace {
 
 class Locks : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         Handle t = 0;
@@ -30,7 +30,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Locks, ExclusiveAndSharedOpensExcludeEachOther) {
     Handle a = 0, b = 0;
@@ -45,7 +45,7 @@ TEST_F(Locks, ExclusiveAndSharedOpensExcludeEachOther) {
     EXPECT_EQ(open(c, kOpenExclusive), kOpenConflict);
     EXPECT_EQ(open(c, kOpenExclusive | kOpenReadOnly), kOpenConflict);
     ASSERT_EQ(closeTable(a), kOk);
-    EXPECT_EQ(open(c, kOpenExclusive), kOpenConflict);  // b still has it
+    EXPECT_EQ(open(c, kOpenExclusive), kOpenConflict); // b still has it
     ASSERT_EQ(closeTable(b), kOk);
     EXPECT_EQ(open(c, kOpenExclusive), kOk);
 }
@@ -55,22 +55,22 @@ TEST_F(Locks, RecordAndTableLocksConflictAcrossHandles) {
     ASSERT_EQ(open(a), kOk);
     ASSERT_EQ(open(b), kOk);
     ASSERT_EQ(lockRecord(a, 2), kOk);
-    ASSERT_EQ(lockRecord(a, 2), kOk);  // again: nothing changes
+    ASSERT_EQ(lockRecord(a, 2), kOk); // again: nothing changes
     EXPECT_EQ(lockRecord(b, 2), kLockRefused);
     ASSERT_EQ(lockRecord(b, 3), kOk);
-    EXPECT_EQ(lockTable(a), kLockRefused);  // b holds record 3
+    EXPECT_EQ(lockTable(a), kLockRefused); // b holds record 3
     bool locked = true;
     ASSERT_EQ(isTableLocked(a, locked), kOk);
     EXPECT_FALSE(locked);
-    ASSERT_EQ(lockRecord(a, 4), kOk);  // the failed table lock left a's record locks alone
+    ASSERT_EQ(lockRecord(a, 4), kOk); // the failed table lock left a's record locks alone
     ASSERT_EQ(unlockRecord(b, 3), kOk);
-    ASSERT_EQ(lockTable(a), kOk);  // a's own record locks do not stand in its way
+    ASSERT_EQ(lockTable(a), kOk); // a's own record locks do not stand in its way
     EXPECT_EQ(lockRecord(b, 1), kLockRefused);
     EXPECT_EQ(lockRecord(b, 5), kLockRefused);
     EXPECT_EQ(lockTable(b), kLockRefused);
     EXPECT_EQ(appendRecord(b), kLockRefused);
     ASSERT_EQ(lockRecord(a, 1), kOk);
-    ASSERT_EQ(unlockTable(a), kOk);  // releases the table and every record lock
+    ASSERT_EQ(unlockTable(a), kOk); // releases the table and every record lock
     EXPECT_EQ(unlockTable(a), kTableNotLocked);
     for (std::uint32_t r = 1; r <= 5; ++r) EXPECT_EQ(lockRecord(b, r), kOk) << r;
     EXPECT_EQ(unlockRecord(a, 2), kRecordNotLocked);
@@ -89,7 +89,7 @@ TEST_F(Locks, ListOfLocksHandsThemOutInRoomSizedParts) {
     std::uint16_t count = 0;
     std::vector<std::uint32_t> seen;
     Result r;
-    do {  // what the driver does to release every lock
+    do { // what the driver does to release every lock
         r = getAllLocks(a, room, count);
         ASSERT_TRUE(r == kOk || r == kMoreLocks);
         for (std::uint16_t i = 0; i < count; ++i) {
@@ -111,14 +111,14 @@ TEST_F(Locks, WritesNeedTheRecordAndShowUpElsewhere) {
     ASSERT_EQ(lockRecord(a, 2), kOk);
     EXPECT_EQ(setString(b, "NAME", "B"), kLockRefused);
     ASSERT_EQ(setString(a, "NAME", "A"), kOk);
-    ASSERT_EQ(unlockRecord(a, 2), kOk);  // writes the record first
+    ASSERT_EQ(unlockRecord(a, 2), kOk); // writes the record first
     ASSERT_EQ(refreshRecord(b), kOk);
     EXPECT_EQ(nameOf(b), "A");
     // Without an explicit lock a write takes the record until it is written.
     ASSERT_EQ(setString(b, "NAME", "B"), kOk);
     EXPECT_EQ(lockRecord(a, 2), kLockRefused);
     ASSERT_EQ(skip(b, 1), kOk);
-    ASSERT_EQ(lockRecord(a, 2), kOk);  // the lock that a read needs refreshes the record
+    ASSERT_EQ(lockRecord(a, 2), kOk); // the lock that a read needs refreshes the record
     EXPECT_EQ(nameOf(a), "B");
     // Exclusive opens lock without asking anyone.
     ASSERT_EQ(closeTable(a), kOk);
@@ -135,7 +135,7 @@ TEST_F(Locks, AppendsFromTwoHandlesInterleave) {
     ASSERT_EQ(open(b), kOk);
     ASSERT_EQ(appendRecord(a), kOk);
     ASSERT_EQ(setString(a, "NAME", "fromA"), kOk);
-    ASSERT_EQ(appendRecord(b), kOk);  // sees a's record in the count
+    ASSERT_EQ(appendRecord(b), kOk); // sees a's record in the count
     ASSERT_EQ(setString(b, "NAME", "fromB"), kOk);
     std::uint32_t ra = 0, rb = 0;
     ASSERT_EQ(getRecordNum(a, ra), kOk);

@@ -17,7 +17,7 @@ using namespace enginetest;
 namespace {
 
 class Processes : public EngineTest {
-protected:
+  protected:
     std::string stress() const { return programFolder() + ENGINE_STRESS_NAME; }
     std::string table() const { return tmp.path("stress.dbf"); }
 
@@ -29,7 +29,8 @@ protected:
         if (withIndexes) {
             Handle idx = 0;
             ASSERT_EQ(createIndex(t, "", "NAME", "NAME", "", "", kIndexCompound, idx), kOk);
-            ASSERT_EQ(createIndex(t, "", "WSEQ", "STR(WORKER,4)+STR(SEQ,8)", "", "", kIndexCompound, idx), kOk);
+            ASSERT_EQ(createIndex(t, "", "WSEQ", "STR(WORKER,4)+STR(SEQ,8)", "", "", kIndexCompound, idx),
+                      kOk);
             ASSERT_EQ(createIndex(t, "", "SEQD", "SEQ", "", "", kIndexCompound | kIndexDescending, idx), kOk);
         }
         ASSERT_EQ(closeTable(t), kOk);
@@ -56,14 +57,15 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Processes, ConcurrentAppendsLocksAndWritesLoseNothing) {
     makeTable(true);
     const int workers = 4, appends = 250, touches = 60;
     std::vector<std::intptr_t> procs;
     for (int w = 1; w <= workers; ++w)
-        procs.push_back(start({"work", table(), std::to_string(w), std::to_string(appends), std::to_string(touches)}));
+        procs.push_back(
+            start({"work", table(), std::to_string(w), std::to_string(appends), std::to_string(touches)}));
     for (std::intptr_t p : procs) EXPECT_EQ(waitProcess(p), 0);
 
     Handle t = 0;
@@ -113,9 +115,13 @@ TEST_F(Processes, ConcurrentAppendsLocksAndWritesLoseNothing) {
             getDouble(t, "SEQ", s);
             getRecordNum(t, recno);
             recnos.insert(recno);
-            if (std::string(tagName) == "NAME") keys.push_back(name);
-            else if (std::string(tagName) == "SEQD") keys.push_back(std::to_string(100000000 - static_cast<int>(s)));
-            else keys.push_back(std::to_string(10000 + static_cast<int>(w)) + std::to_string(100000000 + static_cast<int>(s)));
+            if (std::string(tagName) == "NAME")
+                keys.push_back(name);
+            else if (std::string(tagName) == "SEQD")
+                keys.push_back(std::to_string(100000000 - static_cast<int>(s)));
+            else
+                keys.push_back(std::to_string(10000 + static_cast<int>(w)) +
+                               std::to_string(100000000 + static_cast<int>(s)));
             ASSERT_EQ(skip(idx, 1), kOk);
         }
         EXPECT_EQ(recnos.size(), count) << tagName;

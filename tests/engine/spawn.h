@@ -15,4 +15,4 @@ int waitProcess(std::intptr_t process);
 // The folder of the running program, with a trailing separator.
 std::string programFolder();
 
-}  // namespace enginetest
+} // namespace enginetest

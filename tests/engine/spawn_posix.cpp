@@ -33,4 +33,4 @@ std::string programFolder() {
     return path.substr(0, path.rfind('/') + 1);
 }
 
-}  // namespace enginetest
+} // namespace enginetest

@@ -15,8 +15,10 @@ std::string quoted(const std::string& arg) {
             ++slashes;
             continue;
         }
-        if (c == '"') out.append(slashes * 2 + 1, '\\');
-        else out.append(slashes, '\\');
+        if (c == '"')
+            out.append(slashes * 2 + 1, '\\');
+        else
+            out.append(slashes, '\\');
         slashes = 0;
         out += c;
     }
@@ -24,7 +26,7 @@ std::string quoted(const std::string& arg) {
     return out + "\"";
 }
 
-}  // namespace
+} // namespace
 
 std::intptr_t startProcess(const std::string& program, const std::vector<std::string>& args) {
     std::string line = quoted(program);
@@ -54,4 +56,4 @@ std::string programFolder() {
     return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
-}  // namespace enginetest
+} // namespace enginetest

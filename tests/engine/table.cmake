@@ -20,3 +20,7 @@ target_link_libraries(engine_tests PRIVATE engine GTest::gtest_main)
 target_compile_definitions(engine_tests PRIVATE ENGINE_STRESS_NAME="$<TARGET_FILE_NAME:engine_stress>")
 add_dependencies(engine_tests engine_stress)
 add_test(NAME engine_tests COMMAND engine_tests)
+
+# The benchmark (not a test; run by hand).
+add_executable(engine_bench ${CMAKE_CURRENT_LIST_DIR}/engine_bench.cpp)
+target_link_libraries(engine_bench PRIVATE engine)
