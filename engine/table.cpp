@@ -1191,10 +1191,18 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
         os::Status s = bag->file.open(path, !readOnly_);
         if (s != os::Status::ok && readOnly_) s = bag->file.open(path, false);
         if (s != os::Status::ok) return fromStatus(s);
-        r = lockBag(*bag, false);
-        if (r == kOk) {
+        // An empty file is one that another handle has just created and is about to fill:
+        // wait for it a little.
+        for (unsigned waited = 0;; waited += 10) {
+            r = lockBag(*bag, false);
+            if (r != kOk) break;
             r = fromIndex(bag->cdx.open());
             unlockBag(*bag, false);
+            std::uint64_t size = 1;
+            if (r == kOk || !shared_ || waited >= lockmap::waitMs || bag->file.size(size) != os::Status::ok ||
+                size != 0)
+                break;
+            os::sleepMs(10);
         }
     }
     if (r == kOk) r = loadTags(*bag);
