@@ -450,6 +450,30 @@ TEST_F(Tables, OpenArgumentsAndNames) {
     ASSERT_EQ(openTable(0, "mixed", "", kTypeCdx, kAnsi, 1, 1, kOpenShared, h), kOk);
 }
 
+TEST_F(Tables, CompanionFilesAreFoundWhateverTheirCase) {
+    Handle t = 0;
+    auto fields = sampleFields();
+    ASSERT_EQ(createTable(tmp.path("UPPER.DBF"), "", kTypeCdx, kAnsi, fields, t), kOk);
+    ASSERT_EQ(appendRecord(t), kOk);
+    ASSERT_EQ(setString(t, "NOTES", "in the memo"), kOk);
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "NAME", "NAME", "", "", kIndexCompound, idx), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+    EXPECT_TRUE(std::filesystem::exists(tmp.path("UPPER.FPT")));
+    EXPECT_TRUE(std::filesystem::exists(tmp.path("UPPER.CDX")));
+    // Files copied from elsewhere under other spellings.
+    std::filesystem::rename(tmp.path("UPPER.DBF"), tmp.path("Mixed.dbf"));
+    std::filesystem::rename(tmp.path("UPPER.FPT"), tmp.path("MIXED.fpt"));
+    std::filesystem::rename(tmp.path("UPPER.CDX"), tmp.path("mixed.CDX"));
+    ASSERT_EQ(openTable(0, tmp.path("MIXED"), "", kTypeCdx, kAnsi, 1, 1, kOpenShared, t), kOk);
+    std::string s;
+    ASSERT_EQ(getString(t, "NOTES", s), kOk);
+    EXPECT_EQ(s, "in the memo");
+    std::uint16_t n = 0;
+    ASSERT_EQ(getNumIndexes(t, n), kOk);
+    EXPECT_EQ(n, 1);
+}
+
 TEST_F(Tables, CreateChecksTheFields) {
     Handle t = 0;
     std::vector<FieldDef> none;
