@@ -10,7 +10,7 @@
 //
 // Files: table type 2 only (DBF tables, FPT memo files, CDX compound indexes, in the FoxPro
 // layouts). Type 1 (dBase-style tables with DBT memos and one NTX index per file) and type 3
-// (the proprietary ADT format) are refused with kUnsupported. The structural index (the .cdx
+// (ADT tables) are refused with kUnsupported. The structural index (the .cdx
 // with the table's base name) is opened with the table when it exists and stays open, and
 // maintained, until the table closes.
 //
@@ -36,8 +36,9 @@
 // appends and writes are seen. Writing a field of a record that this handle has not locked
 // takes the record lock for the time until the record is written (when the handle moves,
 // refreshes, unlocks or closes). A table opened exclusively, or locked as a whole, keeps its
-// appended records in memory and writes them, with the header, when the table is unlocked,
-// closed, or the buffer is full.
+// appended records in memory and writes them, with the header (record count and date), when
+// the table is unlocked or closed, when the buffer is full, and before keys of them reach an
+// index that other processes read; it also reads records ahead in batches.
 #pragma once
 
 #include "engine/expr.h"
@@ -257,14 +258,16 @@ Result isRecordLocked(Handle table, std::uint32_t recno, bool& locked);
 
 // Creates an index tag and answers its handle. bag: the index file (".cdx" added when it has
 // no extension; without a folder it lies beside the table); empty for the structural index.
-// tag: the tag's name (at most 10 characters); with an empty tag and no kIndexCompound option the
-// bag's base name is used. key: the key expression (character keys up to 240 bytes); forText:
-// a logical condition selecting the records, empty for all; whileText: a logical condition
-// that stops the scan, which then starts at the current record and runs in the order of
-// tableOrIndex (empty: every record). options: kIndexUnique, kIndexCompound, kIndexDescending (kIndexCustom
-// is refused). A tag of the same name in the bag is replaced. A bad expression answers kBadExpression (or the
-// index half's kExpr* code when it is more telling) and, when errorPos is given, the 0-based position of the
-// fault.
+// tag: the tag's name (at most 10 characters); with an empty tag and no kIndexCompound
+// option the bag's base name is used. key: the key expression (character keys up to 240
+// bytes); forText: a logical condition selecting the records, empty for all; whileText: a
+// logical condition that stops the scan, which then starts at the current record and runs in
+// the order of tableOrIndex (empty: every record). options: kIndexUnique, kIndexCompound,
+// kIndexDescending (kIndexCustom is refused). A unique tag keeps the first record of each key
+// when it is built; afterwards a key is added only when the tag does not hold it yet, and it
+// goes with the record that holds it. A tag of the same name in the bag is replaced. A bad
+// expression answers kBadExpression (or the index half's kExpr* code when it is more
+// telling) and, when errorPos is given, the 0-based position of the fault.
 Result createIndex(Handle tableOrIndex, std::string_view bag, std::string_view tag, std::string_view key,
                    std::string_view forText, std::string_view whileText, std::uint32_t options, Handle& index,
                    std::size_t* errorPos = nullptr);
