@@ -349,8 +349,16 @@ struct CdxState {
     }
 
     // Before a read: keeps the cache from growing without end.
+    // Interior nodes, few and met by every search, stay; leaves go first.
     void trim() {
-        if (cache.size() > kCacheLimit) cache.clear();
+        if (cache.size() <= kCacheLimit) return;
+        for (auto it = cache.begin(); it != cache.end();) {
+            if (it->second.leaf || it->second.freed)
+                it = cache.erase(it);
+            else
+                ++it;
+        }
+        if (cache.size() > kCacheLimit / 2) cache.clear();
     }
 
     // Before a change.
@@ -598,8 +606,15 @@ struct CdxState {
             if (depth > kMaxDepth) return kCdxDamaged;
             CdxNode* n;
             if (const Result r = load(t, off, n)) return r;
-            std::size_t i = 0;
-            while (i < n->entries.size() && before(n->entries[i])) ++i;
+            // Entries are in order, so before() holds for a leading run: search it in halves.
+            std::size_t i = 0, hi = n->entries.size();
+            while (i < hi) {
+                const std::size_t mid = (i + hi) / 2;
+                if (before(n->entries[mid]))
+                    i = mid + 1;
+                else
+                    hi = mid;
+            }
             if (n->leaf) {
                 if (i < n->entries.size()) {
                     pos = {off, i};
