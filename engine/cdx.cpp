@@ -21,7 +21,7 @@ constexpr std::size_t kInteriorHead = 12;
 constexpr std::size_t kInteriorArea = kNodeSize - kInteriorHead; // 500
 constexpr std::size_t kTagNameLen = 10;
 constexpr int kMaxDepth = 64;             // deeper than any real tree; stops cycles in descents
-constexpr std::size_t kCacheLimit = 1024; // decoded nodes kept between operations (about 2 MB)
+constexpr std::size_t kCacheLimit = 2048; // decoded nodes kept between operations (a few MB)
 
 constexpr std::uint8_t kOptUnique = 1;
 constexpr std::uint8_t kOptFor = 8;
