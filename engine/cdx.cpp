@@ -21,7 +21,8 @@ constexpr std::size_t kInteriorHead = 12;
 constexpr std::size_t kInteriorArea = kNodeSize - kInteriorHead; // 500
 constexpr std::size_t kTagNameLen = 10;
 constexpr int kMaxDepth = 64;             // deeper than any real tree; stops cycles in descents
-constexpr std::size_t kCacheLimit = 2048; // decoded nodes kept between operations (a few MB)
+constexpr std::size_t kCacheLimit = 2048; // decoded nodes kept between operations
+constexpr std::size_t kCacheBytes = std::size_t{8} << 20; // and roughly the memory they may take
 
 constexpr std::uint8_t kOptUnique = 1;
 constexpr std::uint8_t kOptFor = 8;
@@ -313,6 +314,7 @@ struct CdxState {
     std::set<TagId> unknownTypes;   // tags whose key type nobody has said yet
 
     std::unordered_map<std::uint32_t, CdxNode> cache;
+    std::size_t cacheBytes = 0; // weight() of the nodes read into the cache
     std::set<std::uint32_t> dirty;
     std::map<std::uint32_t, const TagMeta*> dirtyTag; // the tag each dirty node belongs to
     std::set<TagId> dirtyHeaders;                     // tag headers whose root moved
@@ -339,6 +341,7 @@ struct CdxState {
         if (!file->read(off, buf, kNodeSize)) return kCdxIo;
         CdxNode n;
         if (const Result r = decodeNode(buf, t, end, n)) return r;
+        cacheBytes += weight(n);
         out = &cache.emplace(off, std::move(n)).first->second;
         return kOk;
     }
@@ -351,14 +354,25 @@ struct CdxState {
     // Before a read: keeps the cache from growing without end.
     // Interior nodes, few and met by every search, stay; leaves go first.
     void trim() {
-        if (cache.size() <= kCacheLimit) return;
+        if (cache.size() <= kCacheLimit && cacheBytes <= kCacheBytes) return;
+        cacheBytes = 0;
         for (auto it = cache.begin(); it != cache.end();) {
-            if (it->second.leaf || it->second.freed)
+            if (it->second.leaf || it->second.freed) {
                 it = cache.erase(it);
-            else
+            } else {
+                cacheBytes += weight(it->second);
                 ++it;
+            }
         }
-        if (cache.size() > kCacheLimit / 2) cache.clear();
+        if (cache.size() > kCacheLimit / 2 || cacheBytes > kCacheBytes / 2) forget();
+    }
+
+    // Roughly the memory a decoded node takes.
+    static std::size_t weight(const CdxNode& n) { return 96 + n.entries.size() * (n.keyLen + 48u); }
+
+    void forget() {
+        cache.clear();
+        cacheBytes = 0;
     }
 
     // Before a change.
@@ -373,7 +387,7 @@ struct CdxState {
 
     // Forgets every change made in memory since begin().
     void abort() {
-        cache.clear();
+        forget();
         dirty.clear();
         dirtyTag.clear();
         dirtyHeaders.clear();
@@ -494,7 +508,7 @@ struct CdxState {
         dirtyTag.clear();
         dirtyHeaders.clear();
         if (!ok) {
-            cache.clear();
+            forget();
             return kCdxIo;
         }
         return kOk;
@@ -1037,7 +1051,7 @@ struct CdxState {
     }
 
     Result reload() {
-        cache.clear();
+        forget();
         dirty.clear();
         dirtyTag.clear();
         dirtyHeaders.clear();
@@ -1337,7 +1351,7 @@ CdxIndex::~CdxIndex() = default;
 Result CdxIndex::create() {
     CdxState& s = *s_;
     s.open = false;
-    s.cache.clear();
+    s.forget();
     if (!s.file->truncate(0)) return kCdxIo;
     unsigned char buf[kHeaderSize + kNodeSize] = {};
     put32(buf, kHeaderSize); // the directory's root: an empty leaf right after the header
@@ -1386,7 +1400,7 @@ std::uint32_t CdxIndex::changeCounter() const {
 }
 
 void CdxIndex::dropCache() {
-    s_->cache.clear();
+    s_->forget();
 }
 
 const std::vector<TagInfo>& CdxIndex::tags() const {
@@ -1600,7 +1614,7 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     if (m->keyType != keyType) {
         m->keyType = keyType;
         m->fill = keyFill(keyType);
-        s.cache.clear(); // nodes decoded with the old fill byte
+        s.forget(); // nodes decoded with the old fill byte
     }
     for (TagInfo& t : s.tags)
         if (t.id == id) t.keyType = keyType, t.keyTypeKnown = true;
