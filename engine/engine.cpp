@@ -28,6 +28,16 @@ struct State {
     std::string detail;
     Result lastCode = kOk;
     std::string lastText;
+
+    // Tables still open when the process ends are closed (their appends written) while the
+    // rest of the state still stands.
+    ~State() {
+        while (!tables.empty()) {
+            std::unique_ptr<Table> t = std::move(tables.back());
+            tables.pop_back();
+            t->close();
+        }
+    }
 };
 
 State& state() {
