@@ -6,6 +6,9 @@
 //   engine_stress hold <table> exclusive|shared|tablelock <milliseconds> <ready file>
 //       opens the table (and locks it), writes the ready file, waits, and ends without
 //       closing anything.
+//   engine_stress leave <table> <appends>
+//       appends records (SEQ 1, 2, ...) to the table opened exclusively and ends normally
+//       without closing it.
 //   engine_stress try <table> exclusive|shared
 //       tries one open: exit code 0 when it succeeds, 10 when it is refused with 1001.
 //
@@ -102,6 +105,17 @@ int hold(const std::string& path, const std::string& how, int ms, const std::str
     std::_Exit(0);
 }
 
+int leaveOpen(const std::string& path, int appends) {
+    Handle t = 0;
+    Result r = openTable(0, path, "", kTypeCdx, kAnsi, 1, 1, kOpenExclusive, t);
+    if (r != kOk) return fail("open", r);
+    for (int seq = 1; seq <= appends; ++seq) {
+        if ((r = appendRecord(t)) != kOk) return fail("append", r);
+        if ((r = setDouble(t, "SEQ", seq)) != kOk) return fail("set SEQ", r);
+    }
+    return 0;  // without closing: what the engine still holds is written at exit
+}
+
 int tryOpen(const std::string& path, const std::string& how) {
     Handle t = 0;
     Result r =
@@ -120,6 +134,7 @@ int main(int argc, char** argv) {
         return work(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     if (mode == "hold" && argc == 6) return hold(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
     if (mode == "try" && argc == 4) return tryOpen(argv[2], argv[3]);
+    if (mode == "leave" && argc == 4) return leaveOpen(argv[2], std::atoi(argv[3]));
     std::fprintf(stderr, "usage: engine_stress work|hold|try ...\n");
     return 1;
 }

@@ -171,3 +171,22 @@ TEST_F(Processes, TableLockOfAnotherProcessKeepsRecordsAndAppendsOut) {
     EXPECT_EQ(lockRecord(t, 1), kOk);
     EXPECT_EQ(appendRecord(t), kOk);
 }
+
+TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
+    makeTable(true);
+    EXPECT_EQ(waitProcess(start({"leave", table(), "500"})), 0);
+    Handle t = 0;
+    ASSERT_EQ(tryOpen(kOpenShared, t), kOk);
+    std::uint32_t count = 0;
+    ASSERT_EQ(getRecordCount(t, count), kOk);
+    EXPECT_EQ(count, 500u);
+    double seq = 0;
+    ASSERT_EQ(gotoRecord(t, 500), kOk);
+    ASSERT_EQ(getDouble(t, "SEQ", seq), kOk);
+    EXPECT_EQ(seq, 500);
+    Handle idx = 0;
+    ASSERT_EQ(getIndexHandle(t, "SEQD", idx), kOk);
+    ASSERT_EQ(gotoTop(idx), kOk);  // descending: the highest first
+    ASSERT_EQ(getDouble(t, "SEQ", seq), kOk);
+    EXPECT_EQ(seq, 500);
+}
