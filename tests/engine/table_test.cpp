@@ -498,8 +498,11 @@ TEST_F(Tables, CreateChecksTheFields) {
     ASSERT_EQ(createTable(tmp.path("a"), "", kTypeCdx, kAnsi, ok, t), kOk);
     // Replacing a table that is open is refused and leaves it as it was.
     Handle other = 0;
+    ASSERT_EQ(appendRecord(t), kOk);
+    ASSERT_EQ(writeRecord(t), kOk);
     EXPECT_EQ(createTable(tmp.path("a"), "", kTypeCdx, kAnsi, ok, other), kOpenConflict);
     ASSERT_EQ(closeTable(t), kOk);
+    EXPECT_EQ(le32(readFile(tmp.path("a.dbf")), 4), 1u);
 }
 
 TEST_F(Tables, ReadOnlyOpensRefuseChanges) {
