@@ -158,7 +158,8 @@ Figures runOnce(const std::filesystem::path& dir, std::uint32_t records, int loo
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
-    const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "engine_bench";
+    const fs::path dir =
+        argc > 1 && argv[1][0] ? fs::path(argv[1]) : fs::temp_directory_path() / "engine_bench";
     const std::uint32_t records = argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 100000;
     const int rounds = argc > 3 ? std::stoi(argv[3]) : 5;
     const int lookups = 10000;
