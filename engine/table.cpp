@@ -417,15 +417,16 @@ Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
             const bool onward = windowCount_ != 0 && recno == windowFirst_ + windowCount_;
             const bool backward = windowCount_ != 0 && recno + 1 == windowFirst_;
             const std::uint32_t batch =
-                onward || backward ? static_cast<std::uint32_t>(std::max<std::size_t>(1, windowBytes / len)) : 1;
+                onward || backward ? static_cast<std::uint32_t>(std::max<std::size_t>(1, windowBytes / len))
+                                   : 1;
             std::uint32_t first = recno;
             if (backward) first = recno >= batch ? recno - batch + 1 : 1;
             const std::uint32_t n = recno <= last ? std::min(batch, last - first + 1) : 0;
             window_.resize(static_cast<std::size_t>(n) * len);
             std::size_t got = 0;
             windowCount_ = 0;
-            if (n > 0 && file_.read(hdr_.headerLength + std::uint64_t{first - 1} * len, window_.data(), window_.size(),
-                                    got) == os::Status::ok) {
+            if (n > 0 && file_.read(hdr_.headerLength + std::uint64_t{first - 1} * len, window_.data(),
+                                    window_.size(), got) == os::Status::ok) {
                 windowFirst_ = first;
                 windowCount_ = static_cast<std::uint32_t>(got / len);
             }
@@ -445,7 +446,9 @@ Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
     return kOk;
 }
 
-void Table::dropWindow() { windowCount_ = 0; }
+void Table::dropWindow() {
+    windowCount_ = 0;
+}
 
 Result Table::writeRecordAt(std::uint32_t recno, const std::uint8_t* data) {
     const std::size_t len = hdr_.recordLength;
@@ -1156,7 +1159,7 @@ Result Table::unlockTable() {
     heldLocks_.clear();
     recordLocks_.clear();
     tableLocked_ = false;
-    dropWindow();  // others may write again
+    dropWindow(); // others may write again
     return was ? kOk : kTableNotLocked;
 }
 

@@ -113,7 +113,7 @@ int leaveOpen(const std::string& path, int appends) {
         if ((r = appendRecord(t)) != kOk) return fail("append", r);
         if ((r = setDouble(t, "SEQ", seq)) != kOk) return fail("set SEQ", r);
     }
-    return 0;  // without closing: what the engine still holds is written at exit
+    return 0; // without closing: what the engine still holds is written at exit
 }
 
 int tryOpen(const std::string& path, const std::string& how) {

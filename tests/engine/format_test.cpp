@@ -81,7 +81,7 @@ TEST(NumberText, RoundsHalfAwayFromZeroAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(dbf::formatNumber(1e300, 20, 0), "");
     EXPECT_EQ(dbf::formatNumber(std::nan(""), 20, 0), "");
     EXPECT_EQ(dbf::formatNumber(0.000001, 10, 5), "   0.00000");
-    EXPECT_EQ(dbf::formatNumber(0.125, 5, 2), " 0.13");  // an exact tie
+    EXPECT_EQ(dbf::formatNumber(0.125, 5, 2), " 0.13"); // an exact tie
     EXPECT_EQ(dbf::formatNumber(-0.125, 5, 2), "-0.13");
     EXPECT_EQ(dbf::formatNumber(2.5, 3, 0), "  3");
     // Random numbers: the text is the number rounded to the decimals.

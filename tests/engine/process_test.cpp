@@ -186,7 +186,7 @@ TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
     EXPECT_EQ(seq, 500);
     Handle idx = 0;
     ASSERT_EQ(getIndexHandle(t, "SEQD", idx), kOk);
-    ASSERT_EQ(gotoTop(idx), kOk);  // descending: the highest first
+    ASSERT_EQ(gotoTop(idx), kOk); // descending: the highest first
     ASSERT_EQ(getDouble(t, "SEQ", seq), kOk);
     EXPECT_EQ(seq, 500);
 }
