@@ -142,7 +142,7 @@ TEST_F(Processes, ConcurrentAppendsLocksAndWritesLoseNothing) {
 TEST_F(Processes, OpenModesConflictAcrossProcesses) {
     makeTable(false);
     // Another process holds the table exclusively.
-    std::intptr_t holder = startHolder("exclusive", 1500);
+    std::intptr_t holder = startHolder("exclusive", 3000);
     Handle t = 0;
     EXPECT_EQ(tryOpen(kOpenShared, t), kOpenConflict);
     EXPECT_EQ(tryOpen(kOpenExclusive | kOpenReadOnly, t), kOpenConflict);
@@ -163,7 +163,7 @@ TEST_F(Processes, TableLockOfAnotherProcessKeepsRecordsAndAppendsOut) {
     ASSERT_EQ(tryOpen(kOpenShared, t), kOk);
     ASSERT_EQ(appendRecord(t), kOk);
     ASSERT_EQ(unlockRecord(t, 1), kOk);
-    std::intptr_t holder = startHolder("tablelock", 1500);
+    std::intptr_t holder = startHolder("tablelock", 3000);
     EXPECT_EQ(lockRecord(t, 1), kLockRefused);
     EXPECT_EQ(appendRecord(t), kLockRefused);
     EXPECT_EQ(lockTable(t), kLockRefused);
