@@ -1653,15 +1653,15 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
         }
         TagId id = 0;
         if (r == kOk) {
-            TagSpec spec;
-            spec.name = name;
-            spec.keyExpr = std::string(trim(keyText));
-            spec.forExpr = std::string(trim(forText));
-            spec.keyType = keyType;
-            spec.keyLen = static_cast<std::uint16_t>(keyLen);
-            spec.unique = (options & kIndexUnique) != 0;
-            spec.descending = (options & kIndexDescending) != 0;
-            r = fromIndex(bag->cdx.addTag(spec, keys, &id));
+            TagSpec def;
+            def.name = name;
+            def.keyExpr = std::string(trim(keyText));
+            def.forExpr = std::string(trim(forText));
+            def.keyType = keyType;
+            def.keyLen = static_cast<std::uint16_t>(keyLen);
+            def.unique = (options & kIndexUnique) != 0;
+            def.descending = (options & kIndexDescending) != 0;
+            r = fromIndex(bag->cdx.addTag(def, keys, &id));
         }
         if (r == kOk) {
             const TagInfo* info = bag->cdx.tag(id);
