@@ -36,8 +36,9 @@ namespace {
 class TableReport : public errors::TableFacts {
   public:
     std::vector<std::string> driverNames() override {
+        const rt::ArrayPtr list = tables::RDDLIST(1);
         std::vector<std::string> names;
-        for (const rt::Value& name : tables::RDDLIST(1)->items) names.push_back(name.asString());
+        for (const rt::Value& name : list->items) names.push_back(name.asString());
         return names;
     }
 };
