@@ -3,9 +3,13 @@
 #include "main.h"
 #include "state.h"
 
+#include "errors/errorsys.h"
+#include "errors/table_facts.h"
 #include "runtime/process.h"
-#include "runtime/strings.h"
 #include "tables/registry.h"
+
+#include <string>
+#include <vector>
 
 namespace app {
 
@@ -25,33 +29,26 @@ std::uintptr_t instanceHandle() {
     return g_instance;
 }
 
-std::string interimErrorLine(const rt::ErrorObject& e) {
-    std::string line;
-    if (e.OsCode.isNumber() && e.OsCode.asInteger() != 0)
-        line = "(DOS Error " + rt::numberText(e.OsCode) + ") ";
-    else
-        line = e.Severity.asInteger() > 1 ? "Error " : "Warning ";
-    line += e.SubSystem.isString() ? e.SubSystem.asString() : std::string("???");
-    line += e.SubCode.isNumber() ? "/" + rt::numberText(e.SubCode) : std::string("/???");
-    if (e.Description.isString()) line += "  " + e.Description.asString();
-    if (!rt::CVALTOCHAR(e.FileName).empty())
-        line += ": " + rt::CVALTOCHAR(e.FileName);
-    else if (!rt::CVALTOCHAR(e.Operation).empty())
-        line += ": " + rt::CVALTOCHAR(e.Operation);
-    return line;
-}
+namespace {
 
-void installInterimErrorBlock() {
-    rt::ERRORBLOCK(rt::Value(rt::makeBlock("ERRORSYS", [](rt::Args a) -> rt::Value {
-        if (const auto e = a.empty() ? nullptr : a[0].objectAs<rt::ErrorObject>())
-            rt::writeErrorOutput(interimErrorLine(*e) + "\n");
-        rt::ERRORLEVEL(1);
-        rt::__QUIT();
-    })));
-}
+// What the error report reads of the table layer: the table drivers (RDDLIST(1)). The
+// work-area layer does not exist yet, so no area is reported.
+class TableReport : public errors::TableFacts {
+  public:
+    std::vector<std::string> driverNames() override {
+        const rt::ArrayPtr list = tables::RDDLIST(1);
+        std::vector<std::string> names;
+        for (const rt::Value& name : list->items) names.push_back(name.asString());
+        return names;
+    }
+};
+
+} // namespace
 
 void installErrorHandler() {
-    installInterimErrorBlock();
+    static TableReport tableReport;
+    errors::setTableFacts(&tableReport);
+    errors::ERRORSYS();
 }
 
 void startupProcedures() {

@@ -28,13 +28,8 @@ std::uintptr_t instanceHandle();
 // default driver and local drivers.
 void startupProcedures();
 
-// The start-up's error handler. Until the error module's ERRORSYS takes its place: an error
-// block that writes interimErrorLine(error) to the error output and ends the process with
-// exit code 1.
+// The start-up's error handler: ERRORSYS makes ERRORDIALOG the error block (errors/), and the
+// report learns the table drivers from the registry.
 void installErrorHandler();
-void installInterimErrorBlock();
-// One line describing an error: "Error BASE/1108  Argument error: AT" (the file name, when
-// there is one, in place of the operation).
-std::string interimErrorLine(const rt::ErrorObject& e);
 
 } // namespace app

@@ -1,7 +1,6 @@
 // What the "ADS" driver asks of the table engine outside the work areas: the server type, the
-// process settings it mirrors, and the end of the program. The engine module provides the real
-// implementation; until it is wired in, a port that accepts everything and does nothing
-// stands in.
+// process settings it mirrors, and the end of the program. The base class forwards each call
+// to our table engine (engine/engine.h); tests put a recording port in its place.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +23,7 @@ class EnginePort {
     virtual std::uint32_t applicationExit();
 };
 
-// Installs the engine's port (null puts the do-nothing port back). The port must outlive its
+// Installs a port in place of the engine (null puts the engine back). The port must outlive its
 // use; the registry does not own it.
 void setEnginePort(EnginePort* port);
 EnginePort& enginePort();

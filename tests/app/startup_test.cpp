@@ -3,6 +3,7 @@
 #include "app/state.h"
 #include "app/texts.h"
 
+#include "errors/errorsys.h"
 #include "runtime/frames.h"
 #include "runtime/settings.h"
 #include "runtime/strings.h"
@@ -194,32 +195,32 @@ TEST_F(Startup, ExitCodeIsTheErrorLevel) {
     EXPECT_EQ(runProgram("instayuda.exe C:\\ayuda.chm"), 3);
 }
 
-TEST_F(Startup, InterimErrorBlockPrintsTheErrorAndEndsWithOne) {
+// The error handler's dialog, answering Quit; the report is built but not written.
+struct QuitErrorPort : errors::ErrorPort {
+    errors::ErrorDialogData shown;
+    std::string report;
+    bool writeReport(const std::string&, const std::string& text) override {
+        report = text;
+        return true;
+    }
+    rt::Value showDialog(const errors::ErrorDialogData& data) override {
+        shown = data;
+        return {};
+    }
+};
+
+TEST_F(Startup, ErrorsReachTheErrorHandlerWhichEndsWithOne) {
+    QuitErrorPort errorPort;
+    errors::setErrorPort(&errorPort);
     port.onRun = [](MainDialog&) { rt::AT(rt::Value(1), rt::Value("x")); };
-    EXPECT_EQ(runProgram("instayuda.exe C:\\ayuda.chm"), 1);
-    EXPECT_EQ(output, "Error BASE/1108  Argument error: AT\n");
-}
-
-TEST(InterimErrorLine, Forms) {
-    auto e = rt::makeError(rt::EG_OPEN, 1001, "USE");
-    e->FileName = "C:\\datos\\clientes.dbf";
-    EXPECT_EQ(interimErrorLine(*e), "Error BASE/1001  Open error: C:\\datos\\clientes.dbf");
-    e->OsCode = 32;
-    EXPECT_EQ(interimErrorLine(*e), "(DOS Error 32) BASE/1001  Open error: C:\\datos\\clientes.dbf");
-
-    auto f = rt::ERRORNEW(); // a framework error: description and operation
-    f->Severity = 2;
-    f->SubSystem = "Velloro";
-    f->SubCode = 3;
-    f->Description = "Cannot create Dialog Box";
-    f->Operation = "Resource: PRINCIPAL";
-    EXPECT_EQ(interimErrorLine(*f), "Error Velloro/3  Cannot create Dialog Box: Resource: PRINCIPAL");
-
-    auto w = rt::ERRORNEW();
-    w->Severity = 1;
-    w->SubSystem = 5;
-    w->SubCode = "x";
-    w->Description = rt::Value();
-    EXPECT_EQ(interimErrorLine(*w), "Warning ???"
-                                    "/???");
+    const int code = runProgram("instayuda.exe C:\\ayuda.chm");
+    errors::setErrorPort(nullptr);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(errorPort.shown.errorLine, "   Error description: Error BASE/1108  Argument error: AT\r\n");
+    ASSERT_FALSE(errorPort.shown.stackLines.empty());
+    EXPECT_EQ(errorPort.shown.stackLines.front(), "   Called from AT(0)");
+    EXPECT_EQ(errorPort.shown.stackLines.back().substr(0, 19), "   Called from MAIN");
+    // The table drivers of kind 1 registered by then: the start-up's "DBF" and MAIN's "ADS".
+    EXPECT_NE(errorPort.report.find("\r\nLinked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n\r\nDataBases in use"),
+              std::string::npos);
 }

@@ -1,0 +1,224 @@
+// Compound index files (.cdx): several named tags in one file, each a B-tree of fixed-length
+// keys with record numbers, in the published FoxPro compact layout.
+//
+// File layout (all offsets multiples of 512; numbers little-endian unless said otherwise):
+//   0     1024-byte file header, which is the header of the tag directory: a compact B-tree
+//         whose keys are the tag names (upper case, blank-padded to 10 bytes) and whose record
+//         numbers are the offsets of the tags' own headers.
+//   ...   for each tag a 1024-byte tag header, and 512-byte nodes.
+// Tag header (and file header): 0 root node offset; 4 free node list (-1 when empty; only
+//   the file header's list is used, for every tag); 8 change counter; 12 key length (2 bytes);
+//   14 options (1 unique, 8 has FOR, 32 compact, 64 compound); 15 signature (1); 496 key type
+//   hint ('C', 'N', 'D', 'L'; written by this engine, 0 in files from elsewhere); 502
+//   descending (2 bytes, 0 or 1); 506 FOR pool length, 510 key pool length (2 bytes each, with
+//   the closing NUL); 512 the key expression text, NUL, then the FOR text, NUL.
+// Interior node: 0 attributes (2 bytes: 1 root, 2 leaf), 2 key count, 4 left and 8 right
+//   sibling (-1 none), then per entry the key, the record number and the child node offset,
+//   both 4 bytes big-endian; each entry's key and record number are those of the last entry
+//   of the child's subtree.
+// Exterior (leaf) node: 0 attributes, 2 key count, 4 left, 8 right, 12 free bytes, 14 record
+//   number mask (4 bytes), 18 duplicate count mask, 19 trailing count mask, 20 record number
+//   bits, 21 duplicate count bits, 22 trailing count bits, 23 bytes per entry; from 24 the
+//   entries (record number, duplicate count, trailing count packed little-endian from the
+//   low bits up), and from the end of the node backwards the key bytes that are neither shared
+//   with the previous key of the node nor trailing fill (blanks in character keys, NULs in
+//   others).
+//
+// Keys are ordered as unsigned bytes, equal keys by record number. Descending tags are stored
+// in the same ascending order and flagged in the header; a cursor on them runs the whole order
+// backwards, so equal keys come by descending record number there.
+//
+// The index never touches the operating system: it reads and writes a BlockFile. Locking
+// between processes is the caller's: hold a shared OS lock around reads and an exclusive one
+// around changes, and call refresh() after taking a lock so that pages cached before another
+// process changed the file are dropped.
+#pragma once
+
+#include "engine/expr.h"
+#include "engine/keys.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+// Storage of an index file.
+class BlockFile {
+  public:
+    virtual ~BlockFile() = default;
+    // Reads exactly size bytes at offset; false when the file is shorter or reading fails.
+    virtual bool read(std::uint64_t offset, void* data, std::size_t size) = 0;
+    // Writes size bytes at offset, growing the file as needed.
+    virtual bool write(std::uint64_t offset, const void* data, std::size_t size) = 0;
+    virtual bool size(std::uint64_t& out) = 0;
+    virtual bool truncate(std::uint64_t size) = 0;
+};
+
+// A BlockFile in memory (tests, fuzzing, scratch work).
+class MemoryBlockFile final : public BlockFile {
+  public:
+    MemoryBlockFile() = default;
+    explicit MemoryBlockFile(std::string bytes) : bytes(std::move(bytes)) {}
+    bool read(std::uint64_t offset, void* data, std::size_t size) override;
+    bool write(std::uint64_t offset, const void* data, std::size_t size) override;
+    bool size(std::uint64_t& out) override;
+    bool truncate(std::uint64_t size) override;
+
+    std::string bytes;
+};
+
+// A tag is known by the offset of its header, which stays the same while the tag exists.
+using TagId = std::uint32_t;
+
+struct TagSpec {
+    std::string name;         // 1 to 10 characters: letters, digits, "_"; stored upper case
+    std::string keyExpr;      // the key expression text (stored, not compiled here)
+    std::string forExpr;      // the FOR condition text, empty for none
+    char keyType = 'C';       // C N D L
+    std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L
+    bool unique = false;
+    bool descending = false;
+};
+
+struct TagInfo {
+    TagId id = 0;
+    std::string name; // upper case, no padding
+    std::string keyExpr;
+    std::string forExpr;
+    char keyType = 'C';
+    std::uint16_t keyLen = 0;
+    bool unique = false;
+    bool descending = false;
+    bool keyTypeKnown = false; // false when the file did not say and the key length leaves
+                               // it open (8 or 1 bytes); see setKeyType
+};
+
+// (key, record number) pairs for building a tag in one pass. Keys are cut or padded with
+// the type's fill byte to the key length.
+class KeyList {
+  public:
+    KeyList(std::size_t keyLen, char keyType);
+    void reserve(std::size_t count);
+    void add(std::string_view key, std::uint32_t recno);
+    std::size_t size() const { return recnos_.size(); }
+    std::size_t keyLen() const { return keyLen_; }
+    std::string_view key(std::size_t i) const { return std::string_view(keys_).substr(i * keyLen_, keyLen_); }
+    std::uint32_t recno(std::size_t i) const { return recnos_[i]; }
+
+  private:
+    std::size_t keyLen_;
+    char fill_;
+    std::string keys_;
+    std::vector<std::uint32_t> recnos_;
+};
+
+class CdxIndex;
+
+// A position in one tag, in the tag's order (backwards for descending tags). A cursor notes
+// the file's change counter when it moves; when the counter has moved since (a change made
+// through the index or by another process), the next move first finds its place again by
+// (key, record number), so a deleted current entry is stepped over correctly.
+class CdxCursor {
+  public:
+    CdxCursor() = default;
+    CdxCursor(CdxIndex& index, TagId tag) : index_(&index), tag_(tag) {}
+
+    // Each answers 0 or an error code; running off either end is not an error: the cursor
+    // is then at its end (eof) or before its beginning (bof) and has no current entry.
+    Result first();
+    Result last();
+    // From bof next() goes to the first entry; at eof it stays. prev() mirrors that.
+    Result next();
+    Result prev();
+    // The first entry in tag order that does not sort before key, where key may be shorter
+    // than the key length (a prefix). found tells whether that entry begins with key.
+    Result seek(std::string_view key, bool& found);
+    // The last entry in tag order that begins with key (found), else as seek.
+    Result seekLast(std::string_view key, bool& found);
+    // Positions on the entry (key, recno); when it is not there, on the entry that would
+    // follow it in tag order (exact = false).
+    Result find(std::string_view key, std::uint32_t recno, bool& exact);
+
+    bool positioned() const { return state_ == State::On; }
+    bool eof() const { return state_ == State::Eof; }
+    bool bof() const { return state_ == State::Bof; }
+    const std::string& key() const { return key_; } // empty when not positioned
+    std::uint32_t recno() const { return state_ == State::On ? recno_ : 0; }
+    TagId tag() const { return tag_; }
+
+  private:
+    friend class CdxIndex;
+    friend struct CursorAccess;
+    enum class State : std::uint8_t { None, On, Bof, Eof };
+    CdxIndex* index_ = nullptr;
+    TagId tag_ = 0;
+    State state_ = State::None;
+    std::string key_;
+    std::uint32_t recno_ = 0;
+    std::uint32_t leaf_ = 0;    // node holding the current entry
+    std::size_t slot_ = 0;      // its position in that node
+    std::uint32_t counter_ = 0; // the file's change counter when the position was taken
+    bool between_ = false;      // re-found after a change: just before (leaf_, slot_)
+};
+
+struct CdxState;     // cached nodes and the tag list (cdx.cpp)
+struct CursorAccess; // cursor moves (cdx.cpp)
+
+class CdxIndex {
+  public:
+    explicit CdxIndex(BlockFile& file);
+    ~CdxIndex();
+    CdxIndex(const CdxIndex&) = delete;
+    CdxIndex& operator=(const CdxIndex&) = delete;
+
+    // Writes an empty compound index (no tags) over whatever the file held.
+    Result create();
+    // Reads and checks the file header and the tag directory.
+    Result open();
+    bool isOpen() const;
+
+    // Reads the change counter from the file; when it moved, drops every cached node and
+    // reads the tag directory again. changed (optional) tells whether it moved.
+    Result refresh(bool* changed = nullptr);
+    // The change counter as last read or written; every change adds one.
+    std::uint32_t changeCounter() const;
+    // Forgets every cached node (the next read goes to the file).
+    void dropCache();
+
+    // Tags in the order they were created (by header offset).
+    const std::vector<TagInfo>& tags() const;
+    const TagInfo* findTag(std::string_view name) const; // case-insensitive, blanks trimmed
+    const TagInfo* tag(TagId id) const;
+
+    // Adds a tag and builds its tree from keys (any order; sorted here). A unique tag keeps
+    // the lowest record number of each key. The keys' length must be the spec's key length.
+    Result addTag(const TagSpec& spec, KeyList& keys, TagId* id = nullptr);
+    Result removeTag(std::string_view name);
+    // Tells the index the key type of a tag from a file that did not record it (the caller
+    // knows it by compiling the key expression). Call it before reading such a tag: until
+    // then its keys are taken as character keys, and an 8-byte numeric or date key would be
+    // read with blanks where its trailing NUL bytes belong, and insert and erase refuse to
+    // change it (kKeyBadType). Kept in memory only (the file is not written) and kept across
+    // refresh().
+    Result setKeyType(TagId id, char keyType);
+
+    // One key. insert on a unique tag that already holds the key changes nothing (added
+    // false). erase answers kCdxKeyNotFound when the pair is not there.
+    Result insert(TagId id, std::string_view key, std::uint32_t recno, bool* added = nullptr);
+    Result erase(TagId id, std::string_view key, std::uint32_t recno);
+
+    // Walks a whole tag checking every node: sibling links, order, levels, counts. count
+    // (optional) receives the number of entries.
+    Result verify(TagId id, std::uint64_t* count = nullptr);
+
+  private:
+    friend class CdxCursor;
+    friend struct CursorAccess;
+    std::unique_ptr<CdxState> s_;
+};
+
+} // namespace engine

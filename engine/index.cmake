@@ -1,0 +1,11 @@
+# The index half of the engine: key and condition expressions, key encoding and compound
+# index files. Standard library only; the table half ("engine") links it.
+add_library(engine_index STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/expr.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/keys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx.cpp)
+target_include_directories(engine_index PUBLIC ${CMAKE_SOURCE_DIR})
+if(INSTAYUDA_FUZZ)
+  # Coverage feedback for the fuzz targets that exercise this library.
+  target_compile_options(engine_index PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+endif()

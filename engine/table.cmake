@@ -1,0 +1,19 @@
+# The table half of the engine: the public interface, DBF tables, FPT memos, locks and the
+# operating-system back end (one per platform). Links the index half.
+set(engine_os ${CMAKE_CURRENT_LIST_DIR}/os_posix.cpp)
+if(WIN32)
+  set(engine_os ${CMAKE_CURRENT_LIST_DIR}/os_win32.cpp)
+endif()
+add_library(engine STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/memo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/calendar.cpp
+  ${engine_os})
+target_include_directories(engine PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(engine PUBLIC engine_index)
+if(INSTAYUDA_FUZZ)
+  # Coverage feedback for the fuzz targets that exercise this library.
+  target_compile_options(engine PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+endif()

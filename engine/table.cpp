@@ -1,0 +1,1719 @@
+#include "engine/table.h"
+
+#include "engine/calendar.h"
+#include "engine/keys.h"
+#include "engine/lockmap.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace engine {
+
+namespace {
+
+Result fromStatus(os::Status s) {
+    switch (s) {
+    case os::Status::ok:
+        return kOk;
+    case os::Status::notFound:
+        return kFileNotFound;
+    case os::Status::denied:
+        return kAccessDenied;
+    case os::Status::busy:
+        return kLockRefused;
+    default:
+        return kIoError;
+    }
+}
+
+// Index-half results as the table half reports them.
+Result fromIndex(Result r) {
+    switch (r) {
+    case kOk:
+        return kOk;
+    case kCdxIo:
+        return kIoError;
+    case kCdxTooBig:
+        return kTableFull;
+    case kCdxBadTagName:
+        return kBadArgument;
+    case kCdxExprTooLong:
+        return kBadExpression;
+    case kKeyBadLength:
+    case kKeyBadType:
+        return kBadExpression;
+    case kCdxNoTag:
+        return kIndexNotFound;
+    default:
+        return kIndexDamaged;
+    }
+}
+
+// Appended records kept in memory before they are written together.
+constexpr std::size_t tailLimit = std::size_t{1} << 20;
+// Records read at once when a whole table is scanned.
+constexpr std::size_t scanBytes = std::size_t{256} << 10;
+
+char upperChar(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = upperChar(c);
+    return out;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upperChar(a[i]) != upperChar(b[i])) return false;
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    std::size_t a = s.find_first_not_of(' ');
+    if (a == std::string_view::npos) return {};
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+std::size_t folderEnd(std::string_view path) {
+    std::size_t cut = path.find_last_of("/\\:");
+    return cut == std::string_view::npos ? 0 : cut + 1;
+}
+
+bool hasExtension(std::string_view path) {
+    return path.substr(folderEnd(path)).find('.') != std::string_view::npos;
+}
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool isYmdFormat(std::string_view fmt) {
+    return sameText(fmt, "YYYYMMDD");
+}
+
+// The bytes of a blank field: blanks in text fields, zeros in binary ones.
+void blankField(const dbf::Field& f, std::uint8_t* rec) {
+    bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' ||
+                  (dbf::isMemoType(f.type) && f.len == 4);
+    std::memset(rec + f.offset, binary ? 0 : ' ', f.len);
+}
+
+} // namespace
+
+// A record buffer as the expressions see it.
+class RecordView final : public RecordSource {
+  public:
+    RecordView(Table& table, const std::uint8_t* rec, std::uint32_t recno)
+        : table_(table), rec_(rec), recno_(recno) {}
+
+    ExprValue field(std::size_t index) const override {
+        const auto& fields = table_.hdr_.fields;
+        if (index >= fields.size()) return {};
+        const dbf::Field& f = fields[index];
+        switch (f.type) {
+        case 'C':
+            return ExprValue::character(std::string(reinterpret_cast<const char*>(rec_) + f.offset, f.len));
+        case 'N':
+        case 'F':
+            return ExprValue::numeric(dbf::getNumber(f, rec_), f.len, f.dec);
+        case 'I':
+            return ExprValue::numeric(dbf::getNumber(f, rec_), 11, 0);
+        case 'B':
+            return ExprValue::numeric(dbf::getNumber(f, rec_), 20, f.dec);
+        case 'Y':
+            return ExprValue::numeric(dbf::getNumber(f, rec_), 20, 4);
+        case 'D':
+        case 'T':
+            return ExprValue::dateValue(dbf::getDate(f, rec_));
+        case 'L':
+            return ExprValue::logicalValue(dbf::getLogical(f, rec_));
+        default: {
+            std::string text;
+            if (table_.memo_ && table_.memo_->read(dbf::getMemoBlock(f, rec_), text) != kOk) text.clear();
+            return ExprValue::character(std::move(text));
+        }
+        }
+    }
+    std::uint32_t recno() const override { return recno_; }
+    bool deleted() const override { return rec_[0] == '*'; }
+
+  private:
+    Table& table_;
+    const std::uint8_t* rec_;
+    std::uint32_t recno_;
+};
+
+// ---- Index files as block storage --------------------------------------------------------
+
+bool FileBlocks::read(std::uint64_t offset, void* data, std::size_t size) {
+    std::size_t got = 0;
+    return file_.read(offset, data, size, got) == os::Status::ok && got == size;
+}
+
+bool FileBlocks::write(std::uint64_t offset, const void* data, std::size_t size) {
+    return file_.write(offset, data, size) == os::Status::ok;
+}
+
+bool FileBlocks::size(std::uint64_t& out) {
+    return file_.size(out) == os::Status::ok;
+}
+
+bool FileBlocks::truncate(std::uint64_t size) {
+    return file_.truncate(size) == os::Status::ok;
+}
+
+// ---- Opening and closing -----------------------------------------------------------------
+
+Table::~Table() {
+    if (file_.isOpen()) close();
+}
+
+Result Table::open(const std::string& path, std::string_view alias, std::uint16_t charType,
+                   std::uint32_t mode) {
+    path_ = path;
+    alias_ = alias;
+    charType_ = charType;
+    shared_ = (mode & kOpenShared) != 0;
+    readOnly_ = (mode & kOpenReadOnly) != 0;
+    // Read-only opens still ask for write access where they can: POSIX grants exclusive
+    // locks only on files open for writing.
+    os::Status s = file_.open(path, true);
+    if (s != os::Status::ok && readOnly_) s = file_.open(path, false);
+    if (s != os::Status::ok) return fromStatus(s);
+    s = file_.lock(lockmap::openMode, 1, !shared_);
+    if (s != os::Status::ok) {
+        file_.close();
+        if (s == os::Status::busy) {
+            setErrorDetail("the table is in use by another handle: " + path);
+            return kOpenConflict;
+        }
+        return shared_ ? kIoError : kAccessDenied;
+    }
+    Result r = init();
+    if (r != kOk) {
+        for (auto& bag : bags_) closeBag(*bag);
+        bags_.clear();
+        memo_.reset();
+        file_.close();
+    }
+    return r;
+}
+
+Result Table::create(const std::string& path, std::string_view alias, std::uint16_t charType,
+                     std::vector<dbf::Field> fields) {
+    path_ = path;
+    alias_ = alias;
+    charType_ = charType;
+    shared_ = false;
+    readOnly_ = false;
+    os::Status s = file_.create(path, false);
+    if (s != os::Status::ok) return fromStatus(s);
+    s = file_.lock(lockmap::openMode, 1, true);
+    if (s != os::Status::ok) {
+        file_.close();
+        return s == os::Status::busy ? kOpenConflict : kIoError;
+    }
+    dbf::Header h;
+    h.fields = std::move(fields);
+    os::today(h.year, h.month, h.day);
+    h.codePage = charType == kOem ? 0x01 : 0x03;
+    std::vector<std::uint8_t> bytes = dbf::buildHeader(h);
+    bytes.push_back(dbf::endOfFile);
+    Result r = kOk;
+    if (file_.truncate(0) != os::Status::ok || file_.write(0, bytes.data(), bytes.size()) != os::Status::ok)
+        r = kIoError;
+    if (r == kOk && h.hasMemo()) {
+        std::string memoPath = relatedPath(".fpt");
+        if (memoPath.empty()) memoPath = os::nativePath(relatedName(".fpt"));
+        MemoFile memo;
+        r = memo.create(memoPath);
+    }
+    if (r == kOk) {
+        // An index left from an earlier table of this name would not fit the new one.
+        std::string oldIndex = relatedPath(".cdx");
+        if (!oldIndex.empty() && os::removeFile(oldIndex) != os::Status::ok) r = kAccessDenied;
+    }
+    if (r == kOk) r = init();
+    if (r != kOk) {
+        memo_.reset();
+        file_.close();
+    }
+    return r;
+}
+
+Result Table::init() {
+    std::vector<std::uint8_t> bytes(dbf::prefixSize);
+    std::size_t got = 0;
+    if (file_.read(0, bytes.data(), bytes.size(), got) != os::Status::ok) return kIoError;
+    dbf::Header h;
+    dbf::Check c = dbf::readPrefix(std::span(bytes.data(), got), h);
+    if (c == dbf::Check::ok) {
+        bytes.resize(h.headerLength);
+        if (file_.read(0, bytes.data(), bytes.size(), got) != os::Status::ok) return kIoError;
+        c = dbf::readHeader(std::span(bytes.data(), got), h);
+    }
+    switch (c) {
+    case dbf::Check::ok:
+        break;
+    case dbf::Check::notTable:
+        setErrorDetail("not a table: " + path_);
+        return kNotTable;
+    case dbf::Check::unsupported:
+        setErrorDetail("a table of a kind this engine does not read: " + path_);
+        return kUnsupported;
+    default:
+        setErrorDetail("damaged table header: " + path_);
+        return kTableDamaged;
+    }
+    std::uint64_t size = 0;
+    if (file_.size(size) != os::Status::ok) return kIoError;
+    if (std::uint64_t{h.headerLength} + std::uint64_t{h.recordCount} * h.recordLength > size) {
+        setErrorDetail("the table file is shorter than its record count says: " + path_);
+        return kTableDamaged;
+    }
+    hdr_ = std::move(h);
+    count_ = hdr_.recordCount;
+    exprFields_.clear();
+    for (const dbf::Field& f : hdr_.fields) exprFields_.push_back(FieldDesc{f.name, f.type, f.len, f.dec});
+    blank_.assign(hdr_.recordLength, ' ');
+    for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
+    rec_ = blank_;
+
+    if (hdr_.hasMemo()) {
+        std::string memoPath = relatedPath(".fpt");
+        if (memoPath.empty()) {
+            setErrorDetail("memo file not found for " + path_);
+            return kFileNotFound;
+        }
+        memo_ = std::make_unique<MemoFile>();
+        Result r = memo_->open(memoPath, !readOnly_);
+        if (r == kAccessDenied && readOnly_) r = memo_->open(memoPath, false);
+        if (r != kOk) {
+            setErrorDetail("memo file " + memoPath);
+            return r;
+        }
+        memo_->setShared(shared_);
+    }
+    std::string indexPath = relatedPath(".cdx");
+    if (!indexPath.empty()) {
+        Bag* bag = nullptr;
+        Result r = openBag(indexPath, true, false, bag);
+        if (r != kOk) return r;
+    }
+    return gotoTop(nullptr);
+}
+
+Result Table::close() {
+    Result r = flushRecord();
+    Result t = flushTail();
+    if (r == kOk) r = t;
+    if (modified_ && !readOnly_ && file_.isOpen()) {
+        std::uint8_t date[3];
+        int y, m, d;
+        os::today(y, m, d);
+        date[0] = static_cast<std::uint8_t>(y - 1900);
+        date[1] = static_cast<std::uint8_t>(m);
+        date[2] = static_cast<std::uint8_t>(d);
+        file_.write(1, date, 3);
+    }
+    for (auto& bag : bags_) closeBag(*bag);
+    bags_.clear();
+    memo_.reset();
+    file_.close(); // every lock of this handle goes with it
+    recordLocks_.clear();
+    heldLocks_.clear();
+    tableRanges_.clear();
+    tableLocked_ = false;
+    implicitLock_ = 0;
+    return r;
+}
+
+std::string Table::relatedName(std::string_view ext) const {
+    std::size_t start = folderEnd(path_);
+    std::size_t dot = path_.find('.', start);
+    std::string base = dot == std::string::npos ? path_ : path_.substr(0, path_.rfind('.'));
+    std::string tableExt = dot == std::string::npos ? std::string() : path_.substr(path_.rfind('.'));
+    bool upperExt = !tableExt.empty() && tableExt == upper(tableExt) && tableExt != std::string(".");
+    return base + (upperExt ? upper(ext) : std::string(ext));
+}
+
+std::string Table::relatedPath(std::string_view ext) const {
+    return os::findFile(relatedName(ext));
+}
+
+// ---- Structure and header ----------------------------------------------------------------
+
+Result Table::findField(const FieldRef& ref, std::size_t& index) const {
+    if (ref.position != 0) {
+        if (ref.position > hdr_.fields.size()) return kUnknownField;
+        index = ref.position - 1;
+        return kOk;
+    }
+    std::string_view name = trim(ref.name);
+    std::size_t arrow = name.find("->");
+    if (arrow != std::string_view::npos) name = name.substr(arrow + 2);
+    for (std::size_t i = 0; i < hdr_.fields.size(); ++i) {
+        if (sameText(hdr_.fields[i].name, name)) {
+            index = i;
+            return kOk;
+        }
+    }
+    setErrorDetail("no field " + std::string(ref.name));
+    return kUnknownField;
+}
+
+Result Table::refreshCount() {
+    if (!shared_ || tableLocked_) return kOk;
+    std::uint8_t p[dbf::prefixSize];
+    std::size_t got = 0;
+    if (file_.read(0, p, sizeof p, got) != os::Status::ok) return kIoError;
+    if (got < sizeof p) return kTableDamaged;
+    std::uint32_t count = static_cast<std::uint32_t>(p[4]) | static_cast<std::uint32_t>(p[5]) << 8 |
+                          static_cast<std::uint32_t>(p[6]) << 16 | static_cast<std::uint32_t>(p[7]) << 24;
+    // Shared tables only grow; a smaller number is a header being rewritten, so keep ours.
+    if (count > count_) count_ = count;
+    return kOk;
+}
+
+Result Table::recordCount(std::uint32_t& count) {
+    Result r = refreshCount();
+    if (r != kOk) return r;
+    count = count_;
+    return kOk;
+}
+
+Result Table::writeCount(std::uint32_t count) {
+    std::uint8_t p[7];
+    int y, m, d;
+    os::today(y, m, d);
+    p[0] = static_cast<std::uint8_t>(y - 1900);
+    p[1] = static_cast<std::uint8_t>(m);
+    p[2] = static_cast<std::uint8_t>(d);
+    put32(p + 3, count);
+    return file_.write(1, p, sizeof p) == os::Status::ok ? kOk : kIoError;
+}
+
+// ---- Records -----------------------------------------------------------------------------
+
+Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno >= tailFirst_) {
+        std::size_t at = static_cast<std::size_t>(recno - tailFirst_) * len;
+        if (at + len > tail_.size()) return kTableDamaged;
+        std::memcpy(out, tail_.data() + at, len);
+        return kOk;
+    }
+    // While no one else can write the table, records are read many at a time.
+    if (!shared_ || tableLocked_) {
+        if (recno < windowFirst_ || recno >= windowFirst_ + windowCount_) {
+            const std::uint32_t last = tail_.empty() ? count_ : tailFirst_ - 1;
+            // Many records when reading goes on from the window, forwards or backwards; one
+            // when it jumps (a seek), so that random reads stay cheap.
+            const bool onward = windowCount_ != 0 && recno == windowFirst_ + windowCount_;
+            const bool backward = windowCount_ != 0 && recno + 1 == windowFirst_;
+            const std::uint32_t batch =
+                onward || backward ? static_cast<std::uint32_t>(std::max<std::size_t>(1, windowBytes / len))
+                                   : 1;
+            std::uint32_t first = recno;
+            if (backward) first = recno >= batch ? recno - batch + 1 : 1;
+            const std::uint32_t n = recno <= last ? std::min(batch, last - first + 1) : 0;
+            window_.resize(static_cast<std::size_t>(n) * len);
+            std::size_t got = 0;
+            windowCount_ = 0;
+            if (n > 0 && file_.read(hdr_.headerLength + std::uint64_t{first - 1} * len, window_.data(),
+                                    window_.size(), got) == os::Status::ok) {
+                windowFirst_ = first;
+                windowCount_ = static_cast<std::uint32_t>(got / len);
+            }
+        }
+        if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_) {
+            std::memcpy(out, window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len, len);
+            return kOk;
+        }
+    }
+    std::uint64_t offset = hdr_.headerLength + std::uint64_t{recno - 1} * len;
+    std::size_t got = 0;
+    if (file_.read(offset, out, len, got) != os::Status::ok) return kIoError;
+    if (got < len) {
+        setErrorDetail("record " + std::to_string(recno) + " lies past the end of " + path_);
+        return kTableDamaged;
+    }
+    return kOk;
+}
+
+void Table::dropWindow() {
+    windowCount_ = 0;
+}
+
+Result Table::writeRecordAt(std::uint32_t recno, const std::uint8_t* data) {
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno >= tailFirst_) {
+        std::memcpy(tail_.data() + static_cast<std::size_t>(recno - tailFirst_) * len, data, len);
+        return kOk;
+    }
+    if (recno >= windowFirst_ && recno < windowFirst_ + windowCount_)
+        std::memcpy(window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len, data, len);
+    std::uint64_t offset = hdr_.headerLength + std::uint64_t{recno - 1} * len;
+    return file_.write(offset, data, len) == os::Status::ok ? kOk : kIoError;
+}
+
+Result Table::loadRecord(std::uint32_t recno) {
+    Result r = readRecordAt(recno, rec_.data());
+    if (r != kOk) {
+        setEof();
+        return r;
+    }
+    recno_ = recno;
+    bof_ = eof_ = false;
+    dirty_ = isNew_ = false;
+    return kOk;
+}
+
+void Table::setEof() {
+    recno_ = count_ + 1;
+    eof_ = true;
+    bof_ = false;
+    rec_ = blank_;
+    dirty_ = isNew_ = false;
+}
+
+bool Table::hidden(const std::uint8_t* rec) const {
+    return !settings().showDeleted && rec[0] == '*';
+}
+
+Result Table::visible(std::uint32_t recno, bool& show) {
+    show = false;
+    if (recno == 0) return kIndexDamaged;
+    if (recno > count_) {
+        Result r = refreshCount();
+        if (r != kOk) return r;
+        if (recno > count_) {
+            setErrorDetail("an index entry names record " + std::to_string(recno) + ", past the end of " +
+                           path_);
+            return kIndexDamaged;
+        }
+    }
+    if (settings().showDeleted) {
+        show = true;
+        return kOk;
+    }
+    scratch_.resize(hdr_.recordLength);
+    Result r = readRecordAt(recno, scratch_.data());
+    if (r == kOk) show = !hidden(scratch_.data());
+    return r;
+}
+
+Result Table::scan(std::uint32_t from, const std::function<Result(const std::uint8_t*, std::uint32_t)>& fn) {
+    const std::size_t len = hdr_.recordLength;
+    const std::size_t batch = std::max<std::size_t>(1, scanBytes / len);
+    std::vector<std::uint8_t> buf(batch * len);
+    std::uint32_t r = from;
+    while (r >= 1 && r <= count_) {
+        if (!tail_.empty() && r >= tailFirst_) {
+            Result res = fn(tail_.data() + static_cast<std::size_t>(r - tailFirst_) * len, r);
+            if (res != kOk) return res;
+            ++r;
+            continue;
+        }
+        std::uint32_t last = count_;
+        if (!tail_.empty()) last = std::min(last, tailFirst_ - 1);
+        std::size_t n = std::min<std::size_t>(batch, last - r + 1);
+        std::size_t got = 0;
+        std::uint64_t offset = hdr_.headerLength + std::uint64_t{r - 1} * len;
+        if (file_.read(offset, buf.data(), n * len, got) != os::Status::ok) return kIoError;
+        if (got < n * len) return kTableDamaged;
+        for (std::size_t i = 0; i < n; ++i) {
+            Result res = fn(buf.data() + i * len, r + static_cast<std::uint32_t>(i));
+            if (res != kOk) return res;
+        }
+        r += static_cast<std::uint32_t>(n);
+    }
+    return kOk;
+}
+
+Result Table::refresh() {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    if (eof_) return kOk;
+    return loadRecord(recno_);
+}
+
+Result Table::gotoRecord(std::uint32_t recno) {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    if (recno > count_) {
+        r = refreshCount();
+        if (r != kOk) return r;
+    }
+    if (recno == 0 || recno > count_) {
+        setEof();
+        return kOk;
+    }
+    return loadRecord(recno);
+}
+
+Result Table::gotoTop(OpenTag* tag) {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    if (tag) return tagEnd(*tag, +1);
+    r = refreshCount();
+    if (r != kOk) return r;
+    for (std::uint32_t n = 1; n <= count_; ++n) {
+        bool show = false;
+        r = visible(n, show);
+        if (r != kOk) return r;
+        if (show) return loadRecord(n);
+    }
+    setEof();
+    bof_ = true;
+    return kOk;
+}
+
+Result Table::gotoBottom(OpenTag* tag) {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    if (tag) return tagEnd(*tag, -1);
+    r = refreshCount();
+    if (r != kOk) return r;
+    for (std::uint32_t n = count_; n >= 1; --n) {
+        bool show = false;
+        r = visible(n, show);
+        if (r != kOk) return r;
+        if (show) return loadRecord(n);
+    }
+    setEof();
+    bof_ = true;
+    return kOk;
+}
+
+Result Table::naturalStep(int dir) {
+    if (dir > 0) {
+        for (std::uint32_t n = recno_ + 1;; ++n) {
+            if (n > count_) {
+                Result r = refreshCount();
+                if (r != kOk) return r;
+                if (n > count_) {
+                    setEof();
+                    return kOk;
+                }
+            }
+            bool show = false;
+            Result r = visible(n, show);
+            if (r != kOk) return r;
+            if (show) return loadRecord(n);
+        }
+    }
+    std::uint32_t n = recno_ - 1;
+    if (eof_) {
+        Result r = refreshCount();
+        if (r != kOk) return r;
+        n = count_;
+    }
+    for (; n >= 1; --n) {
+        bool show = false;
+        Result r = visible(n, show);
+        if (r != kOk) return r;
+        if (show) return loadRecord(n);
+    }
+    // Before the first record: stay on the first one with the begin flag set.
+    Result r = gotoTop(nullptr);
+    bof_ = true;
+    return r;
+}
+
+Result Table::skip(OpenTag* tag, std::int32_t n) {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    if (n == 0) return eof_ ? kOk : loadRecord(recno_);
+    if (n > 0 && eof_) return kNoCurrentRecord;
+    if (tag) return tagSkip(*tag, n);
+    const int dir = n > 0 ? 1 : -1;
+    std::int64_t steps = n > 0 ? std::int64_t{n} : -std::int64_t{n};
+    for (std::int64_t i = 0; i < steps; ++i) {
+        r = naturalStep(dir);
+        if (r != kOk) return r;
+        if (eof_ || bof_) break;
+    }
+    return kOk;
+}
+
+// ---- Fields ------------------------------------------------------------------------------
+
+Result Table::getText(std::size_t field, std::string& text) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (eof_) {
+        text.assign(dbf::isMemoType(f.type) ? 0 : f.len, ' ');
+        return kNoCurrentRecord;
+    }
+    const std::uint8_t* p = rec_.data() + f.offset;
+    const std::string& fmt = settings().dateFormat;
+    switch (f.type) {
+    case 'C':
+    case 'N':
+    case 'F':
+        text.assign(reinterpret_cast<const char*>(p), f.len);
+        return kOk;
+    case 'L':
+        text = dbf::getLogical(f, rec_.data()) ? "T" : "F";
+        return kOk;
+    case 'D':
+        if (isYmdFormat(fmt))
+            text.assign(reinterpret_cast<const char*>(p), f.len);
+        else
+            text = calendar::format(dbf::getDate(f, rec_.data()), fmt);
+        return kOk;
+    case 'T':
+        text = isYmdFormat(fmt) ? calendar::toStamp(dbf::getDate(f, rec_.data()))
+                                : calendar::format(dbf::getDate(f, rec_.data()), fmt);
+        return kOk;
+    case 'I':
+        text = std::to_string(static_cast<long long>(dbf::getNumber(f, rec_.data())));
+        return kOk;
+    case 'B':
+    case 'Y': {
+        text = std::string(
+            trim(dbf::formatNumber(dbf::getNumber(f, rec_.data()), 40, f.type == 'Y' ? 4 : f.dec)));
+        return kOk;
+    }
+    default: {
+        if (!memo_) return kMemoDamaged;
+        Result r = memo_->read(dbf::getMemoBlock(f, rec_.data()), text);
+        if (r == kMemoDamaged)
+            setErrorDetail("memo of field " + f.name + " in record " + std::to_string(recno_));
+        return r;
+    }
+    }
+}
+
+Result Table::getNumber(std::size_t field, double& value) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'N' && f.type != 'F' && f.type != 'I' && f.type != 'B' && f.type != 'Y') return kWrongType;
+    if (eof_) {
+        value = 0;
+        return kNoCurrentRecord;
+    }
+    value = dbf::getNumber(f, rec_.data());
+    return kOk;
+}
+
+Result Table::getLogical(std::size_t field, bool& value) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'L') return kWrongType;
+    if (eof_) {
+        value = false;
+        return kNoCurrentRecord;
+    }
+    value = dbf::getLogical(f, rec_.data());
+    return kOk;
+}
+
+Result Table::getJulian(std::size_t field, std::int32_t& julian) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'D' && f.type != 'T') return kWrongType;
+    if (eof_) {
+        julian = 0;
+        return kNoCurrentRecord;
+    }
+    julian = dbf::getDate(f, rec_.data());
+    return kOk;
+}
+
+Result Table::getMemoLength(std::size_t field, std::uint32_t& length) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (!dbf::isMemoType(f.type)) return kWrongType;
+    if (eof_) {
+        length = 0;
+        return kNoCurrentRecord;
+    }
+    if (!memo_) return kMemoDamaged;
+    return memo_->length(dbf::getMemoBlock(f, rec_.data()), length);
+}
+
+Result Table::prepareWrite() {
+    if (readOnly_) return kReadOnly;
+    if (eof_) return kNoCurrentRecord;
+    if (shared_ && !tableLocked_ && !recordLocks_.count(recno_) && implicitLock_ != recno_) {
+        os::Status s = file_.lock(lockmap::records + recno_, 1, true);
+        if (s == os::Status::busy) {
+            setErrorDetail("record " + std::to_string(recno_) + " is locked by another handle");
+            return kLockRefused;
+        }
+        if (s != os::Status::ok) return kIoError;
+        implicitLock_ = recno_;
+        // Start from the record as it is now, not as it was when it was read.
+        if (!dirty_) {
+            Result r = readRecordAt(recno_, rec_.data());
+            if (r != kOk) return r;
+        }
+    }
+    if (!dirty_) {
+        rememberKeys();
+        dirty_ = true;
+    }
+    modified_ = true;
+    return kOk;
+}
+
+void Table::rememberKeys() {
+    for (auto& bag : bags_) {
+        for (auto& tag : bag->tags) {
+            tag->oldValid = true;
+            tag->oldIncluded = false;
+            tag->oldKey.clear();
+            if (!isNew_) tagKey(*tag, rec_.data(), recno_, tag->oldIncluded, tag->oldKey);
+        }
+    }
+}
+
+Result Table::setText(std::size_t field, std::string_view text) {
+    const dbf::Field& f = hdr_.fields[field];
+    const Settings& st = settings();
+    switch (f.type) {
+    case 'C': {
+        Result r = prepareWrite();
+        if (r != kOk) return r;
+        std::size_t n = std::min<std::size_t>(text.size(), f.len);
+        std::memcpy(rec_.data() + f.offset, text.data(), n);
+        std::memset(rec_.data() + f.offset + n, ' ', f.len - n);
+        return kOk;
+    }
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+    case 'Y': {
+        std::string_view t = trim(text);
+        if (t.empty()) return setEmpty(field);
+        if (t[0] == '+') t.remove_prefix(1);
+        double v = 0;
+        auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+        if (res.ec != std::errc() || res.ptr != t.data() + t.size()) {
+            setErrorDetail("not a number: " + std::string(text));
+            return kBadValue;
+        }
+        return setNumber(field, v);
+    }
+    case 'D':
+    case 'T': {
+        bool ok = false;
+        std::int32_t jd = isYmdFormat(st.dateFormat) ? calendar::fromStamp(text, ok)
+                                                     : calendar::parse(text, st.dateFormat, st.epoch, ok);
+        if (!ok) {
+            setErrorDetail("not a date in the format " + st.dateFormat + ": " + std::string(text));
+            return kBadValue;
+        }
+        return setJulian(field, jd);
+    }
+    case 'L': {
+        std::string_view t = trim(text);
+        if (t.size() == 3 && t[0] == '.' && t[2] == '.') t = t.substr(1, 1);
+        if (t.empty()) return setEmpty(field);
+        char c = upperChar(t[0]);
+        if (t.size() == 1 && (c == 'T' || c == 'Y')) return setLogical(field, true);
+        if (t.size() == 1 && (c == 'F' || c == 'N')) return setLogical(field, false);
+        setErrorDetail("not a logical: " + std::string(text));
+        return kBadValue;
+    }
+    default: {
+        if (!memo_) return kMemoDamaged;
+        Result r = prepareWrite();
+        if (r != kOk) return r;
+        std::uint32_t block = 0;
+        r = memo_->write(dbf::getMemoBlock(f, rec_.data()), text, block);
+        if (r != kOk) return r;
+        dbf::putMemoBlock(f, rec_.data(), block);
+        return kOk;
+    }
+    }
+}
+
+Result Table::setNumber(std::size_t field, double value) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'N' && f.type != 'F' && f.type != 'I' && f.type != 'B' && f.type != 'Y') return kWrongType;
+    dbf::Field g = f;
+    g.offset = 0;
+    std::uint8_t buf[256];
+    if (!dbf::putNumber(g, buf, value)) {
+        setErrorDetail("the number does not fit field " + f.name);
+        return kNumberRefused;
+    }
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    std::memcpy(rec_.data() + f.offset, buf, f.len);
+    return kOk;
+}
+
+Result Table::setLogical(std::size_t field, bool value) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'L') return kWrongType;
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    dbf::putLogical(f, rec_.data(), value);
+    return kOk;
+}
+
+Result Table::setJulian(std::size_t field, std::int32_t julian) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.type != 'D' && f.type != 'T') return kWrongType;
+    int y, m, d;
+    calendar::split(julian, y, m, d);
+    if (julian != 0 && y == 0) {
+        setErrorDetail("not a day of the years 1 to 9999");
+        return kBadValue;
+    }
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    dbf::putDate(f, rec_.data(), julian);
+    return kOk;
+}
+
+Result Table::setEmpty(std::size_t field) {
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    blankField(hdr_.fields[field], rec_.data());
+    return kOk;
+}
+
+Result Table::isDeleted(bool& deleted) {
+    if (eof_) {
+        deleted = false;
+        return kNoCurrentRecord;
+    }
+    deleted = rec_[0] == '*';
+    return kOk;
+}
+
+Result Table::setDeleted(bool deleted) {
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    rec_[0] = deleted ? '*' : ' ';
+    return kOk;
+}
+
+// ---- Writing -----------------------------------------------------------------------------
+
+Result Table::flushRecord() {
+    if (!dirty_) return kOk;
+    const bool indexed = !bags_.empty();
+    Result r = kOk;
+    if (indexed && shared_) {
+        // Records go to the file before their keys reach an index other processes read.
+        r = flushTail();
+        if (r != kOk) return r;
+        r = lockBags(true);
+        if (r != kOk) return r;
+    }
+    // The keys the record had, for tags that did not note them when it was first changed.
+    if (indexed) {
+        std::vector<std::uint8_t> before;
+        for (auto& bag : bags_) {
+            for (auto& tag : bag->tags) {
+                if (tag->oldValid) continue;
+                tag->oldValid = true;
+                tag->oldIncluded = false;
+                tag->oldKey.clear();
+                if (isNew_) continue;
+                if (before.empty()) {
+                    before.resize(hdr_.recordLength);
+                    if (readRecordAt(recno_, before.data()) != kOk) before.assign(hdr_.recordLength, ' ');
+                }
+                tagKey(*tag, before.data(), recno_, tag->oldIncluded, tag->oldKey);
+            }
+        }
+    }
+    r = writeRecordAt(recno_, rec_.data());
+    const bool written = r == kOk;
+    if (r == kOk && indexed) {
+        for (auto& bag : bags_) {
+            for (auto& tag : bag->tags) {
+                bool included = false;
+                std::string key;
+                tagKey(*tag, rec_.data(), recno_, included, key);
+                const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
+                if (!same) {
+                    if (tag->oldIncluded) {
+                        Result e = bag->cdx.erase(tag->id, tag->oldKey, recno_);
+                        // A unique tag may hold the key for another record only.
+                        if (e != kOk && e != kCdxKeyNotFound && r == kOk) r = fromIndex(e);
+                    }
+                    if (included) {
+                        Result e = bag->cdx.insert(tag->id, key, recno_);
+                        if (e != kOk && r == kOk) r = fromIndex(e);
+                    }
+                }
+                tag->oldValid = false;
+            }
+        }
+    }
+    if (indexed && shared_) unlockBags(true);
+    // Once the record is in the file it counts as written, even when an index refused its
+    // keys (a damaged index must not hold the record, and the table, for ever).
+    if (!written) return r;
+    dirty_ = false;
+    isNew_ = false;
+    if (implicitLock_ != 0) {
+        if (tableLocked_)
+            heldLocks_.insert(implicitLock_); // covered by the table lock's ranges
+        else
+            file_.unlock(lockmap::records + implicitLock_, 1);
+        implicitLock_ = 0;
+    }
+    return r;
+}
+
+Result Table::flushTail() {
+    if (tail_.empty()) return kOk;
+    tail_.push_back(dbf::endOfFile);
+    std::uint64_t offset = hdr_.headerLength + std::uint64_t{tailFirst_ - 1} * hdr_.recordLength;
+    os::Status s = file_.write(offset, tail_.data(), tail_.size());
+    tail_.pop_back();
+    if (s != os::Status::ok) return kIoError;
+    Result r = kOk;
+    if (shared_) {
+        r = lockmap::wait(file_, lockmap::header, 1, true);
+        if (r != kOk) return r;
+    }
+    r = writeCount(count_);
+    if (shared_) file_.unlock(lockmap::header, 1);
+    if (r == kOk) tail_.clear();
+    return r;
+}
+
+Result Table::writeAll() {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    return flushTail();
+}
+
+Result Table::append() {
+    if (readOnly_) return kReadOnly;
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    const std::size_t len = hdr_.recordLength;
+    auto fits = [&](std::uint32_t n) {
+        return n != 0 && hdr_.headerLength + std::uint64_t{n} * len + 1 < lockmap::base;
+    };
+    std::uint32_t n = 0;
+    if (!shared_ || tableLocked_) {
+        // No one else can append: keep the record in memory with the others.
+        n = count_ + 1;
+        if (!fits(n)) return kTableFull;
+        if (tail_.empty()) tailFirst_ = n;
+        tail_.insert(tail_.end(), blank_.begin(), blank_.end());
+        count_ = n;
+        if (tableLocked_) recordLocks_.insert(n);
+    } else {
+        r = lockmap::wait(file_, lockmap::header, 1, true);
+        if (r != kOk) return r;
+        r = refreshCount();
+        n = count_ + 1;
+        if (r == kOk && !fits(n)) r = kTableFull;
+        if (r == kOk) {
+            os::Status s = file_.lock(lockmap::records + n, 1, true);
+            if (s == os::Status::busy) {
+                setErrorDetail("the table is locked by another handle");
+                r = kLockRefused;
+            } else if (s != os::Status::ok) {
+                r = kIoError;
+            }
+        }
+        if (r == kOk) {
+            std::vector<std::uint8_t> bytes(blank_);
+            bytes.push_back(dbf::endOfFile);
+            if (file_.write(hdr_.headerLength + std::uint64_t{n - 1} * len, bytes.data(), bytes.size()) !=
+                    os::Status::ok ||
+                writeCount(n) != kOk) {
+                file_.unlock(lockmap::records + n, 1);
+                r = kIoError;
+            }
+        }
+        file_.unlock(lockmap::header, 1);
+        if (r != kOk) return r;
+        count_ = n;
+        heldLocks_.insert(n);
+        recordLocks_.insert(n);
+    }
+    rec_ = blank_;
+    recno_ = n;
+    bof_ = eof_ = false;
+    dirty_ = isNew_ = true;
+    modified_ = true;
+    for (auto& bag : bags_) {
+        for (auto& tag : bag->tags) {
+            tag->oldValid = true;
+            tag->oldIncluded = false;
+            tag->oldKey.clear();
+        }
+    }
+    if (tail_.size() >= tailLimit) return flushTail();
+    return kOk;
+}
+
+// ---- Locks -------------------------------------------------------------------------------
+
+Result Table::lockRecord(std::uint32_t recno) {
+    if (recno == 0) return kBadArgument;
+    if (recno > count_) {
+        Result r = refreshCount();
+        if (r != kOk) return r;
+        if (recno > count_) return kBadArgument;
+    }
+    if (recordLocks_.count(recno)) return kOk;
+    if (!shared_ || tableLocked_) {
+        recordLocks_.insert(recno);
+        return kOk;
+    }
+    if (implicitLock_ == recno) {
+        implicitLock_ = 0;
+    } else {
+        os::Status s = file_.lock(lockmap::records + recno, 1, true);
+        if (s == os::Status::busy) {
+            setErrorDetail("record " + std::to_string(recno) + " is locked by another handle");
+            return kLockRefused;
+        }
+        if (s != os::Status::ok) return kIoError;
+        // The current record is read again: another process may have changed it.
+        if (recno == recno_ && !eof_ && !dirty_) {
+            Result r = readRecordAt(recno, rec_.data());
+            if (r != kOk) {
+                file_.unlock(lockmap::records + recno, 1);
+                return r;
+            }
+        }
+    }
+    heldLocks_.insert(recno);
+    recordLocks_.insert(recno);
+    return kOk;
+}
+
+Result Table::unlockRecord(std::uint32_t recno) {
+    if (!recordLocks_.count(recno)) return kRecordNotLocked;
+    if (recno == recno_ && dirty_) {
+        Result r = flushRecord();
+        if (r != kOk) return r;
+    }
+    recordLocks_.erase(recno);
+    if (shared_ && !tableLocked_ && heldLocks_.count(recno)) {
+        file_.unlock(lockmap::records + recno, 1);
+        heldLocks_.erase(recno);
+    }
+    return kOk;
+}
+
+Result Table::lockTable() {
+    if (tableLocked_) return kOk;
+    if (!shared_) {
+        tableLocked_ = true;
+        return kOk;
+    }
+    // The records this handle holds already are left out: their locks stay as they are and
+    // the table lock covers everything around them.
+    std::set<std::uint32_t> held = heldLocks_;
+    if (implicitLock_ != 0) held.insert(implicitLock_);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    std::uint64_t from = lockmap::records;
+    for (std::uint32_t n : held) {
+        std::uint64_t at = lockmap::records + n;
+        if (at > from) ranges.emplace_back(from, at - from);
+        from = at + 1;
+    }
+    const std::uint64_t end = lockmap::records + lockmap::recordSpan;
+    if (from < end) ranges.emplace_back(from, end - from);
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        os::Status s = file_.lock(ranges[i].first, ranges[i].second, true);
+        if (s != os::Status::ok) {
+            for (std::size_t j = 0; j < i; ++j) file_.unlock(ranges[j].first, ranges[j].second);
+            if (s == os::Status::busy) {
+                setErrorDetail("records of the table are locked by another handle");
+                return kLockRefused;
+            }
+            return kIoError;
+        }
+    }
+    tableRanges_ = std::move(ranges);
+    // Others may have appended since the count was last read; from now on no one can.
+    Result r = refreshCount();
+    if (r != kOk) {
+        for (const auto& range : tableRanges_) file_.unlock(range.first, range.second);
+        tableRanges_.clear();
+        return r;
+    }
+    tableLocked_ = true;
+    return kOk;
+}
+
+Result Table::unlockTable() {
+    Result r = writeAll();
+    if (r != kOk) return r;
+    const bool was = tableLocked_;
+    if (shared_) {
+        for (const auto& range : tableRanges_) file_.unlock(range.first, range.second);
+        for (std::uint32_t n : heldLocks_) file_.unlock(lockmap::records + n, 1);
+    }
+    tableRanges_.clear();
+    heldLocks_.clear();
+    recordLocks_.clear();
+    tableLocked_ = false;
+    dropWindow(); // others may write again
+    return was ? kOk : kTableNotLocked;
+}
+
+// ---- Index bags --------------------------------------------------------------------------
+
+std::string Table::bagPath(std::string_view bag) const {
+    std::string name(trim(bag));
+    if (!hasExtension(name)) name += ".cdx";
+    if (folderEnd(name) != 0) {
+        if (os::isAbsolute(name) || settings().defaultFolder.empty()) return name;
+        return os::joinPath(settings().defaultFolder, name);
+    }
+    return path_.substr(0, folderEnd(path_)) + name;
+}
+
+Result Table::openBag(const std::string& path, bool structural, bool create, Bag*& out) {
+    auto bag = std::make_unique<Bag>();
+    bag->path = path;
+    bag->structural = structural;
+    bag->owner = this;
+    Result r = kOk;
+    if (create) {
+        os::Status s = bag->file.create(path, true);
+        if (s == os::Status::exists) return openBag(path, structural, false, out);
+        if (s != os::Status::ok) return fromStatus(s);
+        r = lockBag(*bag, true);
+        if (r == kOk) {
+            r = fromIndex(bag->cdx.create());
+            unlockBag(*bag, true);
+        }
+    } else {
+        os::Status s = bag->file.open(path, !readOnly_);
+        if (s != os::Status::ok && readOnly_) s = bag->file.open(path, false);
+        if (s != os::Status::ok) return fromStatus(s);
+        // An empty file is one that another handle has just created and is about to fill:
+        // wait for it a little.
+        for (unsigned waited = 0;; waited += 10) {
+            r = lockBag(*bag, false);
+            if (r != kOk) break;
+            r = fromIndex(bag->cdx.open());
+            unlockBag(*bag, false);
+            std::uint64_t size = 1;
+            if (r == kOk || !shared_ || waited >= lockmap::waitMs || bag->file.size(size) != os::Status::ok ||
+                size != 0)
+                break;
+            os::sleepMs(10);
+        }
+    }
+    if (r == kOk) r = loadTags(*bag);
+    if (r != kOk) {
+        if (r == kIndexDamaged) setErrorDetail("damaged index file: " + path);
+        closeBag(*bag);
+        return r;
+    }
+    out = bag.get();
+    if (structural)
+        bags_.insert(bags_.begin(), std::move(bag));
+    else
+        bags_.push_back(std::move(bag));
+    return kOk;
+}
+
+Result Table::loadTags(Bag& bag) {
+    for (const TagInfo& info : bag.cdx.tags()) {
+        Result r = addOpenTag(bag, info);
+        if (r != kOk) return r;
+    }
+    return kOk;
+}
+
+Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
+    auto tag = std::make_unique<OpenTag>();
+    tag->bag = &bag;
+    tag->id = info.id;
+    tag->name = info.name;
+    tag->keyText = info.keyExpr;
+    tag->forText = info.forExpr;
+    tag->keyLen = info.keyLen;
+    tag->unique = info.unique;
+    tag->descending = info.descending;
+    std::size_t pos = 0;
+    Result r = Expression::compile(info.keyExpr, exprFields_, alias_, settings().expr(), tag->key, pos);
+    if (r == kOk && !trim(info.forExpr).empty())
+        r = Expression::compile(info.forExpr, exprFields_, alias_, settings().expr(), tag->cond, pos);
+    if (r != kOk) {
+        setErrorDetail("tag " + info.name + " of " + bag.path +
+                       ": an expression that does not fit the table");
+        return kBadExpression;
+    }
+    tag->keyType = info.keyTypeKnown ? info.keyType : tag->key.keyType();
+    if (!validKeyType(tag->keyType)) {
+        setErrorDetail("tag " + info.name + " of " + bag.path + ": key of no known type");
+        return kBadExpression;
+    }
+    // Files written elsewhere may not say what type their keys are: the expression tells.
+    if (!info.keyTypeKnown) {
+        r = fromIndex(bag.cdx.setKeyType(info.id, tag->keyType));
+        if (r != kOk) return r;
+    }
+    tag->cursor = CdxCursor(bag.cdx, info.id);
+    tag->handle = handles::add(handles::Kind::index, tag.get());
+    bag.tags.push_back(std::move(tag));
+    return kOk;
+}
+
+void Table::closeBag(Bag& bag) {
+    for (auto& tag : bag.tags) handles::remove(tag->handle);
+    bag.tags.clear();
+    bag.file.close();
+}
+
+Result Table::lockBag(Bag& bag, bool exclusive) {
+    if (!shared_) return kOk;
+    Result r = lockmap::wait(bag.file, lockmap::indexFile, 1, exclusive);
+    if (r != kOk) {
+        if (r == kLockRefused) setErrorDetail("the index " + bag.path + " stays locked by another handle");
+        return r;
+    }
+    if (!bag.cdx.isOpen()) return kOk;
+    bool changed = false;
+    r = bag.cdx.refresh(&changed);
+    if (r == kOk && changed) r = syncTags(bag);
+    if (r != kOk) {
+        bag.file.unlock(lockmap::indexFile, 1);
+        return fromIndex(r);
+    }
+    return kOk;
+}
+
+void Table::unlockBag(Bag& bag, bool) {
+    if (shared_) bag.file.unlock(lockmap::indexFile, 1);
+}
+
+Result Table::lockBags(bool exclusive) {
+    // Always in the same order, so two handles never wait on each other crosswise for long.
+    std::vector<Bag*> order;
+    for (auto& bag : bags_) order.push_back(bag.get());
+    std::sort(order.begin(), order.end(), [](Bag* a, Bag* b) { return a->path < b->path; });
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        Result r = lockBag(*order[i], exclusive);
+        if (r != kOk) {
+            for (std::size_t j = 0; j < i; ++j) unlockBag(*order[j], exclusive);
+            return r;
+        }
+    }
+    return kOk;
+}
+
+void Table::unlockBags(bool exclusive) {
+    for (auto& bag : bags_) unlockBag(*bag, exclusive);
+}
+
+// Another process added or removed tags: follow the file's tag list.
+Result Table::syncTags(Bag& bag) {
+    const auto& infos = bag.cdx.tags();
+    for (std::size_t i = 0; i < bag.tags.size();) {
+        OpenTag& tag = *bag.tags[i];
+        bool present = std::any_of(infos.begin(), infos.end(), [&](const TagInfo& info) {
+            return info.id == tag.id && sameText(info.name, tag.name);
+        });
+        if (present) {
+            ++i;
+        } else {
+            handles::remove(tag.handle);
+            bag.tags.erase(bag.tags.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    for (const TagInfo& info : infos) {
+        bool known = std::any_of(bag.tags.begin(), bag.tags.end(),
+                                 [&](const std::unique_ptr<OpenTag>& t) { return t->id == info.id; });
+        if (!known) addOpenTag(bag, info); // a tag that does not compile here is left alone
+    }
+    return kOk;
+}
+
+Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno, bool& included,
+                     std::string& key) {
+    RecordView view(*this, rec, recno);
+    ExprSettings es = settings().expr();
+    included = !tag.cond.valid() || tag.cond.test(view, es);
+    key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
+    return kOk;
+}
+
+std::vector<OpenTag*> Table::orders() const {
+    std::vector<OpenTag*> out;
+    for (const auto& bag : bags_)
+        for (const auto& tag : bag->tags) out.push_back(tag.get());
+    return out;
+}
+
+std::uint16_t Table::orderOf(const OpenTag* tag) const {
+    std::uint16_t n = 0;
+    for (const auto& bag : bags_) {
+        for (const auto& t : bag->tags) {
+            ++n;
+            if (t.get() == tag) return n;
+        }
+    }
+    return 0;
+}
+
+// ---- Index order -------------------------------------------------------------------------
+
+// Where a tag's cursor stands relative to the current record: on it, or on the entry that
+// follows it (the record's key is not in the tag, e.g. its FOR condition is false).
+Result Table::positionCursor(OpenTag& tag, bool& onCurrent) {
+    bool included = false;
+    std::string key;
+    tagKey(tag, rec_.data(), recno_, included, key);
+    if (tag.cursor.positioned() && tag.cursor.recno() == recno_ && tag.cursor.key() == key) {
+        onCurrent = true;
+        return kOk;
+    }
+    bool exact = false;
+    Result r = tag.cursor.find(key, recno_, exact);
+    onCurrent = exact;
+    return fromIndex(r);
+}
+
+// Steps the cursor (when step) and then on past hidden records; loads the record it lands
+// on. moved is false when the cursor ran off its end.
+Result Table::cursorLand(OpenTag& tag, int dir, bool step, bool& moved) {
+    moved = false;
+    CdxCursor& c = tag.cursor;
+    for (;;) {
+        if (step) {
+            Result r = fromIndex(dir > 0 ? c.next() : c.prev());
+            if (r != kOk) return r;
+        }
+        step = true;
+        if (!c.positioned()) return kOk;
+        bool show = false;
+        Result r = visible(c.recno(), show);
+        if (r != kOk) return r;
+        if (show) {
+            moved = true;
+            return loadRecord(c.recno());
+        }
+    }
+}
+
+Result Table::tagEnd(OpenTag& tag, int dir) {
+    const Handle h = tag.handle;
+    Bag& bag = *tag.bag;
+    Result r = lockBag(bag, false);
+    if (r != kOk) return r;
+    if (!handles::find(h, handles::Kind::index)) {
+        unlockBag(bag, false);
+        return kIndexNotFound; // removed by another process
+    }
+    r = fromIndex(dir > 0 ? tag.cursor.first() : tag.cursor.last());
+    bool moved = false;
+    if (r == kOk) r = cursorLand(tag, dir, false, moved);
+    unlockBag(bag, false);
+    if (r != kOk) return r;
+    if (!moved) {
+        setEof();
+        bof_ = true;
+    }
+    return kOk;
+}
+
+Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
+    const Handle h = tag.handle;
+    Bag& bag = *tag.bag;
+    Result r = lockBag(bag, false);
+    if (r != kOk) return r;
+    if (!handles::find(h, handles::Kind::index)) {
+        unlockBag(bag, false);
+        return kIndexNotFound;
+    }
+    const int dir = n > 0 ? 1 : -1;
+    std::int64_t steps = n > 0 ? std::int64_t{n} : -std::int64_t{n};
+    // The first step: from past the end backwards the last entry is the target; otherwise
+    // from the current record's place in the tag.
+    bool stepFirst = true;
+    if (eof_) {
+        r = fromIndex(tag.cursor.last());
+        stepFirst = false;
+    } else {
+        bool onCurrent = false;
+        r = positionCursor(tag, onCurrent);
+        if (!onCurrent && dir > 0) stepFirst = false;
+    }
+    bool hitEnd = false;
+    for (std::int64_t i = 0; r == kOk && i < steps; ++i) {
+        bool moved = false;
+        r = cursorLand(tag, dir, i > 0 || stepFirst, moved);
+        if (r == kOk && !moved) {
+            hitEnd = true;
+            break;
+        }
+    }
+    unlockBag(bag, false);
+    if (r != kOk) return r;
+    if (hitEnd) {
+        if (dir > 0) {
+            setEof();
+        } else {
+            r = tagEnd(tag, +1);
+            bof_ = true;
+        }
+    }
+    return r;
+}
+
+Result Table::seek(OpenTag& tag, const ExprValue& key, bool soft, bool& found) {
+    found = false;
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    using K = ExprValue::Kind;
+    const K want = tag.keyType == 'C'   ? K::Character
+                   : tag.keyType == 'N' ? K::Numeric
+                   : tag.keyType == 'D' ? K::Date
+                                        : K::Logical;
+    if (key.kind != want) {
+        setErrorDetail("the key's type is not the index's");
+        return kWrongType;
+    }
+    std::string k = (settings().exact && tag.keyType == 'C') ? encodeKey(key, tag.keyType, tag.keyLen)
+                                                             : seekKey(key, tag.keyType, tag.keyLen);
+    const Handle h = tag.handle;
+    Bag& bag = *tag.bag;
+    r = lockBag(bag, false);
+    if (r != kOk) return r;
+    if (!handles::find(h, handles::Kind::index)) {
+        unlockBag(bag, false);
+        return kIndexNotFound;
+    }
+    bool f = false;
+    r = fromIndex(tag.cursor.seek(k, f));
+    bool moved = false;
+    if (r == kOk) r = cursorLand(tag, +1, false, moved);
+    unlockBag(bag, false);
+    if (r != kOk) return r;
+    found = moved && tag.cursor.key().compare(0, k.size(), k) == 0;
+    if (!found && !(soft && moved)) setEof();
+    return kOk;
+}
+
+// ---- Creating and opening indexes --------------------------------------------------------
+
+Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_view tagName,
+                          std::string_view keyText, std::string_view forText, std::string_view whileText,
+                          std::uint32_t options, OpenTag*& made, std::size_t& errorPos) {
+    errorPos = 0;
+    if (readOnly_) return kReadOnly;
+    if (options & ~std::uint32_t{kIndexUnique | kIndexCompound | kIndexCustom | kIndexDescending})
+        return kBadArgument;
+    if (options & kIndexCustom) {
+        setErrorDetail("custom indexes are not supported");
+        return kUnsupported;
+    }
+    Result r = writeAll();
+    if (r != kOk) return r;
+
+    // Names.
+    std::string structuralName = relatedName(".cdx");
+    std::string path = trim(bagName).empty() ? structuralName : bagPath(bagName);
+    std::string existing = os::findFile(path);
+    if (!existing.empty()) path = existing;
+    const bool structural = sameText(path, structuralName) || sameText(path, relatedPath(".cdx"));
+    std::string name(trim(tagName));
+    if (name.empty()) {
+        if (trim(bagName).empty() || (options & kIndexCompound)) return kBadArgument;
+        std::string base = path.substr(folderEnd(path));
+        name = base.substr(0, base.find('.'));
+    }
+    name = upper(name);
+    if (name.size() > 10) {
+        setErrorDetail("tag name longer than 10 characters: " + name);
+        return kNameTooLong;
+    }
+
+    // Expressions.
+    const ExprSettings es = settings().expr();
+    Expression key, cond, whileCond;
+    std::size_t pos = 0;
+    r = Expression::compile(keyText, exprFields_, alias_, es, key, pos);
+    if (r != kOk) {
+        errorPos = pos;
+        setErrorDetail("key expression, at position " + std::to_string(pos) + ": " + std::string(keyText));
+        return r;
+    }
+    const char keyType = key.keyType();
+    std::size_t keyLen = keyType == 'C' ? key.resultWidth() : keyType == 'L' ? 1 : 8;
+    if (!validKeyType(keyType) || keyLen == 0 || keyLen > kMaxKeyLen) {
+        setErrorDetail("the key expression gives no value that can be a key: " + std::string(keyText));
+        return kBadExpression;
+    }
+    auto compileCondition = [&](std::string_view text, Expression& out, const char* what) -> Result {
+        if (trim(text).empty()) return kOk;
+        std::size_t p = 0;
+        Result c = Expression::compile(text, exprFields_, alias_, es, out, p);
+        if (c == kOk && out.resultKind() != ExprValue::Kind::Logical) c = kBadExpression;
+        if (c != kOk) {
+            errorPos = p;
+            setErrorDetail(std::string(what) + " condition, at position " + std::to_string(p) + ": " +
+                           std::string(text));
+        }
+        return c;
+    };
+    r = compileCondition(forText, cond, "FOR");
+    if (r != kOk) return r;
+    r = compileCondition(whileText, whileCond, "WHILE");
+    if (r != kOk) return r;
+
+    // The keys.
+    KeyList keys(keyLen, keyType);
+    auto take = [&](const std::uint8_t* rec, std::uint32_t n) -> Result {
+        RecordView view(*this, rec, n);
+        if (cond.valid() && !cond.test(view, es)) return kOk;
+        keys.add(encodeKey(key.eval(view, es), keyType, keyLen), n);
+        return kOk;
+    };
+
+    // The bag.
+    Bag* bag = nullptr;
+    for (auto& b : bags_)
+        if (sameText(b->path, path)) bag = b.get();
+    if (!bag) {
+        r = openBag(existing.empty() ? os::nativePath(path) : path, structural, existing.empty(), bag);
+        if (r != kOk) return r;
+    }
+
+    // Other handles must not append while the keys are collected and the tag is built.
+    if (shared_ && !tableLocked_) {
+        r = lockmap::wait(file_, lockmap::header, 1, true);
+        if (r != kOk) return r;
+    }
+    r = lockBag(*bag, true);
+    if (r == kOk) {
+        r = refreshCount();
+        if (r == kOk && !whileCond.valid()) {
+            keys.reserve(count_);
+            r = scan(1, take);
+        } else if (r == kOk && !eof_) {
+            // From the current record on, in the given order, while the condition holds.
+            std::vector<std::uint8_t> rec(hdr_.recordLength);
+            CdxCursor walk;
+            bool onCurrent = true;
+            if (order) {
+                if (order->bag != bag) r = lockBag(*order->bag, false);
+                if (r == kOk) {
+                    bool included = false;
+                    std::string k;
+                    tagKey(*order, rec_.data(), recno_, included, k);
+                    walk = CdxCursor(order->bag->cdx, order->id);
+                    r = fromIndex(walk.find(k, recno_, onCurrent));
+                }
+            }
+            std::uint32_t n = recno_;
+            while (r == kOk) {
+                if (order) {
+                    if (!walk.positioned()) break;
+                    n = walk.recno();
+                } else if (n > count_) {
+                    break;
+                }
+                bool show = false;
+                r = visible(n, show);
+                if (r != kOk) break;
+                if (show) {
+                    r = readRecordAt(n, rec.data());
+                    if (r != kOk) break;
+                    RecordView view(*this, rec.data(), n);
+                    if (!whileCond.test(view, es)) break;
+                    take(rec.data(), n);
+                }
+                if (order)
+                    r = fromIndex(walk.next());
+                else
+                    ++n;
+            }
+            if (order && order->bag != bag) unlockBag(*order->bag, false);
+        }
+        if (r == kOk) {
+            // A tag of that name is replaced.
+            if (const TagInfo* old = bag->cdx.findTag(name)) {
+                const TagId oldId = old->id;
+                r = fromIndex(bag->cdx.removeTag(name));
+                for (std::size_t i = 0; r == kOk && i < bag->tags.size(); ++i) {
+                    if (bag->tags[i]->id == oldId) {
+                        handles::remove(bag->tags[i]->handle);
+                        bag->tags.erase(bag->tags.begin() + static_cast<std::ptrdiff_t>(i));
+                        break;
+                    }
+                }
+            }
+        }
+        TagId id = 0;
+        if (r == kOk) {
+            TagSpec def;
+            def.name = name;
+            def.keyExpr = std::string(trim(keyText));
+            def.forExpr = std::string(trim(forText));
+            def.keyType = keyType;
+            def.keyLen = static_cast<std::uint16_t>(keyLen);
+            def.unique = (options & kIndexUnique) != 0;
+            def.descending = (options & kIndexDescending) != 0;
+            r = fromIndex(bag->cdx.addTag(def, keys, &id));
+        }
+        if (r == kOk) {
+            const TagInfo* info = bag->cdx.tag(id);
+            r = info ? addOpenTag(*bag, *info) : kIndexDamaged;
+            if (r == kOk) made = bag->tags.back().get();
+        }
+        unlockBag(*bag, true);
+    }
+    if (shared_ && !tableLocked_) file_.unlock(lockmap::header, 1);
+    if (r == kOk && bag->structural && !(hdr_.flags & dbf::flagStructuralIndex)) {
+        hdr_.flags |= dbf::flagStructuralIndex;
+        if (file_.write(28, &hdr_.flags, 1) != os::Status::ok) r = kIoError;
+    }
+    return r;
+}
+
+Result Table::openIndex(std::string_view bagName, std::vector<OpenTag*>& tags) {
+    tags.clear();
+    if (trim(bagName).empty()) return kBadArgument;
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    std::string path = os::findFile(bagPath(bagName));
+    if (path.empty()) {
+        setErrorDetail("index file not found: " + std::string(bagName));
+        return kFileNotFound;
+    }
+    for (auto& bag : bags_) {
+        if (sameText(bag->path, path)) {
+            for (auto& tag : bag->tags) tags.push_back(tag.get());
+            return kIndexAlreadyOpen;
+        }
+    }
+    const bool structural = sameText(path, relatedPath(".cdx"));
+    Bag* bag = nullptr;
+    r = openBag(path, structural, false, bag);
+    if (r != kOk) return r;
+    for (auto& tag : bag->tags) tags.push_back(tag.get());
+    return kOk;
+}
+
+Result Table::closeIndexes() {
+    Result r = flushRecord();
+    if (r != kOk) return r;
+    for (std::size_t i = 0; i < bags_.size();) {
+        if (bags_[i]->structural) {
+            ++i;
+            continue;
+        }
+        closeBag(*bags_[i]);
+        bags_.erase(bags_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return kOk;
+}
+
+} // namespace engine

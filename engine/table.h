@@ -1,0 +1,241 @@
+// One open table: its DBF file, memo file, open index bags, current record, locks and the
+// buffer of appended records. engine.cpp maps the public calls and handles onto this class.
+#pragma once
+
+#include "engine/cdx.h"
+#include "engine/dbf.h"
+#include "engine/engine.h"
+#include "engine/memo.h"
+#include "engine/os.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace engine {
+
+// The process-wide settings of the engine.
+struct Settings {
+    bool exact = false;
+    std::string dateFormat = "MM/DD/YY";
+    int epoch = 1900;
+    std::string searchPath;
+    std::string defaultFolder;
+    bool showDeleted = true;
+
+    ExprSettings expr() const { return ExprSettings{exact, dateFormat, epoch}; }
+};
+Settings& settings();
+
+// A short explanation of the failure being reported (see getLastError).
+void setErrorDetail(std::string text);
+
+// Handles: kind, generation and slot in one 64-bit number.
+namespace handles {
+enum class Kind : std::uint8_t { table = 1, index = 2 };
+Handle add(Kind kind, void* object);
+void* find(Handle h, Kind kind);
+void remove(Handle h);
+} // namespace handles
+
+// An index file opened as the index half's BlockFile.
+class FileBlocks final : public BlockFile {
+  public:
+    explicit FileBlocks(os::File& file) : file_(file) {}
+    bool read(std::uint64_t offset, void* data, std::size_t size) override;
+    bool write(std::uint64_t offset, const void* data, std::size_t size) override;
+    bool size(std::uint64_t& out) override;
+    bool truncate(std::uint64_t size) override;
+
+  private:
+    os::File& file_;
+};
+
+class Table;
+struct Bag;
+
+// One tag of an open bag, with its compiled expressions.
+struct OpenTag {
+    Bag* bag = nullptr;
+    TagId id = 0;
+    std::string name;
+    std::string keyText;
+    std::string forText;
+    Expression key;
+    Expression cond; // valid() only when the tag has a FOR condition
+    char keyType = 'C';
+    std::uint16_t keyLen = 0;
+    bool unique = false;
+    bool descending = false;
+    Handle handle = 0;
+    CdxCursor cursor;
+    // The tag's key of the current record as it was before the record was changed.
+    bool oldValid = false;
+    bool oldIncluded = false;
+    std::string oldKey;
+};
+
+// An open index file.
+struct Bag {
+    Bag() : blocks(file), cdx(blocks) {}
+    std::string path;
+    bool structural = false;
+    Table* owner = nullptr;
+    os::File file;
+    FileBlocks blocks;
+    CdxIndex cdx;
+    std::vector<std::unique_ptr<OpenTag>> tags;
+};
+
+class Table {
+  public:
+    Table() = default;
+    ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    Result open(const std::string& path, std::string_view alias, std::uint16_t charType, std::uint32_t mode);
+    Result create(const std::string& path, std::string_view alias, std::uint16_t charType,
+                  std::vector<dbf::Field> fields);
+    Result close();
+
+    Handle handle = 0;
+
+    // Structure.
+    const std::vector<dbf::Field>& fields() const { return hdr_.fields; }
+    Result findField(const FieldRef& ref, std::size_t& index) const;
+    Result recordCount(std::uint32_t& count);
+
+    // Position.
+    std::uint32_t recno() const { return recno_; }
+    bool bof() const { return bof_; }
+    bool eof() const { return eof_; }
+    Result refresh();
+    Result gotoRecord(std::uint32_t recno);
+    Result gotoTop(OpenTag* tag);
+    Result gotoBottom(OpenTag* tag);
+    Result skip(OpenTag* tag, std::int32_t n);
+    Result seek(OpenTag& tag, const ExprValue& key, bool soft, bool& found);
+
+    // Fields.
+    Result getText(std::size_t field, std::string& text);
+    Result getNumber(std::size_t field, double& value);
+    Result getLogical(std::size_t field, bool& value);
+    Result getJulian(std::size_t field, std::int32_t& julian);
+    Result getMemoLength(std::size_t field, std::uint32_t& length);
+    Result setText(std::size_t field, std::string_view text);
+    Result setNumber(std::size_t field, double value);
+    Result setLogical(std::size_t field, bool value);
+    Result setJulian(std::size_t field, std::int32_t julian);
+    Result setEmpty(std::size_t field);
+    Result isDeleted(bool& deleted);
+    Result setDeleted(bool deleted);
+    Result append();
+    Result writeAll();
+
+    // Locks.
+    Result lockRecord(std::uint32_t recno);
+    Result unlockRecord(std::uint32_t recno);
+    const std::set<std::uint32_t>& recordLocks() const { return recordLocks_; }
+    Result lockTable();
+    Result unlockTable();
+    bool tableLocked() const { return tableLocked_; }
+
+    // Indexes.
+    Result createIndex(OpenTag* order, std::string_view bag, std::string_view tag, std::string_view key,
+                       std::string_view forText, std::string_view whileText, std::uint32_t options,
+                       OpenTag*& made, std::size_t& errorPos);
+    Result openIndex(std::string_view bag, std::vector<OpenTag*>& tags);
+    Result closeIndexes();
+    std::vector<OpenTag*> orders() const;
+    std::uint16_t orderOf(const OpenTag* tag) const;
+
+  private:
+    friend class RecordView;
+
+    Result init();
+    Result readPrefix(dbf::Header& h);
+    Result refreshCount();
+    Result readRecordAt(std::uint32_t recno, std::uint8_t* out);
+    Result writeRecordAt(std::uint32_t recno, const std::uint8_t* data);
+    void dropWindow();
+    Result loadRecord(std::uint32_t recno);
+    void setEof();
+    bool hidden(const std::uint8_t* rec) const;
+    Result visible(std::uint32_t recno, bool& show);
+    Result flushRecord();
+    Result flushTail();
+    Result writeCount(std::uint32_t count);
+    Result prepareWrite();
+    void rememberKeys();
+    Result naturalStep(int dir);
+    // Calls fn for every record from record from on, reading many records at once.
+    Result scan(std::uint32_t from, const std::function<Result(const std::uint8_t*, std::uint32_t)>& fn);
+
+    // Index bags.
+    Result openBag(const std::string& path, bool structural, bool create, Bag*& out);
+    Result loadTags(Bag& bag);
+    Result addOpenTag(Bag& bag, const TagInfo& info);
+    Result lockBag(Bag& bag, bool exclusive);
+    void unlockBag(Bag& bag, bool exclusive);
+    Result lockBags(bool exclusive);
+    void unlockBags(bool exclusive);
+    Result syncTags(Bag& bag);
+    void closeBag(Bag& bag);
+    Result positionCursor(OpenTag& tag, bool& onCurrent);
+    Result cursorLand(OpenTag& tag, int dir, bool step, bool& moved);
+    Result tagEnd(OpenTag& tag, int dir);
+    Result tagSkip(OpenTag& tag, std::int32_t n);
+    Result tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno, bool& included,
+                  std::string& key);
+    std::string bagPath(std::string_view bag) const;
+    // The file beside the table with the table's base name and this extension (in the case
+    // of the table's own extension), and the existing file of that name (empty when none).
+    std::string relatedName(std::string_view ext) const;
+    std::string relatedPath(std::string_view ext) const;
+
+    std::string path_;
+    std::string alias_;
+    os::File file_;
+    dbf::Header hdr_;
+    std::vector<FieldDesc> exprFields_;
+    std::unique_ptr<MemoFile> memo_;
+    std::vector<std::unique_ptr<Bag>> bags_;
+    bool shared_ = true;
+    bool readOnly_ = false;
+    std::uint16_t charType_ = kAnsi;
+
+    std::uint32_t count_ = 0; // records as last known (appended ones in the buffer included)
+    std::uint32_t recno_ = 0;
+    bool bof_ = false;
+    bool eof_ = true;
+    std::vector<std::uint8_t> rec_;     // the current record
+    std::vector<std::uint8_t> blank_;   // a blank record
+    std::vector<std::uint8_t> scratch_; // a record read to test it
+    bool dirty_ = false;                // rec_ changed since it was read or appended
+    bool isNew_ = false;                // rec_ is an appended record not yet in the indexes
+    bool modified_ = false;             // something was written since the table was opened
+
+    // Appended records not yet written (exclusive or table-locked): records tailFirst_ ...
+    std::vector<std::uint8_t> tail_;
+    std::uint32_t tailFirst_ = 0;
+
+    // Records read ahead while no one else can write the table: windowFirst_ ...
+    std::vector<std::uint8_t> window_;
+    std::uint32_t windowFirst_ = 0;
+    std::uint32_t windowCount_ = 0;
+    static constexpr std::size_t windowBytes = std::size_t{64} << 10;
+
+    std::set<std::uint32_t> recordLocks_; // records locked by request
+    std::set<std::uint32_t> heldLocks_;   // records whose OS lock this handle holds
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> tableRanges_; // the table lock
+    bool tableLocked_ = false;
+    std::uint32_t implicitLock_ = 0; // record locked only for a pending write
+};
+
+} // namespace engine

@@ -1,0 +1,302 @@
+#!/usr/bin/env bash
+# End-to-end tests of the error handler under Wine: errtest.exe raises a chosen error,
+# errdriver.exe reads and answers the error dialog as a user would, and this script checks
+# what is left behind: "Error.log", the notes of errtest, the stop box and the exit code.
+# Screenshots of the dialog with 1, 2 and 3 buttons land in <build>/e2e_errors/screenshots.
+#
+# usage: run.sh <errtest.exe> <errdriver.exe> <build folder>
+# Needs DISPLAY (an X server such as Xvfb); the Wine prefix is <build folder>/wineprefix.
+set -u
+errtest=$(realpath "$1")
+driver=$(realpath "$2")
+build=$(realpath "$3")
+out=$build/e2e_errors
+shots=$out/screenshots
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "e2e_errors: DISPLAY is not set (scripts/test runs Xvfb for this suite)"
+  exit 1
+fi
+rm -rf "$out"
+mkdir -p "$shots"
+
+failures=0
+current=
+fail() {
+  echo "FAIL [$current] $*"
+  failures=$((failures + 1))
+}
+ok() { echo "ok   [$current] $*"; }
+
+# expect <description> <command...>: the command must succeed.
+expect() {
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+
+dialog="Velloro for Quendar"
+dir=
+pid=
+
+# start <case> <errtest command>: runs errtest in a fresh folder of its own.
+start() {
+  current=$1
+  dir=$out/$1
+  mkdir -p "$dir"
+  (cd "$dir" && exec "$wine" "$errtest" "$2" >"$dir/wine.out" 2>&1) &
+  pid=$!
+}
+
+# finish <expected exit code>: waits for errtest (at most 30 s) and checks its exit code.
+finish() {
+  local waited=0
+  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "errtest did not end"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    return
+  fi
+  wait "$pid"
+  local rc=$?
+  if [ "$rc" = "$1" ]; then ok "exit code $rc"; else fail "exit code $rc, expected $1"; fi
+}
+
+drive() { "$wine" "$driver" "$@" 2>/dev/null; }
+
+# The notes errtest left: has <key=value> / lacks <key=value>.
+has() { grep -qxF "$1" "$dir/result.txt" 2>/dev/null; }
+lacks() { [ -f "$dir/result.txt" ] && ! grep -qF "$1" "$dir/result.txt"; }
+# The dump of the dialog without the controls' rectangles: "class style text" per control,
+# "item text" per list item, "selected n"; shows <exact line>.
+controls() { sed -E 's/^control ([^ ]+) ([^ ]+) [-0-9]+ [-0-9]+ [-0-9]+ [-0-9]+ /\1 \2 /' "$dir/dump.txt"; }
+shows() { controls | grep -qaxF -- "$1"; }
+# The report holds <text>; \r, \n and \xNN in the text stand for those bytes.
+report_holds() {
+  [ -f "$dir/Error.log" ] && PAT=$(printf '%b' "$1") perl -0777 -ne 'exit(index($_, $ENV{PAT}) >= 0 ? 0 : 1)' "$dir/Error.log"
+}
+no_report() { [ ! -e "$dir/Error.log" ]; }
+
+# The buttons of the row from left to right: "caption default|push", separated by "; ".
+buttons() {
+  awk '$1 == "control" && tolower($2) == "button" {
+         text = $0; for (i = 0; i < 7; i++) sub(/^[^ ]+ /, "", text)
+         if (text == "See Error.log file") next
+         printf "%d %s %s\n", $4, text, (substr($3, length($3)) == "1" ? "default" : "push")
+       }' "$dir/dump.txt" | sort -n | cut -d" " -f2- | awk '{ printf "%s%s", sep, $0; sep = "; " } END { print "" }'
+}
+
+# ---- silent cases ------------------------------------------------------------------------
+
+start zerodiv zerodiv
+finish 0
+expect "division by zero gives 0" has "quotient=0"
+expect "no report" no_report
+
+start neterr neterr
+finish 0
+expect "refused open sets NETERR()" has "neterr=.t."
+expect "the open takes the default" has "recovery=default"
+expect "no report" no_report
+
+# ---- an argument error: the report, one button, the report button, Quit ------------------
+
+start argerror argerror
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "description label" shows "Static 50000081    Error description: Error BASE/1102  Argument error: UPPER\r\n" \
+  expect "stack list" shows "item    Called from UPPER(0)"
+  expect "first stack line selected" shows "selected 0"
+  expect "only Quit, as the default button" test "$(buttons)" = "&Quit default"
+  drive click "$dialog" "See Error.log file"
+  if drive closetitled "error.log" 20 >"$dir/editor.txt"; then
+    ok "the report button starts the editor on error.log ($(cat "$dir/editor.txt"))"
+  else
+    fail "no editor window for error.log"
+  fi
+  expect "the dialog stays open" drive wait "$dialog" 2
+  drive click "$dialog" "&Quit"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "report: application section" report_holds "Application\r\n===========\r\n   Path and name: "
+expect "report: description and args" report_holds "   Error description: Error BASE/1102  Argument error: UPPER\r\n   Args:\r\n     [   1] = N   5\r\n"
+expect "report: stack" report_holds "Stack Calls\r\n===========\r\n   Called from UPPER(0)\r\n   Called from MAIN("
+expect "report: variables" report_holds "   MAIN\r\n     Param   1:    C    \"argerror\"\r\n"
+expect "report: windows version" report_holds "   Windows version: "
+expect "report: memory section ends it" report_holds "      Highest Value: "
+expect "report ends with CR LF and byte 26" test "$(tail -c 3 "$dir/Error.log" | od -An -tx1 | tr -d ' ')" = "0d0a1a"
+expect "the routine did not go on" lacks "after="
+
+# ---- two and three buttons, answered before any event loop runs ---------------------------
+
+start retry retry
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "Quit and Retry, no default" test "$(buttons)" = "&Quit push; &Retry push"
+  drive click "$dialog" "&Retry"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "a retry before any event loop ends the process" lacks "recovery="
+
+start default default
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "Quit and Default, no default" test "$(buttons)" = "&Quit push; &Default push"
+  drive click "$dialog" "&Default"
+else
+  fail "no error dialog"
+fi
+finish 0
+expect "Default gives the default result" has "recovery=default"
+expect "the program goes on" has "end=normal"
+
+start both-close both
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "Retry, Quit (default), Default" test "$(buttons)" = "&Retry push; &Quit default; &Default push"
+  drive close "$dialog"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "the close box quits" lacks "recovery="
+
+start both-escape both
+if drive wait "$dialog" 20; then
+  drive escape "$dialog"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "the cancel key quits" lacks "recovery="
+
+# ---- answers while an event loop runs; a second error goes to the stop box ----------------
+
+start retry-loop retry-loop
+if drive wait "$dialog" 20; then
+  drive click "$dialog" "&Retry"
+  drive stopbox 20 >"$dir/stop.txt" || fail "no stop box"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "an event loop ran" has "eventloop=.t."
+expect "Retry retries" has "recovery=retry"
+expect "the second attempt" has "attempt=2"
+expect "stop box text" grep -qE '^stop \(DOS Error 2\) DBFCDX/1001  Open error: clientes\.dbf from Errorsys, line: +[0-9]+$' "$dir/stop.txt"
+
+start default-loop both-loop
+if drive wait "$dialog" 20; then
+  drive click "$dialog" "&Default"
+else
+  fail "no error dialog"
+fi
+finish 0
+expect "Default while the loop runs" has "recovery=default"
+expect "the program goes on" has "end=normal"
+
+# ---- the label shows the text as it is -------------------------------------------------
+
+start ampersand ampersand
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "ampersand and accented letter unchanged, no prefix" \
+    shows "$(printf 'Static 50000081    Error description: Error BASE/1108  Argument error A&B in a\xf1o: AT\\r\\n')"
+  drive click "$dialog" "&Quit"
+else
+  fail "no error dialog"
+fi
+finish 1
+
+# ---- a dialog template that cannot be found: framework error 3 -----------------------------
+
+start notemplate notemplate
+if drive wait "$dialog" 20; then
+  drive dump "$dialog" >"$dir/dump.txt"
+  expect "framework error description" shows "Static 50000081    Error description: Error Velloro/3  Cannot create Dialog Box: \r\nResource: PRINCIPAL\r\n"
+  expect "only Quit" test "$(buttons)" = "&Quit default"
+  drive click "$dialog" "&Quit"
+else
+  fail "no error dialog"
+fi
+finish 1
+expect "report row" report_holds "   Error description: Error Velloro/3  Cannot create Dialog Box: \r\nResource: PRINCIPAL\r\n"
+
+# ---- unrecoverable errors ---------------------------------------------------------------
+
+start unrecoverable-9001 unrecoverable-9001
+finish 1
+expect "9001 written" grep -qF "Unrecoverable error 9001: Error recovery failure" "$dir/errout.txt"
+
+start unrecoverable-9002 unrecoverable-9002
+finish 1
+expect "9002 written" grep -qF "Unrecoverable error 9002: No ERRORBLOCK() for error" "$dir/errout.txt"
+
+start unrecoverable-9003 unrecoverable-9003
+finish 1
+expect "8 launches nested" has "depth=8"
+expect "no ninth" lacks "depth=9"
+expect "9003 written" grep -qF "Unrecoverable error 9003: Too many recursive error handler calls" "$dir/errout.txt"
+
+# ---- screenshots --------------------------------------------------------------------------
+# The same dialogs inside a Wine virtual desktop, which draws window frames; the driver joins
+# that desktop to find them, and the dialog is cut out of the screen.
+
+desktop=errors,640x480
+desk() { ERRDRIVER_DESKTOP=errors "$wine" "$driver" "$@" 2>/dev/null; }
+
+# screenshot <name> <errtest command>
+screenshot() {
+  current=$1
+  dir=$out/screenshot-$1
+  mkdir -p "$dir"
+  (cd "$dir" && exec "$wine" explorer /desktop=$desktop "$errtest" "$2" >"$dir/wine.out" 2>&1) &
+  pid=$!
+  if desk wait "$dialog" 20; then
+    sleep 0.5  # let the dialog finish painting
+    desk dump "$dialog" >"$dir/dump.txt"
+    import -window root "$dir/screen.png" 2>/dev/null
+    local rect
+    rect=$(awk '$1 == "window" { print $4 - $2 "x" $5 - $3 "+" $2 "+" $3; exit }' "$dir/dump.txt")
+    if [ -n "$rect" ] && convert "$dir/screen.png" -crop "$rect" +repage "$shots/$1.png" 2>/dev/null; then
+      ok "screenshot $shots/$1.png"
+    else
+      fail "screenshot $1.png"
+    fi
+    desk click "$dialog" "&Quit"
+  else
+    fail "no error dialog in the virtual desktop"
+  fi
+  local waited=0
+  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  sleep 1  # the desktop closes after its last program
+}
+
+screenshot dialog-1-button argerror
+screenshot dialog-2-buttons-retry retry
+screenshot dialog-2-buttons-default default
+screenshot dialog-3-buttons both
+
+echo
+if [ $failures -ne 0 ]; then
+  echo "e2e_errors: $failures check(s) failed"
+  exit 1
+fi
+echo "e2e_errors: all checks passed"
