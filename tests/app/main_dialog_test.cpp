@@ -4,7 +4,6 @@
 
 #include "app/main.h"
 #include "app/main_dialog_win32.h"
-#include "app/startup.h"
 #include "app/state.h"
 #include "app/texts.h"
 
@@ -73,7 +72,6 @@ TEST(MainDialog, BindsTheFiveControlsInOrderCentredAndEndsByTheExitButton) {
     if (GetFileAttributesA((folder + "progdll.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "progdll.dll is not beside the test program";
     app::initStatics();
-    app::installInterimErrorBlock();
     static app::Win32MainDialogPort port;
     app::setMainDialogPort(&port);
     SetTimer(nullptr, 0, 100, inspect);
