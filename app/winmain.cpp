@@ -1,6 +1,9 @@
 // The Windows entry point of instayuda.exe.
 
+#include "app/main_dialog_win32.h"
 #include "app/startup.h"
+
+#include "dialogs/msgbox.h"
 
 #include <string>
 
@@ -18,5 +21,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         path.resize(path.size() * 2);
     }
     const char* commandLine = GetCommandLineA();
+    // The framework's message boxes and main dialog take the place of the portable defaults.
+    dialogs::install();
+    static app::Win32MainDialogPort port;
+    app::setMainDialogPort(&port);
     app::run(path, commandLine ? commandLine : "");
 }

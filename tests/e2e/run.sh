@@ -1,0 +1,553 @@
+#!/usr/bin/env bash
+# End-to-end tests of the installer: the real instayuda.exe under Wine, in a Wine virtual desktop
+# on an X display, driven as a user would drive it. uidriver.exe reads and pokes its windows
+# from inside the same desktop; xdotool gives real mouse clicks and key presses. The checks are
+# what a user sees (texts byte for byte) and what lands on disk (the help file's bytes, in the
+# right folders only), and the exit code. Screenshots of every visible state are kept in
+# <out>/shots.
+#
+# usage: run.sh <group> <instayuda.exe> <uidriver.exe> <out folder>
+#   groups: dialog refuse exit install notfound paths copyfail noresources (or "all")
+# Uses DISPLAY when set (scripts/test runs one Xvfb for the whole suite), else starts an Xvfb of
+# its own. The Wine prefix is WINEPREFIX, else wineprefix beside the program's bin folder.
+set -u
+group=$1
+program=$(realpath "$2")
+driver=$(realpath "$3")
+out=$4
+bin=$(dirname "$program")
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=${WINEPREFIX:-$(dirname "$bin")/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+mkdir -p "$out/shots"
+out=$(realpath "$out")
+shots=$out/shots
+
+failures=0
+checks=0
+current=$group
+fail() {
+  echo "FAIL [$current] $*"
+  failures=$((failures + 1))
+  checks=$((checks + 1))
+}
+ok() {
+  echo "ok   [$current] $*"
+  checks=$((checks + 1))
+}
+# expect <description> <command...>: the command must succeed.
+expect() {
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+# bytes <text>: the text with \r, \n and \xNN turned into those bytes.
+bytes() { printf '%b' "$1"; }
+# same <file> <text>: the file holds exactly those bytes.
+same() { cmp -s "$1" <(bytes "$2"); }
+# holds <file> <text>: those bytes appear somewhere in the file.
+holds() { [ -f "$1" ] && PAT=$(bytes "$2") perl -0777 -ne 'exit(index($_, $ENV{PAT}) >= 0 ? 0 : 1)' "$1"; }
+
+# ---- display, prefix, desktop, drives ----------------------------------------------------
+
+xvfb=
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 150 199); do
+    [ -e /tmp/.X$n-lock ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    export DISPLAY=:$n
+    sleep 1
+    kill -0 "$xvfb" 2>/dev/null && break
+    xvfb=
+  done
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  "$wine" wineboot -i >"$out/wineboot.log" 2>&1
+fi
+
+# Both programs start in the virtual desktop "e2e" (it draws window frames, and the driver sees
+# the program's windows there). The setting is scoped to the two program names and is removed
+# afterwards, so other suites in the same prefix see their programs as before.
+desktop=e2e
+regfile=$out/desktop.reg
+{
+  printf 'REGEDIT4\r\n\r\n'
+  for exe in instayuda.exe uidriver.exe; do
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\Explorer]\r\n"Desktop"="%s"\r\n\r\n' "$exe" "$desktop"
+  done
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"%s"="800x600"\r\n' "$desktop"
+} >"$regfile"
+"$wine" regedit /S "Z:${regfile//\//\\}" >/dev/null 2>&1
+
+drives=$out/drives
+mapped=()
+immutable=()
+# map <letter> <folder>: the folder becomes that drive in the prefix.
+map() {
+  local link=$WINEPREFIX/dosdevices/$1:
+  rm -f "$link"
+  mkdir -p "$2"
+  ln -s "$2" "$link"
+  mapped+=("$link")
+}
+# free_letter: a drive letter that the prefix does not map.
+free_letter() {
+  for l in q p o n m l k j; do
+    [ -e "$WINEPREFIX/dosdevices/$l:" ] || [ -L "$WINEPREFIX/dosdevices/$l:" ] || {
+      echo "$l"
+      return
+    }
+  done
+}
+
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  for f in "${immutable[@]}"; do chattr -i "$f" 2>/dev/null; done
+  for l in "${mapped[@]}"; do rm -f "$l"; done
+  "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\instayuda.exe\Explorer' /f >/dev/null 2>&1
+  "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\uidriver.exe\Explorer' /f >/dev/null 2>&1
+  if [ -n "$xvfb" ]; then
+    /usr/lib/wine/wineserver64 -k 2>/dev/null
+    kill "$xvfb" 2>/dev/null
+  fi
+  return 0
+}
+trap cleanup EXIT
+
+# ---- the program, the driver, the screen -------------------------------------------------
+
+# Window titles and items go to the driver with \xNN escapes for the accented letters.
+dlg=' Instalaci\xf3n de Ayuda para Norvaledo C\xe9nit v.2009 R07'
+drv() { "$wine" "$driver" "$@" 2>/dev/null; }
+
+# start <case> <program> <argument...>: starts the program in the background, its output in
+# <out>/<case>/output.txt.
+start() {
+  current=$1
+  local exe=$2
+  shift 2
+  mkdir -p "$out/$current"
+  "$wine" "$exe" "$@" >"$out/$current/output.txt" 2>&1 &
+  pid=$!
+}
+
+# finish <expected exit code>: the program ends within 30 s with that exit code.
+finish() {
+  local waited=0
+  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    fail "the program did not end"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    pid=
+    return
+  fi
+  wait "$pid"
+  local rc=$?
+  pid=
+  if [ "$rc" = "$1" ]; then ok "exit code $rc"; else fail "exit code $rc, expected $1"; fi
+}
+
+running() { kill -0 "$pid" 2>/dev/null; }
+
+# The virtual desktop's X window: its position on the X screen.
+desk_origin() {
+  local id
+  id=$(xdotool search --name "^$desktop - Wine desktop\$" 2>/dev/null | head -1)
+  if [ -z "$id" ]; then
+    echo "0 0"
+    return
+  fi
+  xdotool getwindowgeometry --shell "$id" | awk -F= '$1 == "X" { x = $2 } $1 == "Y" { y = $2 } END { print x + 0, y + 0 }'
+}
+
+# shot <name>: a screenshot of the virtual desktop.
+shot() {
+  local origin
+  read -r -a origin <<<"$(desk_origin)"
+  import -window root -crop "800x600+${origin[0]}+${origin[1]}" +repage "$shots/$current-$1.png" 2>/dev/null ||
+    echo "note: no screenshot $current-$1"
+}
+
+# mouse <x> <y>: a real left click at desktop coordinates.
+mouse() {
+  local origin
+  read -r -a origin <<<"$(desk_origin)"
+  xdotool mousemove $((origin[0] + $1)) $((origin[1] + $2)) click 1
+  sleep 0.3
+}
+# click_control <window title> <id>: a real left click in the middle of a control.
+click_control() {
+  local r
+  read -r -a r <<<"$(drv rect "$1" "$2")" || return 1
+  [ ${#r[@]} -eq 4 ] || return 1
+  mouse $(((r[0] + r[2]) / 2)) $(((r[1] + r[3]) / 2))
+}
+# bring_to_front <title>: waits for a window and brings it to the front as a user would, with a
+# click on the desktop and one on the window's title bar. (A window shown by a program that has
+# not had the X focus yet is drawn with an inactive title bar until it is activated again.)
+bring_to_front() {
+  drv wait "$1" 30 || return 1
+  local r
+  read -r -a r <<<"$(drv rect "$1")"
+  mouse 4 4
+  mouse $((r[0] + 60)) $((r[1] + 10))
+}
+show_dialog() { bring_to_front "$dlg"; }
+# keys <key...>: real key presses (Wine takes them once a click has given it the focus).
+keys() {
+  xdotool key --delay 100 "$@"
+  sleep 0.5
+}
+
+# The texts a user must see.
+start_text='Este proceso instala la Ayuda de NORVALEDO C\xc9NIT v.2009 Release 07.\n\r\n\rPor favor, seleccione UNIDAD de proceso :'
+installed_title=' Proceso finalizado'
+installed_text='La AYUDA de Norvaledo C\xe9nit se instal\xf3 correctamente.'
+notfound_title=' Atenci\xf3n'
+notfound_text='En la UNIDAD seleccionada no se encontr\xf3 ning\xfan Norvaledo C\xe9nit v.2009 R07.\n\r\n\rAyuda NO instalada.'
+
+# ---- the demo trees ----------------------------------------------------------------------
+
+# installation <folder> <program size> <version-table text or "-" for none>
+installation() {
+  mkdir -p "$1"
+  truncate -s "$2" "$1/norvalew.exe"
+  if [ "$3" != "-" ]; then
+    mkdir -p "$1/emp"
+    # A table header, field descriptions and a record; the release mark in the record.
+    { printf '\x03\x79\x0c\x08\x01\x00\x00\x00\x61\x00\x0b\x00'; head -c 20 /dev/zero
+      printf 'VERSION\0\0\0\0C\0\0\0\0\x0a\0'; head -c 14 /dev/zero; printf '\x0d %-10s\x1a' "$3"; } >"$1/emp/versione.dbf"
+  fi
+}
+# hide <path>: the Windows hidden attribute, as Wine keeps it.
+hide() { setfattr -n user.DOSATTRIB -v '"0x2"' "$1"; }
+
+# A drive with installations that must and must not receive the help file.
+mixed_drive() {
+  local v=$1/Vendrax
+  rm -rf "$1"
+  installation "$v/EMPRESA1" 6524928 2009/1
+  installation "$v/Empresa2" 6524928 2009/12
+  printf 'old help' >"$v/Empresa2/norvceni.chm"
+  installation "$v/GRANDE" 6524929 2009/1
+  installation "$v/NUEVA" 6524928 2009/2
+  installation "$v/SINTABLA" 6524928 -
+  installation "$v/OCULTA" 6524928 2009/1
+  hide "$v/OCULTA"
+  installation "$v/PROGOCULTO" 6524928 2009/1
+  hide "$v/PROGOCULTO/norvalew.exe"
+  printf 'notas\r\n' >"$v/leeme.txt"
+}
+accepted_mixed=(EMPRESA1 Empresa2)
+
+# The help file: every byte value, NUL, CR, LF and ^Z included.
+help_file() {
+  mkdir -p "$(dirname "$1")"
+  for _ in 1 2 3; do for i in $(seq 0 255); do printf "\\x$(printf %02x "$i")"; done; done >"$1"
+}
+
+# installed_in <vendor folder>: the folders that hold norvceni.chm, sorted, one per line.
+installed_in() {
+  (cd "$1" && find . -iname norvceni.chm -printf '%h\n' | sed 's|^\./||' | sort)
+}
+# holds_help <vendor folder> <help file> <folder...>: exactly those folders hold an exact copy.
+holds_help() {
+  local vendor=$1 help=$2
+  shift 2
+  [ "$(installed_in "$vendor")" = "$(printf '%s\n' "$@" | sort)" ] || return 1
+  for f in "$@"; do cmp -s "$help" "$vendor/$f/norvceni.chm" || return 1; done
+}
+
+# ---- the cases ---------------------------------------------------------------------------
+
+# What the dialog shows: caption, start text, the 23 drives with C chosen.
+case_dialog() {
+  help_file "$out/files/ayuda.chm"
+  start dialog "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+  if ! show_dialog; then
+    fail "no main dialog"
+    finish 0
+    return
+  fi
+  sleep 0.5
+  shot dialog
+  drv title "$dlg" >"$out/dialog/caption.bin"
+  expect "caption" same "$out/dialog/caption.bin" ' Instalaci\xf3n de Ayuda para Norvaledo C\xe9nit v.2009 R07'
+  drv text "$dlg" 101 >"$out/dialog/text.bin"
+  expect "start text" same "$out/dialog/text.bin" "$start_text"
+  drv items "$dlg" 110 >"$out/dialog/items.txt"
+  expect "the 23 drives in order" same "$out/dialog/items.txt" 'C\nD\nE\nF\nG\nH\nI\nJ\nK\nL\nM\nN\nO\nP\nQ\nR\nS\nT\nU\nV\nX\nY\nZ\n'
+  drv current "$dlg" 110 >"$out/dialog/current.txt"
+  expect "C is chosen" same "$out/dialog/current.txt" 'C'
+  expect "install button" test "$(drv text "$dlg" 550)" = "&Instalar"
+  expect "exit button" test "$(drv text "$dlg" 551)" = "&Salir"
+  # The drop-down list opened with the mouse, then closed with Escape: the dialog stays, C stays.
+  click_control "$dlg" 110
+  sleep 0.5
+  shot drop-down
+  keys Escape
+  expect "Escape closes only the list" drv wait "$dlg" 1
+  drv current "$dlg" 110 >"$out/dialog/current.txt"
+  expect "C is still chosen" same "$out/dialog/current.txt" 'C'
+  drv click "$dlg" 551
+  finish 0
+}
+
+# Escape, the close box and Alt+F4 before any button: the dialog stays.
+case_refuse() {
+  help_file "$out/files/ayuda.chm"
+  start refuse "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+  if ! show_dialog; then
+    fail "no main dialog"
+    finish 0
+    return
+  fi
+  sleep 0.5
+  # A click on the start text gives Wine the keyboard; the combo box keeps the focus.
+  click_control "$dlg" 101
+  keys Escape
+  expect "Escape refused" drv wait "$dlg" 1
+  shot after-escape
+  local xy
+  read -r -a xy <<<"$(drv closebox "$dlg")"
+  if [ ${#xy[@]} -eq 2 ]; then
+    mouse "${xy[0]}" "${xy[1]}"
+    sleep 0.5
+    expect "close box refused" drv wait "$dlg" 1
+    shot after-close-box
+  else
+    fail "no close box found"
+  fi
+  drv close "$dlg"
+  sleep 0.5
+  expect "system menu Close refused" drv wait "$dlg" 1
+  # Alt+F4 with a button focused (a drop-down list would take it as F4).
+  click_control "$dlg" 101
+  keys Tab
+  keys alt+F4
+  expect "Alt+F4 refused" drv wait "$dlg" 1
+  keys Escape
+  expect "Escape on a button refused" drv wait "$dlg" 1
+  expect "still running" running
+  shot after-alt-f4
+  drv click "$dlg" 551
+  finish 0
+}
+
+# The exit button, pressed with the mouse after choosing a drive with installations: exit code
+# 0 and nothing copied.
+case_exit() {
+  mixed_drive "$drives/exit"
+  map s "$drives/exit"
+  help_file "$out/files/ayuda.chm"
+  start exit "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+  if show_dialog; then
+    drv select "$dlg" 110 S
+    sleep 0.3
+    drv current "$dlg" 110 >"$out/exit/current.txt"
+    expect "S chosen" same "$out/exit/current.txt" 'S'
+    shot before-exit
+    click_control "$dlg" 551
+    expect "the dialog closes" drv gone "$dlg" 10
+  else
+    fail "no main dialog"
+  fi
+  finish 0
+  expect "nothing copied" test -z "$(installed_in "$drives/exit/Vendrax" | grep -v '^Empresa2$')"
+  expect "the old help file is untouched" same "$drives/exit/Vendrax/Empresa2/norvceni.chm" 'old help'
+}
+
+# A whole install on a drive with valid and invalid installations; a second click while the
+# outcome box is up must not run the search and copy again.
+case_install() {
+  mixed_drive "$drives/install"
+  map t "$drives/install"
+  help_file "$out/files/ayuda.chm"
+  start install "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+  if ! show_dialog; then
+    fail "no main dialog"
+    finish 0
+    return
+  fi
+  drv select "$dlg" 110 T
+  sleep 0.3
+  shot chosen
+  drv click "$dlg" 550
+  if drv wait "$installed_title" 20 '#32770'; then
+    sleep 0.5
+    shot outcome
+    drv box "$installed_title" >"$out/install/message.bin"
+    expect "success message" same "$out/install/message.bin" "$installed_text"
+    expect "help file in EMPRESA1 and Empresa2 only, byte for byte" \
+      holds_help "$drives/install/Vendrax" "$out/files/ayuda.chm" "${accepted_mixed[@]}"
+    # While the box is up: remove the copies and press the install button again, both as a
+    # click on the (disabled) button and as the command the dialog would receive.
+    rm -f "$drives/install/Vendrax/EMPRESA1/norvceni.chm" "$drives/install/Vendrax/Empresa2/norvceni.chm"
+    drv click "$dlg" 550
+    drv command "$dlg" 550
+    sleep 1.5
+    expect "one outcome box" test "$(drv count "$installed_title" '#32770')" = 1
+    expect "no second copy" test -z "$(installed_in "$drives/install/Vendrax")"
+    drv ok "$installed_title"
+    expect "the box closes" drv gone "$installed_title" 10 '#32770'
+  else
+    fail "no outcome message"
+  fi
+  finish 0
+  expect "no second outcome box" test "$(drv count "$installed_title" '#32770')" = 0
+}
+
+# No "Vendrax" on the drive, and a letter that names no drive: the not-found message.
+case_notfound() {
+  rm -rf "$drives/novendrax"
+  mkdir -p "$drives/novendrax/Otros/EMPRESA1"
+  installation "$drives/novendrax/Otros/EMPRESA1" 6524928 2009/1
+  map u "$drives/novendrax"
+  help_file "$out/files/ayuda.chm"
+  local letter
+  letter=$(free_letter)
+  for drive in U "${letter^^}"; do
+    start "notfound-$drive" "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+    if show_dialog; then
+      drv select "$dlg" 110 "$drive"
+      sleep 0.3
+      drv click "$dlg" 550
+      if drv wait "$notfound_title" 20 '#32770'; then
+        sleep 0.5
+        shot outcome
+        drv box "$notfound_title" >"$out/$current/message.bin"
+        expect "not-found message on $drive:" same "$out/$current/message.bin" "$notfound_text"
+        drv ok "$notfound_title"
+      else
+        fail "no outcome message"
+      fi
+    else
+      fail "no main dialog"
+    fi
+    finish 0
+  done
+  expect "nothing copied" test -z "$(installed_in "$drives/novendrax")"
+}
+
+# A help file whose path has blanks, written in quotes; the drive chosen with the keyboard and
+# the install button pressed with the mouse.
+case_paths() {
+  rm -rf "$drives/paths"
+  installation "$drives/paths/Vendrax/CONTA 2009" 6524928 2009/1
+  installation "$drives/paths/Vendrax/DATOS" 6524928 2009/1
+  help_file "$drives/paths/Mis ayudas/ayuda norvaledo.chm"
+  map r "$drives/paths"
+  # Wine puts the quotes round an argument with blanks when it builds the command line.
+  start paths "$program" 'R:\Mis ayudas\ayuda norvaledo.chm'
+  if ! show_dialog; then
+    fail "no main dialog"
+    finish 0
+    return
+  fi
+  click_control "$dlg" 101
+  keys r
+  drv current "$dlg" 110 >"$out/paths/current.txt"
+  expect "R chosen with the keyboard" same "$out/paths/current.txt" 'R'
+  shot chosen
+  click_control "$dlg" 550
+  if drv wait "$installed_title" 20 '#32770'; then
+    drv box "$installed_title" >"$out/paths/message.bin"
+    expect "success message" same "$out/paths/message.bin" "$installed_text"
+    shot outcome
+    drv ok "$installed_title"
+  else
+    fail "no outcome message"
+  fi
+  finish 0
+  expect "the help file whole in both folders" \
+    holds_help "$drives/paths/Vendrax" "$drives/paths/Mis ayudas/ayuda norvaledo.chm" "CONTA 2009" DATOS
+}
+
+# A folder that cannot be written: the stop box names it and the folders that did receive it.
+case_copyfail() {
+  rm -rf "$drives/copyfail"
+  local v=$drives/copyfail/Vendrax
+  installation "$v/ALFA" 6524928 2009/1
+  installation "$v/BETA" 6524928 2009/1
+  installation "$v/GAMMA" 6524928 2009/1
+  map v "$drives/copyfail"
+  help_file "$out/files/ayuda.chm"
+  if ! chattr +i "$v/BETA"; then
+    fail "chattr +i is not available here"
+    return
+  fi
+  immutable+=("$v/BETA")
+  start copyfail "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
+  if show_dialog; then
+    drv select "$dlg" 110 V
+    sleep 0.3
+    drv click "$dlg" 550
+    local title=' Atenci\xf3n'
+    if drv wait "$title" 20 '#32770'; then
+      sleep 0.5
+      shot outcome
+      drv box "$title" >"$out/copyfail/message.bin"
+      expect "stop message" same "$out/copyfail/message.bin" \
+        'No se pudo instalar la Ayuda en:\r\nV:\\Vendrax\\BETA\r\n\r\nSe instal\xf3 en:\r\nV:\\Vendrax\\ALFA\r\nV:\\Vendrax\\GAMMA'
+      drv ok "$title"
+    else
+      fail "no outcome message"
+    fi
+  else
+    fail "no main dialog"
+  fi
+  finish 0
+  chattr -i "$v/BETA"
+  expect "the other folders received it" holds_help "$v" "$out/files/ayuda.chm" ALFA GAMMA
+}
+
+# Without progdll.dll the template cannot be found: the framework error reaches the error
+# handler, which writes "Error.log" in the current folder, shows its error dialog and ends the
+# process with code 1 when that dialog is closed. The error suite checks the report and the
+# dialog in full; here the description and the way out are checked.
+case_noresources() {
+  current=noresources
+  local dir=$out/noresources/alone
+  rm -rf "$out/noresources"
+  mkdir -p "$dir"
+  cp "$program" "$dir/instayuda.exe"
+  (cd "$dir" && exec "$wine" "$dir/instayuda.exe" 'C:\ayuda\norvceni.chm' >"$out/noresources/output.txt" 2>&1) &
+  pid=$!
+  local errdlg='Velloro for Quendar'
+  if bring_to_front "$errdlg"; then
+    sleep 0.3
+    shot error-dialog
+    expect "Error.log: the framework error and the template" \
+      holds "$dir/Error.log" '   Error description: Error Velloro/3  Cannot create Dialog Box: \r\nResource: PRINCIPAL\r\n\r\n'
+    drv close "$errdlg"
+  else
+    fail "no error dialog"
+  fi
+  finish 1
+  expect "no main dialog" test "$(drv count "$dlg")" = 0
+}
+
+# ---- run ---------------------------------------------------------------------------------
+
+groups=("$group")
+[ "$group" = all ] && groups=(dialog refuse exit install notfound paths copyfail noresources)
+for g in "${groups[@]}"; do
+  if declare -F "case_$g" >/dev/null; then
+    "case_$g"
+  else
+    echo "run.sh: unknown group $g"
+    exit 2
+  fi
+done
+
+echo
+echo "e2e_$group: $((checks - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
