@@ -4,7 +4,7 @@
 # and end the process with exit code 1 (by "&Quit" and equally by the close box); the report
 # button starts the editor and the dialog stays.
 #
-# usage: program.sh <instayuda.exe> <errdriver.exe> <build folder>
+# usage: program.sh <instayuda.exe> <uidriver.exe> <build folder>
 # Needs DISPLAY; the Wine prefix is <build folder>/wineprefix.
 set -u
 program=$(realpath "$1")
@@ -87,14 +87,14 @@ if drive wait "$dialog" 30; then
     test "$(grep -c '^control Button' "$dir/dump.txt")" = 2 -a -n "$(grep -E '^control Button [0-9a-f]*1 .* &Quit$' "$dir/dump.txt")"
   expect "the stack list starts at the dialog's activation" grep -qE '^item    Called from TDIALOG:ACTIVATE\([0-9]+\)$' "$dir/dump.txt"
   expect "the stack list reaches MAIN" grep -qE '^item    Called from MAIN\([0-9]+\)$' "$dir/dump.txt"
-  drive click "$dialog" "See Error.log file"
+  drive press "$dialog" "See Error.log file"
   if drive closetitled "error.log" 20 >"$dir/editor.txt"; then
     ok "the report button starts the editor ($(cat "$dir/editor.txt"))"
   else
     fail "no editor window for error.log"
   fi
   expect "the dialog stays open" drive wait "$dialog" 2
-  drive click "$dialog" "&Quit"
+  drive press "$dialog" "&Quit"
 else
   fail "no error dialog"
 fi
