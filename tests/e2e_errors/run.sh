@@ -112,7 +112,7 @@ expect "no report" no_report
 start argerror argerror
 if drive wait "$dialog" 20; then
   drive dump "$dialog" >"$dir/dump.txt"
-  expect "description label" shows "Static 50000081    Error description: Error BASE/1102  Argument error: UPPER\r\n" \
+  expect "description label" shows "Static 50000081    Error description: Error BASE/1102  Argument error: UPPER\r\n"
   expect "stack list" shows "item    Called from UPPER(0)"
   expect "first stack line selected" shows "selected 0"
   expect "only Quit, as the default button" test "$(buttons)" = "&Quit default"
