@@ -43,8 +43,8 @@ own_display() {
 # end_display: stops the prefix's Wine server and the Xvfb, when own_display started one.
 end_display() {
   [ -n "$xvfb" ] || return 0
-  "$wineserver" -k 2>/dev/null
-  kill "$xvfb" 2>/dev/null
+  "$wineserver" -k 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
   xvfb=
   return 0
 }
@@ -75,7 +75,7 @@ virtual_desktop() {
 no_virtual_desktop() {
   local exe
   for exe in "$@"; do
-    "$wine" reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe\\Explorer" /f >/dev/null 2>&1
+    "$wine" reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe\\Explorer" /f >/dev/null 2>&1 || true
   done
   return 0
 }
