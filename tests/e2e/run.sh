@@ -11,76 +11,28 @@
 # Uses DISPLAY when set (scripts/test runs one Xvfb for the whole suite), else starts an Xvfb of
 # its own. The Wine prefix is WINEPREFIX, else wineprefix beside the program's bin folder.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 group=$1
 program=$(realpath "$2")
 driver=$(realpath "$3")
 out=$4
 bin=$(dirname "$program")
-wine=/usr/lib/wine/wine64
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$bin")/wineprefix}
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$out/shots"
 out=$(realpath "$out")
 shots=$out/shots
-
-failures=0
-checks=0
 current=$group
-fail() {
-  echo "FAIL [$current] $*"
-  failures=$((failures + 1))
-  checks=$((checks + 1))
-}
-ok() {
-  echo "ok   [$current] $*"
-  checks=$((checks + 1))
-}
-# expect <description> <command...>: the command must succeed.
-expect() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else fail "$what"; fi
-}
-# bytes <text>: the text with \r, \n and \xNN turned into those bytes.
-bytes() { printf '%b' "$1"; }
-# same <file> <text>: the file holds exactly those bytes.
-same() { cmp -s "$1" <(bytes "$2"); }
-# holds <file> <text>: those bytes appear somewhere in the file.
-holds() { [ -f "$1" ] && PAT=$(bytes "$2") perl -0777 -ne 'exit(index($_, $ENV{PAT}) >= 0 ? 0 : 1)' "$1"; }
 
 # ---- display, prefix, desktop, drives ----------------------------------------------------
 
-xvfb=
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 150 199); do
-    [ -e /tmp/.X$n-lock ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    export DISPLAY=:$n
-    sleep 1
-    kill -0 "$xvfb" 2>/dev/null && break
-    xvfb=
-  done
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  "$wine" wineboot -i >"$out/wineboot.log" 2>&1
-fi
+own_display || exit 1
+wine_prefix "$out/wineboot.log"
 
 # Both programs start in the virtual desktop "e2e" (it draws window frames, and the driver sees
 # the program's windows there). The setting is scoped to the two program names and is removed
 # afterwards, so other suites in the same prefix see their programs as before.
 desktop=e2e
-regfile=$out/desktop.reg
-{
-  printf 'REGEDIT4\r\n\r\n'
-  for exe in instayuda.exe uidriver.exe; do
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\Explorer]\r\n"Desktop"="%s"\r\n\r\n' "$exe" "$desktop"
-  done
-  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"%s"="800x600"\r\n' "$desktop"
-} >"$regfile"
-"$wine" regedit /S "Z:${regfile//\//\\}" >/dev/null 2>&1
+virtual_desktop "$out/desktop.reg" "$desktop" 800x600 instayuda.exe uidriver.exe
 
 drives=$out/drives
 mapped=()
@@ -108,13 +60,8 @@ cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
   for f in "${immutable[@]}"; do chattr -i "$f" 2>/dev/null; done
   for l in "${mapped[@]}"; do rm -f "$l"; done
-  "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\instayuda.exe\Explorer' /f >/dev/null 2>&1
-  "$wine" reg delete 'HKCU\Software\Wine\AppDefaults\uidriver.exe\Explorer' /f >/dev/null 2>&1
-  if [ -n "$xvfb" ]; then
-    /usr/lib/wine/wineserver64 -k 2>/dev/null
-    kill "$xvfb" 2>/dev/null
-  fi
-  return 0
+  no_virtual_desktop instayuda.exe uidriver.exe
+  end_display
 }
 trap cleanup EXIT
 
@@ -122,7 +69,6 @@ trap cleanup EXIT
 
 # Window titles and items go to the driver with \xNN escapes for the accented letters.
 dlg=' Instalaci\xf3n de Ayuda para Norvaledo C\xe9nit v.2009 R07'
-drv() { "$wine" "$driver" "$@" 2>/dev/null; }
 
 # start <case> <program> <argument...>: starts the program in the background, its output in
 # <out>/<case>/output.txt.
@@ -135,54 +81,12 @@ start() {
   pid=$!
 }
 
-# finish <expected exit code>: the program ends within 30 s with that exit code.
-finish() {
-  local waited=0
-  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  if kill -0 "$pid" 2>/dev/null; then
-    fail "the program did not end"
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    pid=
-    return
-  fi
-  wait "$pid"
-  local rc=$?
-  pid=
-  if [ "$rc" = "$1" ]; then ok "exit code $rc"; else fail "exit code $rc, expected $1"; fi
-}
-
 running() { kill -0 "$pid" 2>/dev/null; }
 
-# The virtual desktop's X window: its position on the X screen.
-desk_origin() {
-  local id
-  id=$(xdotool search --name "^$desktop - Wine desktop\$" 2>/dev/null | head -1)
-  if [ -z "$id" ]; then
-    echo "0 0"
-    return
-  fi
-  xdotool getwindowgeometry --shell "$id" | awk -F= '$1 == "X" { x = $2 } $1 == "Y" { y = $2 } END { print x + 0, y + 0 }'
-}
-
 # shot <name>: a screenshot of the virtual desktop.
-shot() {
-  local origin
-  read -r -a origin <<<"$(desk_origin)"
-  import -window root -crop "800x600+${origin[0]}+${origin[1]}" +repage "$shots/$current-$1.png" 2>/dev/null ||
-    echo "note: no screenshot $current-$1"
-}
-
+shot() { desk_shot "$desktop" "$shots/$current-$1.png" || echo "note: no screenshot $current-$1"; }
 # mouse <x> <y>: a real left click at desktop coordinates.
-mouse() {
-  local origin
-  read -r -a origin <<<"$(desk_origin)"
-  xdotool mousemove $((origin[0] + $1)) $((origin[1] + $2)) click 1
-  sleep 0.3
-}
+mouse() { desk_click "$desktop" "$1" "$2"; }
 # click_control <window title> <id>: a real left click in the middle of a control.
 click_control() {
   local r
@@ -215,20 +119,6 @@ notfound_title=' Atenci\xf3n'
 notfound_text='En la UNIDAD seleccionada no se encontr\xf3 ning\xfan Norvaledo C\xe9nit v.2009 R07.\n\r\n\rAyuda NO instalada.'
 
 # ---- the demo trees ----------------------------------------------------------------------
-
-# installation <folder> <program size> <version-table text or "-" for none>
-installation() {
-  mkdir -p "$1"
-  truncate -s "$2" "$1/norvalew.exe"
-  if [ "$3" != "-" ]; then
-    mkdir -p "$1/emp"
-    # A table header, field descriptions and a record; the release mark in the record.
-    { printf '\x03\x79\x0c\x08\x01\x00\x00\x00\x61\x00\x0b\x00'; head -c 20 /dev/zero
-      printf 'VERSION\0\0\0\0C\0\0\0\0\x0a\0'; head -c 14 /dev/zero; printf '\x0d %-10s\x1a' "$3"; } >"$1/emp/versione.dbf"
-  fi
-}
-# hide <path>: the Windows hidden attribute, as Wine keeps it.
-hide() { setfattr -n user.DOSATTRIB -v '"0x2"' "$1"; }
 
 # A drive with installations that must and must not receive the help file.
 mixed_drive() {
@@ -548,6 +438,4 @@ for g in "${groups[@]}"; do
   fi
 done
 
-echo
-echo "e2e_$group: $((checks - failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+summary "e2e_$group"

@@ -1,9 +1,10 @@
 // uidriver: looks at and drives the windows of another program in the same Wine prefix (and the
 // same desktop), as a user would. Windows are found among the top-level windows by their exact
-// title, optionally of one window class; controls by their identifier. wait, gone, count, box and
-// ok see visible windows only; the other commands take a hidden one when no visible one has
-// that title (a dialog asked to end is hidden until its modal loop ends it). Texts are written
-// as raw Windows-1252 bytes, without a line end, so that a script can compare them byte for byte.
+// title (closetitled: by a part of it), optionally of one window class; controls by their
+// identifier or caption. wait, gone, count, box, ok and closetitled see visible windows only;
+// the other commands take a hidden one when no visible one has that title (a dialog asked to end
+// is hidden until its modal loop ends it). Texts are written as raw Windows-1252 bytes, without a
+// line end, so that a script can compare them byte for byte.
 //
 //   uidriver wait <title> [seconds] [class]    the window appears (default 20 s)
 //   uidriver gone <title> [seconds] [class]    no such window is left (default 20 s)
@@ -25,9 +26,22 @@
 //   uidriver pid <title> [class]               prints the id of the process that owns it
 //   uidriver foreground -                      prints "class<TAB>title" of the foreground window
 //   uidriver list -                            prints "class<TAB>title" of every visible window
+//   uidriver dump <title>                      prints its rectangle and controls, one line each
+//   uidriver press <title> <caption>           posts BM_CLICK to its button with that caption
+//   uidriver escape <title>                    posts the Escape key to its focused control
+//   uidriver closetitled <part> [seconds]      posts WM_CLOSE to a visible window whose title
+//                                              contains <part> (any case); prints its title
+//
+// dump writes "window <left> <top> <right> <bottom> <title>" (screen pixels), then for each
+// control "control <class> <style in hex> <left> <top> <right> <bottom> <text>" (the rectangle
+// in the window's client coordinates) and, after a list box, "item <text>" per item and
+// "selected <index>". CR and LF in these texts are written as \r and \n, one line each.
 //
 // Arguments may carry bytes outside ASCII as \xNN (and \r, \n, \\), so that scripts pass
 // Windows-1252 titles whatever the locale Wine reads its command line in.
+//
+// With UIDRIVER_DESKTOP set, the windows are looked for in the desktop of that name (such as one
+// that "explorer /desktop=<name>,<size> program" runs a program in) instead of the driver's own.
 //
 // Exit code 0 on success, 1 when the window or control was not found in time, 2 for bad usage.
 #include <windows.h>
@@ -102,33 +116,67 @@ std::string comboItem(HWND combo, WPARAM i) {
     return narrow(buf);
 }
 
+std::string listItem(HWND list, WPARAM i) {
+    DWORD_PTR len = 0;
+    if (!ask(list, LB_GETTEXTLEN, i, 0, len) || static_cast<LRESULT>(len) == LB_ERR) return {};
+    std::wstring buf(static_cast<std::size_t>(len) + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!ask(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf.data()), got) ||
+        static_cast<LRESULT>(got) == LB_ERR)
+        return {};
+    buf.resize(static_cast<std::size_t>(got));
+    return narrow(buf);
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// Moves this thread to the desktop named by UIDRIVER_DESKTOP, when it is set, so that the
+// windows of a program running in that (virtual) desktop are the ones looked at.
+bool joinDesktop() {
+    const char* name = std::getenv("UIDRIVER_DESKTOP");
+    if (!name || !*name) return true;
+    // Opened afresh each time: the desktop comes and goes with the program that runs in it.
+    HDESK desk = OpenDesktopA(name, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE | DESKTOP_WRITEOBJECTS);
+    if (!desk) return false;
+    if (SetThreadDesktop(desk)) return true;
+    CloseDesktop(desk);
+    return false;
+}
+
+// A title matches exactly, or with part, when it contains the text in any case.
 struct Search {
     std::string title, className;
-    bool hidden;
+    bool hidden, part;
     std::vector<HWND> found;
 };
 
 BOOL CALLBACK collect(HWND h, LPARAM p) {
     auto* s = reinterpret_cast<Search*>(p);
-    if ((s->hidden || IsWindowVisible(h)) && titleOf(h) == s->title &&
-        (s->className.empty() || classOf(h) == s->className))
-        s->found.push_back(h);
+    if (!s->hidden && !IsWindowVisible(h)) return TRUE;
+    if (!s->className.empty() && classOf(h) != s->className) return TRUE;
+    const std::string t = titleOf(h);
+    if (s->part ? lower(t).find(lower(s->title)) != std::string::npos : t == s->title) s->found.push_back(h);
     return TRUE;
 }
 
-std::vector<HWND> windows(const std::string& title, const std::string& className, bool hidden = false) {
-    Search s{title, className, hidden, {}};
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&s));
+std::vector<HWND> windows(const std::string& title, const std::string& className, bool hidden = false,
+                          bool part = false) {
+    Search s{title, className, hidden, part, {}};
+    if (joinDesktop()) EnumWindows(collect, reinterpret_cast<LPARAM>(&s));
     return s.found;
 }
 
 // The visible window of that title; with hidden, also one that is hidden (a dialog that was
 // asked to end is hidden at once but lives until its program's modal loop sees the end mark).
 HWND waitFor(const std::string& title, double seconds, const std::string& className = {},
-             bool hidden = false) {
+             bool hidden = false, bool part = false) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     for (;;) {
-        auto found = windows(title, className);
+        auto found = windows(title, className, false, part);
         if (found.empty() && hidden) found = windows(title, className, true);
         if (!found.empty()) return found.front();
         if (static_cast<LONG>(GetTickCount() - end) >= 0) return nullptr;
@@ -153,6 +201,59 @@ void put(const std::string& s) {
 BOOL CALLBACK listWindow(HWND h, LPARAM) {
     if (IsWindowVisible(h)) put(classOf(h) + "\t" + titleOf(h) + "\n");
     return TRUE;
+}
+
+// A text on one line: CR and LF written as \r and \n.
+std::string oneLine(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string rectText(const RECT& r) {
+    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
+           std::to_string(r.bottom);
+}
+
+std::vector<HWND> children(HWND parent) {
+    std::vector<HWND> out;
+    for (HWND h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) out.push_back(h);
+    return out;
+}
+
+HWND childWithText(HWND parent, const std::string& text) {
+    for (HWND h : children(parent))
+        if (textOf(h) == text) return h;
+    return nullptr;
+}
+
+// The window and its controls in the order the system keeps them (the tab order of a dialog).
+void dump(HWND w) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    put("window " + rectText(r) + " " + oneLine(titleOf(w)) + "\n");
+    for (HWND h : children(w)) {
+        RECT c{};
+        GetWindowRect(h, &c);
+        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&c), 2);
+        char style[16];
+        std::snprintf(style, sizeof style, "%08lx", static_cast<unsigned long>(GetWindowLongA(h, GWL_STYLE)));
+        const std::string cls = classOf(h);
+        put("control " + cls + " " + style + " " + rectText(c) + " " + oneLine(textOf(h)) + "\n");
+        if (lower(cls) != "listbox") continue;
+        DWORD_PTR count = 0, sel = 0;
+        if (!ask(h, LB_GETCOUNT, 0, 0, count) || static_cast<LRESULT>(count) == LB_ERR) count = 0;
+        for (DWORD_PTR i = 0; i < count; ++i) put("item " + oneLine(listItem(h, i)) + "\n");
+        if (!ask(h, LB_GETCURSEL, 0, 0, sel)) sel = static_cast<DWORD_PTR>(LB_ERR);
+        put("selected " + std::to_string(static_cast<long long>(static_cast<LRESULT>(sel))) + "\n");
+    }
 }
 
 int hexDigit(char c) {
@@ -185,7 +286,8 @@ std::string unescape(const std::string& s) {
 
 int usage() {
     std::fprintf(stderr, "usage: uidriver wait|gone|count|title|text|items|current|select|click|command|"
-                         "focus|close|box|ok|rect|closebox|pid ...\n");
+                         "focus|send|close|box|ok|rect|closebox|pid|foreground|list|dump|press|escape|"
+                         "closetitled ...\n");
     return 2;
 }
 
@@ -203,11 +305,11 @@ int main(int argc, char** argv) {
     if (cmd == "wait") return waitFor(title, number(3, 20), arg(4)) ? 0 : 1;
     if (cmd == "gone") return waitGone(title, number(3, 20), arg(4)) ? 0 : 1;
     if (cmd == "list") {
-        EnumWindows(listWindow, 0);
+        if (joinDesktop()) EnumWindows(listWindow, 0);
         return 0;
     }
     if (cmd == "foreground") {
-        HWND f = GetForegroundWindow();
+        HWND f = joinDesktop() ? GetForegroundWindow() : nullptr;
         put(f ? classOf(f) + "\t" + titleOf(f) + "\n" : std::string("none\n"));
         return 0;
     }
@@ -222,6 +324,13 @@ int main(int argc, char** argv) {
             put(textOf(GetDlgItem(box, 0xFFFF)));
         else
             PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (cmd == "closetitled") {
+        HWND w = waitFor(title, number(3, 20), {}, false, true);
+        if (!w) return 1;
+        put(titleOf(w));
+        PostMessageA(w, WM_CLOSE, 0, 0);
         return 0;
     }
 
@@ -257,6 +366,27 @@ int main(int argc, char** argv) {
         PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
         return 0;
     }
+    if (cmd == "dump") {
+        dump(w);
+        return 0;
+    }
+    if (cmd == "press") {
+        HWND b = childWithText(w, arg(3));
+        if (!b) return 1;
+        PostMessageA(b, BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (cmd == "escape") {
+        // To the control that has the keyboard focus in the window's thread, as a key press
+        // would go; to the window itself when that thread has no focus.
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        HWND focus =
+            GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus ? info.hwndFocus : w;
+        PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        return 0;
+    }
     if (cmd == "closebox") {
         // Walks the caption from the right edge until the window answers "close box".
         RECT r{};
@@ -277,8 +407,7 @@ int main(int argc, char** argv) {
         if (!target) return 1;
         RECT r{};
         GetWindowRect(target, &r);
-        put(std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
-            std::to_string(r.bottom) + "\n");
+        put(rectText(r) + "\n");
         return 0;
     }
 

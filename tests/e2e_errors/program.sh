@@ -4,40 +4,24 @@
 # and end the process with exit code 1 (by "&Quit" and equally by the close box); the report
 # button starts the editor and the dialog stays.
 #
-# usage: program.sh <instayuda.exe> <errdriver.exe> <build folder>
-# Needs DISPLAY; the Wine prefix is <build folder>/wineprefix.
+# usage: program.sh <instayuda.exe> <uidriver.exe> <build folder>
+# Uses DISPLAY when set, else starts an Xvfb of its own. The Wine prefix is WINEPREFIX, else
+# <build folder>/wineprefix.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
 program=$(realpath "$1")
 driver=$(realpath "$2")
 build=$(realpath "$3")
 out=$build/e2e_errors_program
-wine=/usr/lib/wine/wine64
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "e2e_errors_program: DISPLAY is not set (scripts/test runs Xvfb for this suite)"
-  exit 1
-fi
 rm -rf "$out"
 mkdir -p "$out"
-
-failures=0
-current=
-fail() {
-  echo "FAIL [$current] $*"
-  failures=$((failures + 1))
-}
-ok() { echo "ok   [$current] $*"; }
-expect() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else fail "$what"; fi
-}
+own_display || exit 1
+trap end_display EXIT
+wine_prefix "$out/wineboot.log"
 
 dialog="Velloro for Quendar"
-drive() { "$wine" "$driver" "$@" 2>/dev/null; }
 dir=
 pid=
 
@@ -52,26 +36,8 @@ start() {
   pid=$!
 }
 
-finish() {
-  local waited=0
-  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  if kill -0 "$pid" 2>/dev/null; then
-    fail "the program did not end"
-    kill "$pid" 2>/dev/null
-  fi
-  wait "$pid"
-  local rc=$?
-  if [ "$rc" = "$1" ]; then ok "exit code $rc"; else fail "exit code $rc, expected $1"; fi
-}
-
-controls() { sed -E 's/^control ([^ ]+) ([^ ]+) [-0-9]+ [-0-9]+ [-0-9]+ [-0-9]+ /\1 \2 /' "$dir/dump.txt"; }
-shows() { controls | grep -qaxF -- "$1"; }
-report_holds() {
-  [ -f "$dir/Error.log" ] && PAT=$(printf '%b' "$1") perl -0777 -ne 'exit(index($_, $ENV{PAT}) >= 0 ? 0 : 1)' "$dir/Error.log"
-}
+shows() { dump_shows "$dir/dump.txt" "$1"; }
+report_holds() { holds "$dir/Error.log" "$1"; }
 report_matches() {  # a Perl pattern over the whole report
   [ -f "$dir/Error.log" ] && PAT=$1 perl -0777 -ne 'exit(/$ENV{PAT}/m ? 0 : 1)' "$dir/Error.log"
 }
@@ -79,22 +45,22 @@ report_matches() {  # a Perl pattern over the whole report
 # ---- "&Quit", after the report button -----------------------------------------------------
 
 start quit
-if drive wait "$dialog" 30; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 30; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "description label" \
     shows 'Static 50000081    Error description: Error Velloro/3  Cannot create Dialog Box: \r\nResource: PRINCIPAL\r\n'
   expect "one button: Quit, the default" \
     test "$(grep -c '^control Button' "$dir/dump.txt")" = 2 -a -n "$(grep -E '^control Button [0-9a-f]*1 .* &Quit$' "$dir/dump.txt")"
   expect "the stack list starts at the dialog's activation" grep -qE '^item    Called from TDIALOG:ACTIVATE\([0-9]+\)$' "$dir/dump.txt"
   expect "the stack list reaches MAIN" grep -qE '^item    Called from MAIN\([0-9]+\)$' "$dir/dump.txt"
-  drive click "$dialog" "See Error.log file"
-  if drive closetitled "error.log" 20 >"$dir/editor.txt"; then
+  drv press "$dialog" "See Error.log file"
+  if drv closetitled "error.log" 20 >"$dir/editor.txt"; then
     ok "the report button starts the editor ($(cat "$dir/editor.txt"))"
   else
     fail "no editor window for error.log"
   fi
-  expect "the dialog stays open" drive wait "$dialog" 2
-  drive click "$dialog" "&Quit"
+  expect "the dialog stays open" drv wait "$dialog" 2
+  drv press "$dialog" "&Quit"
 else
   fail "no error dialog"
 fi
@@ -119,16 +85,11 @@ expect "report: memory counters" report_matches '^      Actual  Value: +\d+ byte
 # ---- the close box ---------------------------------------------------------------------
 
 start close
-if drive wait "$dialog" 30; then
-  drive close "$dialog"
+if drv wait "$dialog" 30; then
+  drv close "$dialog"
 else
   fail "no error dialog"
 fi
 finish 1
 
-echo
-if [ $failures -ne 0 ]; then
-  echo "e2e_errors_program: $failures check(s) failed"
-  exit 1
-fi
-echo "e2e_errors_program: all checks passed"
+summary e2e_errors_program

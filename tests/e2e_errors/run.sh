@@ -1,43 +1,26 @@
 #!/usr/bin/env bash
 # End-to-end tests of the error handler under Wine: errtest.exe raises a chosen error,
-# errdriver.exe reads and answers the error dialog as a user would, and this script checks
+# uidriver.exe reads and answers the error dialog as a user would, and this script checks
 # what is left behind: "Error.log", the notes of errtest, the stop box and the exit code.
 # Screenshots of the dialog with 1, 2 and 3 buttons land in <build>/e2e_errors/screenshots.
 #
-# usage: run.sh <errtest.exe> <errdriver.exe> <build folder>
-# Needs DISPLAY (an X server such as Xvfb); the Wine prefix is <build folder>/wineprefix.
+# usage: run.sh <errtest.exe> <uidriver.exe> <build folder>
+# Uses DISPLAY when set (scripts/test runs one Xvfb for all suites), else starts an Xvfb of its
+# own. The Wine prefix is WINEPREFIX, else <build folder>/wineprefix.
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
 errtest=$(realpath "$1")
 driver=$(realpath "$2")
 build=$(realpath "$3")
 out=$build/e2e_errors
 shots=$out/screenshots
-wine=/usr/lib/wine/wine64
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "e2e_errors: DISPLAY is not set (scripts/test runs Xvfb for this suite)"
-  exit 1
-fi
 rm -rf "$out"
 mkdir -p "$shots"
-
-failures=0
-current=
-fail() {
-  echo "FAIL [$current] $*"
-  failures=$((failures + 1))
-}
-ok() { echo "ok   [$current] $*"; }
-
-# expect <description> <command...>: the command must succeed.
-expect() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else fail "$what"; fi
-}
+own_display || exit 1
+trap end_display EXIT
+wine_prefix "$out/wineboot.log"
 
 dialog="Velloro for Quendar"
 dir=
@@ -52,37 +35,13 @@ start() {
   pid=$!
 }
 
-# finish <expected exit code>: waits for errtest (at most 30 s) and checks its exit code.
-finish() {
-  local waited=0
-  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  if kill -0 "$pid" 2>/dev/null; then
-    fail "errtest did not end"
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return
-  fi
-  wait "$pid"
-  local rc=$?
-  if [ "$rc" = "$1" ]; then ok "exit code $rc"; else fail "exit code $rc, expected $1"; fi
-}
-
-drive() { "$wine" "$driver" "$@" 2>/dev/null; }
-
 # The notes errtest left: has <key=value> / lacks <key=value>.
 has() { grep -qxF "$1" "$dir/result.txt" 2>/dev/null; }
 lacks() { [ -f "$dir/result.txt" ] && ! grep -qF "$1" "$dir/result.txt"; }
-# The dump of the dialog without the controls' rectangles: "class style text" per control,
-# "item text" per list item, "selected n"; shows <exact line>.
-controls() { sed -E 's/^control ([^ ]+) ([^ ]+) [-0-9]+ [-0-9]+ [-0-9]+ [-0-9]+ /\1 \2 /' "$dir/dump.txt"; }
-shows() { controls | grep -qaxF -- "$1"; }
+# The dump of the dialog shows <exact line> (controls without their rectangles).
+shows() { dump_shows "$dir/dump.txt" "$1"; }
 # The report holds <text>; \r, \n and \xNN in the text stand for those bytes.
-report_holds() {
-  [ -f "$dir/Error.log" ] && PAT=$(printf '%b' "$1") perl -0777 -ne 'exit(index($_, $ENV{PAT}) >= 0 ? 0 : 1)' "$dir/Error.log"
-}
+report_holds() { holds "$dir/Error.log" "$1"; }
 no_report() { [ ! -e "$dir/Error.log" ]; }
 
 # The buttons of the row from left to right: "caption default|push", separated by "; ".
@@ -110,20 +69,20 @@ expect "no report" no_report
 # ---- an argument error: the report, one button, the report button, Quit ------------------
 
 start argerror argerror
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
-  expect "description label" shows "Static 50000081    Error description: Error BASE/1102  Argument error: UPPER\r\n" \
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
+  expect "description label" shows "Static 50000081    Error description: Error BASE/1102  Argument error: UPPER\r\n"
   expect "stack list" shows "item    Called from UPPER(0)"
   expect "first stack line selected" shows "selected 0"
   expect "only Quit, as the default button" test "$(buttons)" = "&Quit default"
-  drive click "$dialog" "See Error.log file"
-  if drive closetitled "error.log" 20 >"$dir/editor.txt"; then
+  drv press "$dialog" "See Error.log file"
+  if drv closetitled "error.log" 20 >"$dir/editor.txt"; then
     ok "the report button starts the editor on error.log ($(cat "$dir/editor.txt"))"
   else
     fail "no editor window for error.log"
   fi
-  expect "the dialog stays open" drive wait "$dialog" 2
-  drive click "$dialog" "&Quit"
+  expect "the dialog stays open" drv wait "$dialog" 2
+  drv press "$dialog" "&Quit"
 else
   fail "no error dialog"
 fi
@@ -140,10 +99,10 @@ expect "the routine did not go on" lacks "after="
 # ---- two and three buttons, answered before any event loop runs ---------------------------
 
 start retry retry
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "Quit and Retry, no default" test "$(buttons)" = "&Quit push; &Retry push"
-  drive click "$dialog" "&Retry"
+  drv press "$dialog" "&Retry"
 else
   fail "no error dialog"
 fi
@@ -151,10 +110,10 @@ finish 1
 expect "a retry before any event loop ends the process" lacks "recovery="
 
 start default default
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "Quit and Default, no default" test "$(buttons)" = "&Quit push; &Default push"
-  drive click "$dialog" "&Default"
+  drv press "$dialog" "&Default"
 else
   fail "no error dialog"
 fi
@@ -163,10 +122,10 @@ expect "Default gives the default result" has "recovery=default"
 expect "the program goes on" has "end=normal"
 
 start both-close both
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "Retry, Quit (default), Default" test "$(buttons)" = "&Retry push; &Quit default; &Default push"
-  drive close "$dialog"
+  drv close "$dialog"
 else
   fail "no error dialog"
 fi
@@ -174,8 +133,8 @@ finish 1
 expect "the close box quits" lacks "recovery="
 
 start both-escape both
-if drive wait "$dialog" 20; then
-  drive escape "$dialog"
+if drv wait "$dialog" 20; then
+  drv escape "$dialog"
 else
   fail "no error dialog"
 fi
@@ -185,9 +144,9 @@ expect "the cancel key quits" lacks "recovery="
 # ---- answers while an event loop runs; a second error goes to the stop box ----------------
 
 start retry-loop retry-loop
-if drive wait "$dialog" 20; then
-  drive click "$dialog" "&Retry"
-  drive stopbox 20 >"$dir/stop.txt" || fail "no stop box"
+if drv wait "$dialog" 20; then
+  drv press "$dialog" "&Retry"
+  drv box Stop 20 >"$dir/stop.txt" && drv ok Stop || fail "no stop box"
 else
   fail "no error dialog"
 fi
@@ -195,11 +154,12 @@ finish 1
 expect "an event loop ran" has "eventloop=.t."
 expect "Retry retries" has "recovery=retry"
 expect "the second attempt" has "attempt=2"
-expect "stop box text" grep -qE '^stop \(DOS Error 2\) DBFCDX/1001  Open error: clientes\.dbf from Errorsys, line: +[0-9]+$' "$dir/stop.txt"
+# The whole text of the box, on one line.
+expect "stop box text" grep -qzxE '\(DOS Error 2\) DBFCDX/1001  Open error: clientes\.dbf from Errorsys, line: +[0-9]+' "$dir/stop.txt"
 
 start default-loop both-loop
-if drive wait "$dialog" 20; then
-  drive click "$dialog" "&Default"
+if drv wait "$dialog" 20; then
+  drv press "$dialog" "&Default"
 else
   fail "no error dialog"
 fi
@@ -210,11 +170,11 @@ expect "the program goes on" has "end=normal"
 # ---- the label shows the text as it is -------------------------------------------------
 
 start ampersand ampersand
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "ampersand and accented letter unchanged, no prefix" \
     shows "$(printf 'Static 50000081    Error description: Error BASE/1108  Argument error A&B in a\xf1o: AT\\r\\n')"
-  drive click "$dialog" "&Quit"
+  drv press "$dialog" "&Quit"
 else
   fail "no error dialog"
 fi
@@ -223,11 +183,11 @@ finish 1
 # ---- a dialog template that cannot be found: framework error 3 -----------------------------
 
 start notemplate notemplate
-if drive wait "$dialog" 20; then
-  drive dump "$dialog" >"$dir/dump.txt"
+if drv wait "$dialog" 20; then
+  drv dump "$dialog" >"$dir/dump.txt"
   expect "framework error description" shows "Static 50000081    Error description: Error Velloro/3  Cannot create Dialog Box: \r\nResource: PRINCIPAL\r\n"
   expect "only Quit" test "$(buttons)" = "&Quit default"
-  drive click "$dialog" "&Quit"
+  drv press "$dialog" "&Quit"
 else
   fail "no error dialog"
 fi
@@ -252,30 +212,29 @@ expect "9003 written" grep -qF "Unrecoverable error 9003: Too many recursive err
 
 # ---- screenshots --------------------------------------------------------------------------
 # The same dialogs inside a Wine virtual desktop, which draws window frames; the driver joins
-# that desktop to find them, and the dialog is cut out of the screen.
+# that desktop to find them, and the dialog is cut out of it.
 
-desktop=errors,640x480
-desk() { ERRDRIVER_DESKTOP=errors "$wine" "$driver" "$@" 2>/dev/null; }
+desktop=errors
+desk() { UIDRIVER_DESKTOP=$desktop drv "$@"; }
 
 # screenshot <name> <errtest command>
 screenshot() {
   current=$1
   dir=$out/screenshot-$1
   mkdir -p "$dir"
-  (cd "$dir" && exec "$wine" explorer /desktop=$desktop "$errtest" "$2" >"$dir/wine.out" 2>&1) &
+  (cd "$dir" && exec "$wine" explorer /desktop=$desktop,640x480 "$errtest" "$2" >"$dir/wine.out" 2>&1) &
   pid=$!
   if desk wait "$dialog" 20; then
     sleep 0.5  # let the dialog finish painting
     desk dump "$dialog" >"$dir/dump.txt"
-    import -window root "$dir/screen.png" 2>/dev/null
     local rect
-    rect=$(awk '$1 == "window" { print $4 - $2 "x" $5 - $3 "+" $2 "+" $3; exit }' "$dir/dump.txt")
-    if [ -n "$rect" ] && convert "$dir/screen.png" -crop "$rect" +repage "$shots/$1.png" 2>/dev/null; then
+    read -r -a rect <<<"$(awk '$1 == "window" { print $4 - $2, $5 - $3, $2, $3; exit }' "$dir/dump.txt")"
+    if [ ${#rect[@]} -eq 4 ] && desk_shot "$desktop" "$shots/$1.png" "${rect[@]}"; then
       ok "screenshot $shots/$1.png"
     else
       fail "screenshot $1.png"
     fi
-    desk click "$dialog" "&Quit"
+    desk press "$dialog" "&Quit"
   else
     fail "no error dialog in the virtual desktop"
   fi
@@ -294,9 +253,4 @@ screenshot dialog-2-buttons-retry retry
 screenshot dialog-2-buttons-default default
 screenshot dialog-3-buttons both
 
-echo
-if [ $failures -ne 0 ]; then
-  echo "e2e_errors: $failures check(s) failed"
-  exit 1
-fi
-echo "e2e_errors: all checks passed"
+summary e2e_errors
