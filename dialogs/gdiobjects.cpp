@@ -2,6 +2,8 @@
 
 #include "resources.h"
 
+#include "files/files.h"
+
 #include <commdlg.h>
 
 #include <algorithm>
@@ -17,15 +19,8 @@ const rt::ClassInfo TFont::kClass{"TFONT", nullptr};
 
 // ---- log line ---------------------------------------------------------------------------
 
-// TODO(lead): replace with LOGFILE of files/ once it is merged; the line format is the same.
 void logLine(const std::string& fileName, std::initializer_list<rt::Value> values) {
-    std::string line = rt::DTOC(rt::DATE()) + " " + rt::TIME() + ": ";
-    for (const rt::Value& v : values) line += rt::CVALTOCHAR(v) + "\t";
-    line += "\r\n";
-    if (std::FILE* f = std::fopen(fileName.c_str(), "ab")) {
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
-    }
+    files::LOGFILE(fileName, rt::Value(rt::makeArray(values)));
 }
 
 // ---- pattern bitmaps --------------------------------------------------------------------

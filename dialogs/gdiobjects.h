@@ -91,8 +91,8 @@ class TFont : public rt::Object {
     rt::Value send(std::string_view method, rt::Args args) override;
 };
 
-// Appends one line to a log file in the format of the file services' LOGFILE: date, time,
-// ": ", each value as text followed by a tab, CR LF. Used for "resources.txt".
+// Appends one line to a log file through the file services' LOGFILE (date, time, ": ", each
+// value as text followed by a tab, CR LF). Used for "resources.txt".
 void logLine(const std::string& fileName, std::initializer_list<rt::Value> values);
 
 } // namespace dialogs
