@@ -1237,6 +1237,27 @@ Result CdxCursor::prev() {
     return CursorAccess::step(*this, t && t->descending);
 }
 
+// The first entry in stored order whose first key.size() bytes are not below key.
+Result firstNotBelow(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
+    const std::size_t n = key.size();
+    return s.lowerBound(
+        t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p);
+}
+
+// The last entry in stored order whose first key.size() bytes are not above key.
+Result lastNotAbove(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
+    const std::size_t n = key.size();
+    if (const Result r = s.lowerBound(
+            t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0; },
+            p))
+        return r;
+    if (p.atEnd()) return s.edge(t, true, p);
+    const CdxEntry* e = s.entryAt(t, p);
+    if (!e) return kCdxDamaged;
+    const CdxEntry cur = *e;
+    return s.stepBack(t, p, &cur, p);
+}
+
 Result CdxCursor::seek(std::string_view key, bool& found) {
     found = false;
     CdxState* s;
@@ -1244,33 +1265,8 @@ Result CdxCursor::seek(std::string_view key, bool& found) {
     if (const Result r = CursorAccess::bind(*this, s, t)) return r;
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
-    const std::size_t n = key.size();
     CdxState::Pos p;
-    if (!t->descending) {
-        // The first key whose first n bytes are not below key.
-        if (const Result r = s->lowerBound(
-                *t,
-                [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; },
-                p))
-            return r;
-    } else {
-        // In descending order: the last key whose first n bytes are not above key.
-        if (const Result r = s->lowerBound(
-                *t,
-                [&](const CdxEntry& e) {
-                    return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0;
-                },
-                p))
-            return r;
-        if (p.atEnd()) {
-            if (const Result r = s->edge(*t, true, p)) return r;
-        } else {
-            const CdxEntry* e = s->entryAt(*t, p);
-            if (!e) return kCdxDamaged;
-            const CdxEntry cur = *e;
-            if (const Result r = s->stepBack(*t, p, &cur, p)) return r;
-        }
-    }
+    if (const Result r = t->descending ? lastNotAbove(*s, *t, key, p) : firstNotBelow(*s, *t, key, p)) return r;
     CursorAccess::place(*this, *s, *t, p, true);
     found = positioned() && startsWith(key_, key);
     return kOk;
@@ -1283,31 +1279,8 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
     if (const Result r = CursorAccess::bind(*this, s, t)) return r;
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
-    const std::size_t n = key.size();
     CdxState::Pos p;
-    if (!t->descending) {
-        if (const Result r = s->lowerBound(
-                *t,
-                [&](const CdxEntry& e) {
-                    return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0;
-                },
-                p))
-            return r;
-        if (p.atEnd()) {
-            if (const Result r = s->edge(*t, true, p)) return r;
-        } else {
-            const CdxEntry* e = s->entryAt(*t, p);
-            if (!e) return kCdxDamaged;
-            const CdxEntry cur = *e;
-            if (const Result r = s->stepBack(*t, p, &cur, p)) return r;
-        }
-    } else {
-        if (const Result r = s->lowerBound(
-                *t,
-                [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; },
-                p))
-            return r;
-    }
+    if (const Result r = t->descending ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p)) return r;
     const CdxEntry* e = s->entryAt(*t, p);
     if (e && startsWith(e->key, key)) {
         CursorAccess::place(*this, *s, *t, p, true);
