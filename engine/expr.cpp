@@ -1,5 +1,7 @@
 #include "engine/expr.h"
 
+#include "engine/calendar.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,44 +21,13 @@ constexpr std::size_t kMaxString = std::size_t{4} << 20;
 // ---------------------------------------------------------------------------------------
 // Dates: Julian day numbers, text in a date format, the epoch window.
 
-std::int32_t toJulian(int y, int m, int d) {
-    const int a = (14 - m) / 12;
-    const int yy = y + 4800 - a;
-    const int mm = m + 12 * a - 3;
-    return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
-}
-
-bool leapYear(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && leapYear(y) ? 29 : days[m - 1];
-}
-
+// 0 unless year, month and day name a real day (the values come from digit groups of any size).
 std::int32_t makeDate(long y, long m, long d) {
-    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 ||
-        d > daysInMonth(static_cast<int>(y), static_cast<int>(m)))
-        return 0;
-    return toJulian(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return 0;
+    return calendar::julian(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
 
-void splitDate(std::int32_t julian, int& year, int& month, int& day) {
-    if (julian <= 0) {
-        year = month = day = 0;
-        return;
-    }
-    const long a = julian + 32044L;
-    const long b = (4 * a + 3) / 146097;
-    const long c = a - 146097 * b / 4;
-    const long dd = (4 * c + 3) / 1461;
-    const long e = c - 1461 * dd / 4;
-    const long m = (5 * e + 2) / 153;
-    day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
-    month = static_cast<int>(m + 3 - 12 * (m / 10));
-    year = static_cast<int>(100 * b + dd - 4800 + m / 10);
-}
+void splitDate(std::int32_t julian, int& year, int& month, int& day) { calendar::split(julian, year, month, day); }
 
 bool isY(char c) {
     return c == 'y' || c == 'Y';

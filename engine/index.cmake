@@ -3,7 +3,8 @@
 add_library(engine_index STATIC
   ${CMAKE_CURRENT_LIST_DIR}/expr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/keys.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/cdx.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/cdx.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/calendar.cpp)
 target_include_directories(engine_index PUBLIC ${CMAKE_SOURCE_DIR})
 if(INSTAYUDA_FUZZ)
   # Coverage feedback for the fuzz targets that exercise this library.
