@@ -1399,23 +1399,23 @@ const TagInfo* CdxIndex::tag(TagId id) const {
     return nullptr;
 }
 
-Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
+Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
     CdxState& s = *s_;
     if (!s.open) return kCdxNotOpen;
     // The name: 1 to 10 letters, digits and underscores, not starting with a digit.
     std::string name;
-    for (char c : spec.name) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char c : def.name) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (name.empty() || name.size() > kTagNameLen || std::isdigit(static_cast<unsigned char>(name[0])))
         return kCdxBadTagName;
     for (char c : name)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return kCdxBadTagName;
     if (findTag(name)) return kCdxTagExists;
-    if (!validKeyType(spec.keyType)) return kKeyBadType;
-    const std::size_t wantLen = spec.keyType == 'C' ? spec.keyLen : spec.keyType == 'L' ? 1 : 8;
-    if (spec.keyLen != wantLen || spec.keyLen < 1 || spec.keyLen > kMaxKeyLen || keys.keyLen() != spec.keyLen)
+    if (!validKeyType(def.keyType)) return kKeyBadType;
+    const std::size_t wantLen = def.keyType == 'C' ? def.keyLen : def.keyType == 'L' ? 1 : 8;
+    if (def.keyLen != wantLen || def.keyLen < 1 || def.keyLen > kMaxKeyLen || keys.keyLen() != def.keyLen)
         return kKeyBadLength;
-    if (spec.keyExpr.size() + 1 + spec.forExpr.size() + 1 > kHeaderSize - 512 ||
-        spec.keyExpr.find('\0') != std::string::npos || spec.forExpr.find('\0') != std::string::npos)
+    if (def.keyExpr.size() + 1 + def.forExpr.size() + 1 > kHeaderSize - 512 ||
+        def.keyExpr.find('\0') != std::string::npos || def.forExpr.find('\0') != std::string::npos)
         return kCdxExprTooLong;
 
     // Sort (key, record number); a unique tag keeps the first record of each key. The first
@@ -1433,7 +1433,7 @@ Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
             head = head << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
         items[i] = {head, static_cast<std::uint32_t>(i)};
     }
-    const std::size_t tailLen = spec.keyLen > 8 ? spec.keyLen - 8u : 0u;
+    const std::size_t tailLen = def.keyLen > 8 ? def.keyLen - 8u : 0u;
     std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
         if (a.head != b.head) return a.head < b.head;
         if (tailLen) {
@@ -1445,7 +1445,7 @@ Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
     std::vector<std::uint32_t> order(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) order[i] = items[i].index;
     items = {};
-    if (spec.unique) {
+    if (def.unique) {
         order.erase(std::unique(order.begin(), order.end(),
                                 [&](std::uint32_t a, std::uint32_t b) { return keys.key(a) == keys.key(b); }),
                     order.end());
@@ -1465,24 +1465,24 @@ Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
     s.end += kHeaderSize;
     TagMeta m;
     m.id = tagId;
-    m.keyLen = spec.keyLen;
-    m.keyType = spec.keyType;
-    m.fill = keyFill(spec.keyType);
-    m.unique = spec.unique;
-    m.descending = spec.descending;
+    m.keyLen = def.keyLen;
+    m.keyType = def.keyType;
+    m.fill = keyFill(def.keyType);
+    m.unique = def.unique;
+    m.descending = def.descending;
 
     unsigned char h[kHeaderSize] = {};
     put32(h + 4, kNone);
-    put16(h + 12, spec.keyLen);
-    h[14] = static_cast<unsigned char>(kOptCompact | kOptCompound | (spec.unique ? kOptUnique : 0) |
-                                       (spec.forExpr.empty() ? 0 : kOptFor));
+    put16(h + 12, def.keyLen);
+    h[14] = static_cast<unsigned char>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
+                                       (def.forExpr.empty() ? 0 : kOptFor));
     h[15] = kSignature;
-    h[kKeyTypeAt] = static_cast<unsigned char>(spec.keyType);
-    put16(h + 502, spec.descending ? 1 : 0);
-    put16(h + 506, static_cast<std::uint32_t>(spec.forExpr.size() + 1));
-    put16(h + 510, static_cast<std::uint32_t>(spec.keyExpr.size() + 1));
-    std::memcpy(h + 512, spec.keyExpr.data(), spec.keyExpr.size());
-    std::memcpy(h + 512 + spec.keyExpr.size() + 1, spec.forExpr.data(), spec.forExpr.size());
+    h[kKeyTypeAt] = static_cast<unsigned char>(def.keyType);
+    put16(h + 502, def.descending ? 1 : 0);
+    put16(h + 506, static_cast<std::uint32_t>(def.forExpr.size() + 1));
+    put16(h + 510, static_cast<std::uint32_t>(def.keyExpr.size() + 1));
+    std::memcpy(h + 512, def.keyExpr.data(), def.keyExpr.size());
+    std::memcpy(h + 512 + def.keyExpr.size() + 1, def.forExpr.data(), def.forExpr.size());
     if (!s.file->write(tagId, h, sizeof h)) {
         s.abort();
         return kCdxIo;
@@ -1503,12 +1503,12 @@ Result CdxIndex::addTag(const TagSpec& spec, KeyList& keys, TagId* id) {
     TagInfo info;
     info.id = tagId;
     info.name = name;
-    info.keyExpr = spec.keyExpr;
-    info.forExpr = spec.forExpr;
-    info.keyType = spec.keyType;
-    info.keyLen = spec.keyLen;
-    info.unique = spec.unique;
-    info.descending = spec.descending;
+    info.keyExpr = def.keyExpr;
+    info.forExpr = def.forExpr;
+    info.keyType = def.keyType;
+    info.keyLen = def.keyLen;
+    info.unique = def.unique;
+    info.descending = def.descending;
     info.keyTypeKnown = true;
     s.tags.push_back(info);
     std::sort(s.tags.begin(), s.tags.end(), [](const TagInfo& a, const TagInfo& b) { return a.id < b.id; });

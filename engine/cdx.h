@@ -195,8 +195,8 @@ class CdxIndex {
     const TagInfo* tag(TagId id) const;
 
     // Adds a tag and builds its tree from keys (any order; sorted here). A unique tag keeps
-    // the lowest record number of each key. The keys' length must be the spec's key length.
-    Result addTag(const TagSpec& spec, KeyList& keys, TagId* id = nullptr);
+    // the lowest record number of each key. The keys' length must be the definition's key length.
+    Result addTag(const TagSpec& def, KeyList& keys, TagId* id = nullptr);
     Result removeTag(std::string_view name);
     // Tells the index the key type of a tag from a file that did not record it (the caller
     // knows it by compiling the key expression). Call it before reading such a tag: until

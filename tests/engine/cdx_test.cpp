@@ -56,7 +56,7 @@ std::vector<Entry> walkBack(CdxIndex& cdx, TagId tag) {
     return out;
 }
 
-TagSpec spec(const std::string& name, char type, std::uint16_t len, bool unique = false, bool descending = false) {
+TagSpec tagDef(const std::string& name, char type, std::uint16_t len, bool unique = false, bool descending = false) {
     TagSpec s;
     s.name = name;
     s.keyExpr = "KEY";
@@ -102,7 +102,7 @@ TEST(Cdx, HandCheckedLayout) {
     MemoryBlockFile file;
     CdxIndex cdx(file);
     ASSERT_EQ(cdx.create(), kOk);
-    TagSpec s = spec("name", 'C', 10);
+    TagSpec s = tagDef("name", 'C', 10);
     s.keyExpr = "UPPER(NAME)";
     s.forExpr = "!DELETED()";
     const TagId tag = addTag(cdx, s, {{"BETA", 3}, {"ALPHABET", 2}, {"ALPHA", 1}});
@@ -190,7 +190,7 @@ TEST(Cdx, InteriorNodeLayout) {
     ASSERT_EQ(cdx.create(), kOk);
     std::vector<Entry> entries;
     for (std::uint32_t i = 1; i <= 60; ++i) entries.emplace_back("K" + std::to_string(1000 + i) + "XXXXX", i);
-    const TagId tag = addTag(cdx, spec("T", 'C', 10), entries);
+    const TagId tag = addTag(cdx, tagDef("T", 'C', 10), entries);
     const std::string& b = file.bytes;
     const std::uint32_t root = le32(b, tag);
     EXPECT_EQ(le16(b, root), 1u);  // root, not leaf
@@ -254,7 +254,7 @@ void runModel(const ModelCase& c, int operations, std::uint32_t seed) {
             model.insert(e);
         }
     }
-    const TagId tag = addTag(cdx, spec("T", c.type, c.keyLen, c.unique, c.descending), initial);
+    const TagId tag = addTag(cdx, tagDef("T", c.type, c.keyLen, c.unique, c.descending), initial);
     if (c.unique)
         for (const auto& [k, r] : uniqueModel) model.insert({k, r});
 
@@ -386,7 +386,7 @@ TEST(Cdx, BulkBuildOfManyKeys) {
         keys.add(k, r);
         model.emplace_back(k, r);
     }
-    TagSpec s = spec("BIG", 'C', 10);
+    TagSpec s = tagDef("BIG", 'C', 10);
     TagId tag;
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(cdx.addTag(s, keys, &tag), kOk);
@@ -421,7 +421,7 @@ TEST(Cdx, CursorFindsItsPlaceAfterChanges) {
         k.resize(8, ' ');
         entries.emplace_back(k, i);
     }
-    const TagId tag = addTag(cdx, spec("T", 'C', 8), entries);
+    const TagId tag = addTag(cdx, tagDef("T", 'C', 8), entries);
     CdxCursor c(cdx, tag);
     bool found;
     ASSERT_EQ(c.seek("K1250", found), kOk);
@@ -469,7 +469,7 @@ TEST(Cdx, DescendingSeekAndFind) {
     MemoryBlockFile file;
     CdxIndex cdx(file);
     ASSERT_EQ(cdx.create(), kOk);
-    const TagId tag = addTag(cdx, spec("D", 'C', 3, false, true),
+    const TagId tag = addTag(cdx, tagDef("D", 'C', 3, false, true),
                              {{"AAA", 1}, {"ABA", 2}, {"ABB", 3}, {"ABB", 4}, {"BAA", 5}});
     EXPECT_EQ(walk(cdx, tag), (std::vector<Entry>{{"BAA", 5}, {"ABB", 4}, {"ABB", 3}, {"ABA", 2}, {"AAA", 1}}));
     CdxCursor c(cdx, tag);
@@ -503,9 +503,9 @@ TEST(Cdx, TagsAddRemoveAndReuse) {
     ASSERT_EQ(cdx.create(), kOk);
     std::vector<Entry> entries;
     for (std::uint32_t i = 1; i <= 2000; ++i) entries.emplace_back(encodeDouble(i * 1.5), i);
-    addTag(cdx, spec("ZETA", 'N', 8), entries);
-    addTag(cdx, spec("alpha", 'D', 8), entries);
-    addTag(cdx, spec("Mid_1", 'L', 1), {{"T", 1}, {"F", 2}});
+    addTag(cdx, tagDef("ZETA", 'N', 8), entries);
+    addTag(cdx, tagDef("alpha", 'D', 8), entries);
+    addTag(cdx, tagDef("Mid_1", 'L', 1), {{"T", 1}, {"F", 2}});
     ASSERT_EQ(cdx.tags().size(), 3u);
     // In the order of creation, whatever the names.
     EXPECT_EQ(cdx.tags()[0].name, "ZETA");
@@ -515,18 +515,18 @@ TEST(Cdx, TagsAddRemoveAndReuse) {
     EXPECT_EQ(cdx.findTag("alpha ")->keyType, 'D');
 
     KeyList none(8, 'N');
-    EXPECT_EQ(cdx.addTag(spec("zeta", 'N', 8), none), kCdxTagExists);
-    EXPECT_EQ(cdx.addTag(spec("", 'N', 8), none), kCdxBadTagName);
-    EXPECT_EQ(cdx.addTag(spec("ELEVENCHARS", 'N', 8), none), kCdxBadTagName);
-    EXPECT_EQ(cdx.addTag(spec("1ST", 'N', 8), none), kCdxBadTagName);
-    EXPECT_EQ(cdx.addTag(spec("A B", 'N', 8), none), kCdxBadTagName);
-    EXPECT_EQ(cdx.addTag(spec("N4", 'N', 4), none), kKeyBadLength);
-    EXPECT_EQ(cdx.addTag(spec("M", 'M', 8), none), kKeyBadType);
+    EXPECT_EQ(cdx.addTag(tagDef("zeta", 'N', 8), none), kCdxTagExists);
+    EXPECT_EQ(cdx.addTag(tagDef("", 'N', 8), none), kCdxBadTagName);
+    EXPECT_EQ(cdx.addTag(tagDef("ELEVENCHARS", 'N', 8), none), kCdxBadTagName);
+    EXPECT_EQ(cdx.addTag(tagDef("1ST", 'N', 8), none), kCdxBadTagName);
+    EXPECT_EQ(cdx.addTag(tagDef("A B", 'N', 8), none), kCdxBadTagName);
+    EXPECT_EQ(cdx.addTag(tagDef("N4", 'N', 4), none), kKeyBadLength);
+    EXPECT_EQ(cdx.addTag(tagDef("M", 'M', 8), none), kKeyBadType);
     KeyList wide(241, 'C');
-    EXPECT_EQ(cdx.addTag(spec("W", 'C', 241), wide), kKeyBadLength);
+    EXPECT_EQ(cdx.addTag(tagDef("W", 'C', 241), wide), kKeyBadLength);
     KeyList c10(10, 'C');
-    EXPECT_EQ(cdx.addTag(spec("W", 'C', 12), c10), kKeyBadLength);
-    TagSpec longExpr = spec("E", 'C', 10);
+    EXPECT_EQ(cdx.addTag(tagDef("W", 'C', 12), c10), kKeyBadLength);
+    TagSpec longExpr = tagDef("E", 'C', 10);
     longExpr.keyExpr = std::string(300, 'X');
     longExpr.forExpr = std::string(220, 'Y');
     EXPECT_EQ(cdx.addTag(longExpr, c10), kCdxExprTooLong);
@@ -539,7 +539,7 @@ TEST(Cdx, TagsAddRemoveAndReuse) {
     EXPECT_EQ(cdx.removeTag("zeta"), kCdxNoTag);
     EXPECT_EQ(cdx.tags().size(), 2u);
     // The removed tag's nodes are reused by the next one.
-    addTag(cdx, spec("AGAIN", 'N', 8), entries);
+    addTag(cdx, tagDef("AGAIN", 'N', 8), entries);
     EXPECT_EQ(file.bytes.size(), size + 1024);  // only the new tag header is added
     for (const TagInfo& t : cdx.tags()) EXPECT_EQ(cdx.verify(t.id), kOk) << t.name;
 
@@ -556,7 +556,7 @@ TEST(Cdx, ManyTagsSplitTheDirectory) {
     MemoryBlockFile file;
     CdxIndex cdx(file);
     ASSERT_EQ(cdx.create(), kOk);
-    for (int i = 0; i < 120; ++i) addTag(cdx, spec("TAG" + std::to_string(i), 'C', 4), {{"ab", 1}});
+    for (int i = 0; i < 120; ++i) addTag(cdx, tagDef("TAG" + std::to_string(i), 'C', 4), {{"ab", 1}});
     EXPECT_EQ(cdx.verify(0), kOk);
     EXPECT_NE(static_cast<unsigned char>(file.bytes[le32(file.bytes, 0)]) & 2, 2);  // the root is interior now
     MemoryBlockFile copy(file.bytes);
@@ -574,7 +574,7 @@ TEST(Cdx, ChangesSeenByAnotherInstance) {
     MemoryBlockFile file;
     CdxIndex a(file);
     ASSERT_EQ(a.create(), kOk);
-    const TagId tag = addTag(a, spec("T", 'C', 4), {{"bbbb", 2}});
+    const TagId tag = addTag(a, tagDef("T", 'C', 4), {{"bbbb", 2}});
     CdxIndex b(file);
     ASSERT_EQ(b.open(), kOk);
     CdxCursor cb(b, tag);
@@ -597,7 +597,7 @@ TEST(Cdx, ChangesSeenByAnotherInstance) {
     EXPECT_EQ(cb.recno(), 1u);
 
     // A tag added elsewhere appears after refresh.
-    addTag(a, spec("NEW", 'C', 2), {{"zz", 9}});
+    addTag(a, tagDef("NEW", 'C', 2), {{"zz", 9}});
     ASSERT_EQ(b.refresh(&changed), kOk);
     EXPECT_TRUE(changed);
     ASSERT_NE(b.findTag("NEW"), nullptr);
@@ -608,7 +608,7 @@ TEST(Cdx, KeyTypeOfForeignFiles) {
     MemoryBlockFile file;
     CdxIndex cdx(file);
     ASSERT_EQ(cdx.create(), kOk);
-    const TagId tag = addTag(cdx, spec("N", 'N', 8), {{encodeDouble(1), 1}, {encodeDouble(256), 2}});
+    const TagId tag = addTag(cdx, tagDef("N", 'N', 8), {{encodeDouble(1), 1}, {encodeDouble(256), 2}});
     // A file from elsewhere carries no key type hint.
     file.bytes[tag + 496] = 0;
     CdxIndex again(file);
@@ -657,7 +657,7 @@ std::string sampleFile(TagId& tag, std::uint32_t& root) {
     EXPECT_EQ(cdx.create(), kOk);
     std::vector<Entry> entries;
     for (std::uint32_t i = 1; i <= 400; ++i) entries.emplace_back("KEY" + std::to_string(10000 + i), i);
-    tag = addTag(cdx, spec("T", 'C', 8), entries);
+    tag = addTag(cdx, tagDef("T", 'C', 8), entries);
     root = le32(file.bytes, tag);
     return file.bytes;
 }

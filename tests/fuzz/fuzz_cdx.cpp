@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!tags.empty()) cdx.removeTag(tags.front().name);
     engine::KeyList keys(4, 'C');
     keys.add("abcd", 1);
-    engine::TagSpec spec;
-    spec.name = "FUZZ";
-    spec.keyLen = 4;
-    cdx.addTag(spec, keys);
+    engine::TagSpec def;
+    def.name = "FUZZ";
+    def.keyLen = 4;
+    cdx.addTag(def, keys);
     return 0;
 }
