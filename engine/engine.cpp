@@ -222,6 +222,13 @@ template <typename Fn> Result onTable(Handle h, Fn fn) {
     return call.done(fn(*t));
 }
 
+template <typename Fn> Result onTag(Handle h, Fn fn) {
+    Call call;
+    OpenTag* tag = tagOf(h);
+    if (!tag) return call.done(kBadHandle);
+    return call.done(fn(*tag));
+}
+
 } // namespace
 
 Settings& settings() {
@@ -515,10 +522,9 @@ Result atEOF(Handle tableOrIndexHandle, bool& eof) {
 }
 
 Result seek(Handle index, const ExprValue& key, bool soft, bool& found) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    return call.done(tag->bag->owner->seek(*tag, key, soft, found));
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        return tag.bag->owner->seek(tag, key, soft, found);
+    });
 }
 
 // ---- Fields ------------------------------------------------------------------------------
@@ -674,35 +680,31 @@ Result closeAllIndexes(Handle table) {
 }
 
 Result getIndexName(Handle index, std::string& name) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    name = tag->name;
-    return call.done(kOk);
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        name = tag.name;
+        return kOk;
+    });
 }
 
 Result getIndexExpr(Handle index, std::string& key) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    key = tag->keyText;
-    return call.done(kOk);
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        key = tag.keyText;
+        return kOk;
+    });
 }
 
 Result getIndexCondition(Handle index, std::string& forText) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    forText = tag->forText;
-    return call.done(kOk);
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        forText = tag.forText;
+        return kOk;
+    });
 }
 
 Result getIndexOrder(Handle index, std::uint16_t& position) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    position = tag->bag->owner->orderOf(tag);
-    return call.done(kOk);
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        position = tag.bag->owner->orderOf(&tag);
+        return kOk;
+    });
 }
 
 Result getIndexHandleByOrder(Handle table, std::uint16_t position, Handle& index) {
@@ -744,11 +746,10 @@ Result getNumIndexes(Handle table, std::uint16_t& count) {
 }
 
 Result getTableHandle(Handle index, Handle& table) {
-    Call call;
-    OpenTag* tag = tagOf(index);
-    if (!tag) return call.done(kBadHandle);
-    table = tag->bag->owner->handle;
-    return call.done(kOk);
+    return onTag(index, [&](OpenTag& tag) -> Result {
+        table = tag.bag->owner->handle;
+        return kOk;
+    });
 }
 
 // ---- Settings and process ----------------------------------------------------------------
