@@ -1237,6 +1237,8 @@ Result CdxCursor::prev() {
     return CursorAccess::step(*this, t && t->descending);
 }
 
+namespace {
+
 // The first entry in stored order whose first key.size() bytes are not below key.
 Result firstNotBelow(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
     const std::size_t n = key.size();
@@ -1258,6 +1260,8 @@ Result lastNotAbove(CdxState& s, const TagMeta& t, std::string_view key, CdxStat
     return s.stepBack(t, p, &cur, p);
 }
 
+} // namespace
+
 Result CdxCursor::seek(std::string_view key, bool& found) {
     found = false;
     CdxState* s;
@@ -1266,7 +1270,8 @@ Result CdxCursor::seek(std::string_view key, bool& found) {
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
     CdxState::Pos p;
-    if (const Result r = t->descending ? lastNotAbove(*s, *t, key, p) : firstNotBelow(*s, *t, key, p)) return r;
+    if (const Result r = t->descending ? lastNotAbove(*s, *t, key, p) : firstNotBelow(*s, *t, key, p))
+        return r;
     CursorAccess::place(*this, *s, *t, p, true);
     found = positioned() && startsWith(key_, key);
     return kOk;
@@ -1280,7 +1285,8 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
     CdxState::Pos p;
-    if (const Result r = t->descending ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p)) return r;
+    if (const Result r = t->descending ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p))
+        return r;
     const CdxEntry* e = s->entryAt(*t, p);
     if (e && startsWith(e->key, key)) {
         CursorAccess::place(*this, *s, *t, p, true);

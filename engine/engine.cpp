@@ -522,9 +522,7 @@ Result atEOF(Handle tableOrIndexHandle, bool& eof) {
 }
 
 Result seek(Handle index, const ExprValue& key, bool soft, bool& found) {
-    return onTag(index, [&](OpenTag& tag) -> Result {
-        return tag.bag->owner->seek(tag, key, soft, found);
-    });
+    return onTag(index, [&](OpenTag& tag) -> Result { return tag.bag->owner->seek(tag, key, soft, found); });
 }
 
 // ---- Fields ------------------------------------------------------------------------------

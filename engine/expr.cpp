@@ -27,7 +27,9 @@ std::int32_t makeDate(long y, long m, long d) {
     return calendar::julian(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
 
-void splitDate(std::int32_t julian, int& year, int& month, int& day) { calendar::split(julian, year, month, day); }
+void splitDate(std::int32_t julian, int& year, int& month, int& day) {
+    calendar::split(julian, year, month, day);
+}
 
 bool isY(char c) {
     return c == 'y' || c == 'Y';
