@@ -49,6 +49,16 @@ end_display() {
   return 0
 }
 
+# fresh_suite <out folder>: empties the folder, makes sure of a display (an Xvfb of the suite's
+# own when DISPLAY is unset, stopped when the script exits) and boots the Wine prefix.
+fresh_suite() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  own_display || exit 1
+  trap end_display EXIT
+  wine_prefix "$1/wineboot.log"
+}
+
 # virtual_desktop <reg file> <name> <size> [program...]: the named programs (file names such as
 # prog.exe), or every program when none is named, start in the Wine virtual desktop <name> of
 # <size> (such as 800x600), which draws window frames without a window manager. The settings

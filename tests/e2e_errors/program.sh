@@ -15,11 +15,7 @@ build=$(realpath "$3")
 out=$build/e2e_errors_program
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 
-rm -rf "$out"
-mkdir -p "$out"
-own_display || exit 1
-trap end_display EXIT
-wine_prefix "$out/wineboot.log"
+fresh_suite "$out"
 
 dialog="Velloro for Quendar"
 dir=

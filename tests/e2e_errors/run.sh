@@ -16,11 +16,8 @@ out=$build/e2e_errors
 shots=$out/screenshots
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 
-rm -rf "$out"
+fresh_suite "$out"
 mkdir -p "$shots"
-own_display || exit 1
-trap end_display EXIT
-wine_prefix "$out/wineboot.log"
 
 dialog="Velloro for Quendar"
 dir=
