@@ -270,6 +270,7 @@ TEST_F(Controls, AutomaticIdentifiersAndLiveCreation) {
                      EXPECT_EQ(windowText(late->hWnd), "Late");
                      d->End();
                  }})});
+    ASSERT_NE(late, nullptr); // the dialog ran
     EXPECT_EQ(late->hWnd, nullptr);
 }
 

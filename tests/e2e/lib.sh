@@ -19,25 +19,33 @@ wine_prefix() {
   "$wine" wineboot -i >"$1" 2>&1
 }
 
-# own_display: when DISPLAY is not set, starts an Xvfb on a free display number and sets
-# DISPLAY; xvfb is its process id (empty when a display was there already).
+# own_display: when DISPLAY is not set, starts an Xvfb and sets DISPLAY once the server accepts
+# connections; xvfb is its process id (empty when a display was there already). The server
+# picks a free display number itself and reports it through -displayfd only when it is ready,
+# so neither a number taken by another server nor a slow start can hand the suites a display
+# that is not there.
 xvfb=
 own_display() {
   [ -n "${DISPLAY:-}" ] && return 0
-  local n
-  for n in $(seq 120 199); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    sleep 1
-    if kill -0 "$xvfb" 2>/dev/null; then
-      export DISPLAY=:$n
-      return 0
-    fi
-    xvfb=
+  local numfile n= waited
+  numfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  xvfb=$!
+  for waited in $(seq 1 300); do  # up to 30 s
+    n=$(tr -dc 0-9 <"$numfile")
+    [ -n "$n" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "cannot start Xvfb"
-  return 1
+  rm -f "$numfile"
+  if [ -z "$n" ]; then
+    kill "$xvfb" 2>/dev/null
+    xvfb=
+    echo "cannot start Xvfb"
+    return 1
+  fi
+  export DISPLAY=:$n
+  return 0
 }
 
 # end_display: stops the prefix's Wine server and the Xvfb, when own_display started one.
