@@ -27,11 +27,11 @@ wine_prefix() {
 xvfb=
 own_display() {
   [ -n "${DISPLAY:-}" ] && return 0
-  local numfile n= waited
+  local numfile n=
   numfile=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
   xvfb=$!
-  for waited in $(seq 1 300); do  # up to 30 s
+  for _ in $(seq 1 300); do  # up to 30 s
     n=$(tr -dc 0-9 <"$numfile")
     [ -n "$n" ] && break
     kill -0 "$xvfb" 2>/dev/null || break
