@@ -172,7 +172,17 @@ rt::Value TBitmap::Paint() {
         SetStretchBltMode(hDC, COLORONCOLOR);
         StretchBlt(hDC, nX, nY, r.right, r.bottom, image, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
     } else if (nZoom > 0) {
-        BitBlt(hDC, nX, nY, bm.bmWidth, bm.bmHeight, image, 0, 0, SRCCOPY);
+        // "Its own size" is in 96-DPI pixels, as the template's dialog units are: at a higher
+        // system DPI the image grows with the controls around it instead of staying small in its
+        // frame.
+        const int dpi = GetDeviceCaps(hDC, LOGPIXELSY);
+        if (dpi == 96 || dpi <= 0) {
+            BitBlt(hDC, nX, nY, bm.bmWidth, bm.bmHeight, image, 0, 0, SRCCOPY);
+        } else {
+            SetStretchBltMode(hDC, COLORONCOLOR);
+            StretchBlt(hDC, nX, nY, MulDiv(bm.bmWidth, dpi, 96), MulDiv(bm.bmHeight, dpi, 96), image, 0, 0,
+                       bm.bmWidth, bm.bmHeight, SRCCOPY);
+        }
     }
     SelectObject(image, old);
     DeleteDC(image);
