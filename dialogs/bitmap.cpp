@@ -172,7 +172,22 @@ rt::Value TBitmap::Paint() {
         SetStretchBltMode(hDC, COLORONCOLOR);
         StretchBlt(hDC, nX, nY, r.right, r.bottom, image, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
     } else if (nZoom > 0) {
-        BitBlt(hDC, nX, nY, bm.bmWidth, bm.bmHeight, image, 0, 0, SRCCOPY);
+        // "Its own size" is in 96-DPI pixels, as the template's dialog units are: at another system
+        // DPI the image grows or shrinks with the frame the template gives it. A frame placed in
+        // pixels (a bitmap made at run time, sized to its image) does not scale, and neither does
+        // the image when the scaled one would not fit.
+        const int dpi = GetDeviceCaps(hDC, LOGPIXELSY);
+        const int width = dpi > 0 ? MulDiv(bm.bmWidth, dpi, 96) : bm.bmWidth;
+        const int height = dpi > 0 ? MulDiv(bm.bmHeight, dpi, 96) : bm.bmHeight;
+        RECT r{};
+        GetClientRect(hWnd, &r);
+        if ((width == bm.bmWidth && height == bm.bmHeight) || nX + width > r.right ||
+            nY + height > r.bottom) {
+            BitBlt(hDC, nX, nY, bm.bmWidth, bm.bmHeight, image, 0, 0, SRCCOPY);
+        } else {
+            SetStretchBltMode(hDC, COLORONCOLOR);
+            StretchBlt(hDC, nX, nY, width, height, image, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+        }
     }
     SelectObject(image, old);
     DeleteDC(image);
