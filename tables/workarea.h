@@ -11,6 +11,7 @@
 #include "runtime/value.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -51,8 +52,8 @@ bool NETERR(const rt::Value& flag = {});
 bool DBUSEAREA(const rt::Value& newArea = {}, const rt::Value& driver = {}, const rt::Value& file = {},
                const rt::Value& alias = {}, const rt::Value& shared = {}, const rt::Value& readOnly = {});
 // DBCREATE(file, structure, driver, newArea, alias): creates a table from a structure list
-// {{name, type, len, dec}, ...}; with newArea true it is then opened (shared) in the lowest
-// free work area. Answers whether the table was created (and opened, when asked).
+// {{name, type, len, dec}, ...}; with newArea true it is then opened (exclusive) in the
+// lowest free work area. Answers whether the table was created (and opened, when asked).
 bool DBCREATE(const rt::Value& file = {}, const rt::Value& structure = {}, const rt::Value& driver = {},
               const rt::Value& newArea = {}, const rt::Value& alias = {});
 // DBCLOSEAREA(): closes the table of the current work area (nothing when none).
@@ -73,7 +74,8 @@ std::int64_t RECNO();    // 0 when no table is open
 std::int64_t RECCOUNT(); // 0 when no table is open
 std::int64_t LASTREC();
 bool BOF();
-bool EOF();
+// EOF(): the C library owns the name EOF (a macro), so the routine is EOF_ here.
+bool EOF_();
 bool FOUND();
 bool DELETED();
 bool DBGOTO(const rt::Value& record = {});
@@ -153,6 +155,10 @@ bool DBCLEARRELATION();
 std::int64_t DBRSELECT(const rt::Value& n = {});
 // DBRELATION(n): the key text of the n-th relation ("" when none).
 std::string DBRELATION(const rt::Value& n = {});
+
+// Compiles a key text into a code block for DBSETRELATION given a text without a block
+// (installed with the macro compiler; without one such a relation is refused).
+void setKeyCompiler(std::function<rt::Value(std::string_view text)> compiler);
 
 // ---- For tests -----------------------------------------------------------------------------
 
