@@ -274,8 +274,13 @@ bool AdsDriver::open(WorkArea& area, const OpenRequest& request) {
 bool AdsDriver::create(std::string_view table, std::span<const FieldInfo> fields) {
     std::vector<engine::FieldDef> defs;
     defs.reserve(fields.size());
-    for (const FieldInfo& f : fields)
-        defs.push_back({f.name, f.type, static_cast<std::uint16_t>(f.len), static_cast<std::uint8_t>(f.dec)});
+    // Dates, logicals and memos have the lengths of the table format whatever the structure
+    // says (a memo is 10 in some structures, 4 in a compound-index table).
+    for (const FieldInfo& f : fields) {
+        const bool fixed = f.type == 'D' || f.type == 'L' || f.type == 'M';
+        defs.push_back({f.name, f.type, static_cast<std::uint16_t>(fixed ? 0 : f.len),
+                        static_cast<std::uint8_t>(fixed ? 0 : f.dec)});
+    }
     Handle h = 0;
     const Result r =
         enginePort().createTable(table, "", static_cast<std::uint16_t>(g_fileType), kCharType, defs, h);

@@ -14,6 +14,19 @@ namespace tables {
 
 namespace {
 
+// Sets the network-error flag when an open fails, also when the failure leaves through the
+// error handler.
+class NetErrOnFailure {
+  public:
+    ~NetErrOnFailure() {
+        if (!ok_) rt::NETERR(true);
+    }
+    void succeeded() { ok_ = true; }
+
+  private:
+    bool ok_ = false;
+};
+
 struct Areas {
     std::array<std::unique_ptr<WorkArea>, kMaxAreas + 1> slot; // slot 0 unused
     int current = 1;
@@ -207,11 +220,11 @@ bool DBUSEAREA(const rt::Value& newArea, const rt::Value& driver, const rt::Valu
                const rt::Value& alias, const rt::Value& shared, const rt::Value& readOnly) {
     Areas& all = areas();
     rt::NETERR(false);
+    NetErrOnFailure netErr;
     if (newArea.asLogical()) {
         const int free = lowestFree();
         if (!free) {
             commandError(rt::EG_LIMIT, 1009, "DBUSEAREA");
-            rt::NETERR(true);
             return false;
         }
         all.current = free;
@@ -220,13 +233,11 @@ bool DBUSEAREA(const rt::Value& newArea, const rt::Value& driver, const rt::Valu
     }
     if (!file.isString() || upperTrim(file.asString()).empty()) {
         commandError(rt::EG_ARG, 1005, "DBUSEAREA");
-        rt::NETERR(true);
         return false;
     }
     WorkAreaDriver* d = driverNamed(driver);
     if (!d) {
         commandError(rt::EG_ARG, 1015, "DBUSEAREA");
-        rt::NETERR(true);
         return false;
     }
     std::unique_ptr<WorkArea> area = d->newArea();
@@ -242,15 +253,12 @@ bool DBUSEAREA(const rt::Value& newArea, const rt::Value& driver, const rt::Valu
     request.readOnly = readOnly.asLogical();
     if (refusedAlias(request.alias) || areaOfAlias(request.alias) != 0) {
         commandError(rt::EG_DUPALIAS, 1011, request.alias);
-        rt::NETERR(true);
         return false;
     }
     area->alias = request.alias;
-    if (!d->open(*area, request)) {
-        rt::NETERR(true);
-        return false;
-    }
+    if (!d->open(*area, request)) return false;
     all.slot[all.current] = std::move(area);
+    netErr.succeeded();
     return true;
 }
 
@@ -284,9 +292,10 @@ bool DBCREATE(const rt::Value& file, const rt::Value& structure, const rt::Value
     }
     std::string name = file.asString();
     if (!hasExtension(name)) name += d->info(DriverInfo::kTableExt, nullptr);
-    if (!d->create(name, fields)) {
-        rt::NETERR(true);
-        return false;
+    {
+        NetErrOnFailure netErr;
+        if (!d->create(name, fields)) return false;
+        netErr.succeeded();
     }
     if (newArea.asLogical()) return DBUSEAREA(true, driver, file, alias, false, false);
     return true;
