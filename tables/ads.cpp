@@ -398,9 +398,11 @@ bool AdsDriver::skip(WorkArea& area, std::int64_t count) {
         readPosition(a, h);
         // The generic filter step: the engine steps over deleted records itself and no
         // other filter is set in this program.
+        // Back from the end onto the beginning: the last record instead (an empty table
+        // stays at both ends).
         if (step < 0 && fromEnd && a.bof) {
             engine.gotoBottom(h);
-            a.eof = false;
+            a.bof = a.eof;
         }
         if (a.bof || a.eof) break;
     }

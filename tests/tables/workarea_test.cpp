@@ -120,6 +120,9 @@ TEST_F(WorkAreas, CreateOpenWriteAndReadEveryFieldType) {
     EXPECT_EQ(RECCOUNT(), 0);
     EXPECT_TRUE(EOF_());
     EXPECT_TRUE(BOF());
+    DBSKIP(-1); // an empty table stays at both ends
+    EXPECT_TRUE(EOF_());
+    EXPECT_TRUE(BOF());
 
     const rt::Date alta = rt::makeDate(2009, 3, 31);
     addClient("Ana", 1234.5, alta, true, "primera\r\nlinea");
