@@ -3,24 +3,27 @@
 
 #include "local_drivers.h"
 
+#include "driver.h"
+
 namespace tables {
 
 namespace {
-int localTable(std::uint16_t* count, MethodTable* table, std::uint16_t methods) {
-    if (!count || !table) return 1;
+int localTable(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver, std::uint16_t methods) {
+    if (!count || !driver) return 1;
     *count = methods;
+    *driver = std::make_unique<WorkAreaDriver>();
     return 0;
 }
 } // namespace
 
-int DBF_GETFUNCTABLE(std::uint16_t* count, MethodTable* table) {
-    return localTable(count, table, 90);
+int DBF_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver) {
+    return localTable(count, driver, 90);
 }
-int SDF_GETFUNCTABLE(std::uint16_t* count, MethodTable* table) {
-    return localTable(count, table, 90);
+int SDF_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver) {
+    return localTable(count, driver, 90);
 }
-int DELIM_GETFUNCTABLE(std::uint16_t* count, MethodTable* table) {
-    return localTable(count, table, 90);
+int DELIM_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver) {
+    return localTable(count, driver, 90);
 }
 
 } // namespace tables

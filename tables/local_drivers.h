@@ -5,8 +5,8 @@
 
 namespace tables {
 
-int DBF_GETFUNCTABLE(std::uint16_t* count, MethodTable* table);
-int SDF_GETFUNCTABLE(std::uint16_t* count, MethodTable* table);
-int DELIM_GETFUNCTABLE(std::uint16_t* count, MethodTable* table);
+int DBF_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver);
+int SDF_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver);
+int DELIM_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver);
 
 } // namespace tables

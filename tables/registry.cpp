@@ -2,6 +2,7 @@
 
 #include "ads.h"
 #include "local_drivers.h"
+#include "workarea.h"
 
 #include "runtime/error.h"
 
@@ -51,15 +52,6 @@ TableRoutine linkedRoutine(const std::string& routineName) {
     return nullptr;
 }
 
-// At program end (after the work areas are closed): the default name is dropped and every
-// driver's exit step runs, in registry order.
-void programEnd() {
-    Registry& r = registry();
-    r.defaultName.clear();
-    for (const auto& d : r.drivers)
-        if (d->methods.exit) d->methods.exit();
-}
-
 std::string setDefault(const rt::Value& name, std::string_view operation) {
     Registry& r = registry();
     const std::string old = r.defaultName;
@@ -85,9 +77,10 @@ int registerDriver(std::string_view name, int type) {
     auto entry = std::make_unique<Driver>();
     entry->name = upper;
     entry->type = type;
-    if (routine(&entry->methodCount, &entry->methods) != 0) return kTableRoutineFailed;
+    if (routine(&entry->methodCount, &entry->driver) != 0) return kTableRoutineFailed;
+    if (!entry->driver) entry->driver = std::make_unique<WorkAreaDriver>();
     r.drivers.push_back(std::move(entry));
-    if (!r.shutdownHook) r.shutdownHook = rt::addShutdownHook(programEnd);
+    if (!r.shutdownHook) r.shutdownHook = rt::addShutdownHook(closeAllAreasAndExitDrivers);
     return kRegistered;
 }
 
@@ -104,11 +97,6 @@ std::string RDDSETDEFAULT(const rt::Value& name) {
 }
 std::string DBSETDRIVER(const rt::Value& name) {
     return setDefault(name, "DBSETDRIVER");
-}
-
-std::string RDDNAME() {
-    rt::launchError(rt::makeError(rt::EG_NOTABLE, 2001, "RDDNAME", 0, "DBCMD"));
-    return {};
 }
 
 rt::ArrayPtr RDDLIST(const rt::Value& type) {
@@ -136,12 +124,19 @@ void registerStartupDrivers() {
     registerDriver("DELIM", kTransferDriver);
 }
 
+void exitDrivers() {
+    Registry& r = registry();
+    r.defaultName.clear();
+    for (const auto& d : r.drivers) d->driver->exit();
+}
+
 void linkDriver(std::string_view routineName, TableRoutine routine) {
     registry().linked.push_back({std::string(routineName), routine});
 }
 
 void resetRegistry() {
     Registry& r = registry();
+    resetWorkAreas();
     if (r.shutdownHook) rt::removeShutdownHook(r.shutdownHook);
     r = Registry{};
     resetAds();

@@ -2,9 +2,11 @@
 // and the default driver name used by opens that name none.
 #pragma once
 
+#include "driver.h"
+
 #include "runtime/value.h"
 
-#include <array>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,19 +14,9 @@
 
 namespace tables {
 
-// A work-area operation of a driver. The work-area layer gives each slot its meaning and
-// signature; the registry only keeps them.
-using Method = void (*)();
-constexpr std::size_t kMaxMethods = 128;
-
-struct MethodTable {
-    std::array<Method, kMaxMethods> operations{};
-    void (*exit)() = nullptr; // the driver's exit step, run once at program end
-};
-
-// A driver's table routine (name + "_GETFUNCTABLE"): fills the method count and the method
-// table; answers 0 on success.
-using TableRoutine = int (*)(std::uint16_t* count, MethodTable* table);
+// A driver's table routine (name + "_GETFUNCTABLE"): answers the driver's method count and
+// makes the driver (its work-area operations); answers 0 on success.
+using TableRoutine = int (*)(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver);
 
 enum DriverType : int { kFullDriver = 1, kTransferDriver = 2 };
 
@@ -32,7 +24,7 @@ struct Driver {
     std::string name; // upper case, at most 32 characters
     int type = 0;
     std::uint16_t methodCount = 0;
-    MethodTable methods;
+    std::unique_ptr<WorkAreaDriver> driver; // never null once registered
 };
 
 constexpr std::size_t kMaxDriverName = 32;
@@ -60,8 +52,8 @@ void RDDREGISTER(const rt::Value& name, const rt::Value& type);
 std::string RDDSETDEFAULT(const rt::Value& name = {});
 std::string DBSETDRIVER(const rt::Value& name = {});
 
-// RDDNAME(): the current work area's driver name. No work area is open before the work-area
-// layer exists, so this raises "DBCMD" error 35/2001 and answers "".
+// RDDNAME(): the name the current work area's driver gives for itself; with no table in the
+// current work area the "DBCMD" error 35/2001 is raised and the answer is "".
 std::string RDDNAME();
 
 // RDDLIST([type]): the registered names in registry order; a non-zero type keeps only the
@@ -79,6 +71,10 @@ void registerStartupDrivers();
 // Adds a driver's table routine to the ones linked into the program, under its full name
 // ("XYZ_GETFUNCTABLE"). The program's own drivers are there from the start.
 void linkDriver(std::string_view routineName, TableRoutine routine);
+
+// The program's end for the registry: the default name is dropped and each driver's exit step
+// runs, in registry order. (The work-area layer closes every work area first.)
+void exitDrivers();
 
 // Back to an empty registry with only the program's own drivers linked (for tests).
 void resetRegistry();

@@ -25,17 +25,17 @@ struct ProcessExit {
 struct RecordingEngine : EnginePort {
     std::vector<std::string> calls;
     std::uint32_t serverTypeAnswer = 0;
-    std::uint32_t setServerType(std::uint16_t mask) override {
+    Result setServerType(std::uint16_t mask) override {
         calls.push_back("server " + std::to_string(mask));
         return serverTypeAnswer;
     }
-    std::uint32_t setExact(bool b) override { return note("exact", b ? "T" : "F"); }
-    std::uint32_t setDateFormat(std::string_view f) override { return note("dateformat", f); }
-    std::uint32_t setEpoch(std::uint16_t y) override { return note("epoch", std::to_string(y)); }
-    std::uint32_t setSearchPath(std::string_view p) override { return note("path", p); }
-    std::uint32_t setDefaultFolder(std::string_view f) override { return note("default", f); }
-    std::uint32_t setShowDeleted(bool b) override { return note("showdeleted", b ? "T" : "F"); }
-    std::uint32_t applicationExit() override { return note("exit", ""); }
+    Result setExact(bool b) override { return note("exact", b ? "T" : "F"); }
+    Result setDateFormat(std::string_view f) override { return note("dateformat", f); }
+    Result setEpoch(std::uint16_t y) override { return note("epoch", std::to_string(y)); }
+    Result setSearchPath(std::string_view p) override { return note("path", p); }
+    Result setDefaultFolder(std::string_view f) override { return note("default", f); }
+    Result setShowDeleted(bool b) override { return note("showdeleted", b ? "T" : "F"); }
+    Result applicationExit() override { return note("exit", ""); }
     std::uint32_t note(std::string_view what, std::string_view value) {
         calls.push_back(std::string(what) + " " + std::string(value));
         return 0;
@@ -85,10 +85,10 @@ class Registry : public ::testing::Test {
     std::vector<rt::ErrorPtr> errors;
 };
 
-int failingTable(std::uint16_t*, MethodTable*) {
+int failingTable(std::uint16_t*, std::unique_ptr<WorkAreaDriver>*) {
     return 5;
 }
-int plainTable(std::uint16_t* count, MethodTable*) {
+int plainTable(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>*) {
     *count = 3;
     return 0;
 }
