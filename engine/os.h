@@ -70,6 +70,9 @@ bool isFolder(const std::string& path);
 std::string findFile(const std::string& path);
 // The path in this system's form: on POSIX backslashes become slashes and, where the folder
 // part exists under another case, that spelling is used. Used for files about to be created.
+// On POSIX a path with a drive letter ("T:\datos\clientes.dbf") is read through the drive
+// table of files/hostpath.h, as the file services read it; findFile and nativePath answer ""
+// when its drive or folder does not exist.
 std::string nativePath(const std::string& path);
 bool isAbsolute(std::string_view path);
 // Joins folder and name with the separator when the folder does not end in one.

@@ -3,6 +3,8 @@
 // process conflict like two processes and closing one descriptor never drops another's locks.
 #include "engine/os.h"
 
+#include "files/hostpath.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -100,6 +102,12 @@ std::string resolveComponents(const std::string& path, bool& found) {
         }
     }
     return out;
+}
+
+// "T:..." names a file through the drive table, exactly as the file services read it.
+bool hasDrive(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
 }
 
 } // namespace
@@ -227,12 +235,20 @@ bool isFile(const std::string& path) {
 }
 
 bool isFolder(const std::string& path) {
+    if (hasDrive(path)) {
+        const auto p = hostpath::parsePath(path);
+        return p && hostpath::resolveFolder(*p, p->parts.size()).has_value();
+    }
     struct stat st;
     return ::stat(slashes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string findFile(const std::string& path) {
     if (path.empty()) return {};
+    if (hasDrive(path)) {
+        const auto host = hostpath::resolveFile(path);
+        return host && isFile(*host) ? *host : std::string();
+    }
     if (isFile(path)) return path;
     std::string p = slashes(path);
     if (isFile(p)) return p;
@@ -242,6 +258,8 @@ std::string findFile(const std::string& path) {
 }
 
 std::string nativePath(const std::string& path) {
+    // A drive path whose folder does not resolve names nothing the engine could create.
+    if (hasDrive(path)) return hostpath::resolveFile(path).value_or(std::string());
     std::string p = slashes(path);
     std::size_t cut = p.rfind('/');
     if (cut == std::string::npos) return p;
@@ -253,7 +271,7 @@ std::string nativePath(const std::string& path) {
 }
 
 bool isAbsolute(std::string_view path) {
-    return !path.empty() && (path[0] == '/' || path[0] == '\\');
+    return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || hasDrive(path);
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {

@@ -12,6 +12,9 @@ add_library(engine STATIC
   ${engine_os})
 target_include_directories(engine PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(engine PUBLIC engine_index)
+if(NOT WIN32)
+  target_link_libraries(engine PRIVATE hostpath) # drive letters and names as the file services read them
+endif()
 if(INSTAYUDA_FUZZ)
   # Coverage feedback for the fuzz targets that exercise this library.
   target_compile_options(engine PRIVATE -fsanitize=fuzzer-no-link,address,undefined)

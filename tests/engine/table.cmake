@@ -17,6 +17,11 @@ add_executable(engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
   ${engine_spawn})
 target_link_libraries(engine_tests PRIVATE engine GTest::gtest_main)
+if(NOT WIN32)
+  # Drive letters read as the file services read them (Windows reads them itself).
+  target_sources(engine_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/paths_test.cpp)
+  target_link_libraries(engine_tests PRIVATE testsupport)
+endif()
 target_compile_definitions(engine_tests PRIVATE ENGINE_STRESS_NAME="$<TARGET_FILE_NAME:engine_stress>")
 add_dependencies(engine_tests engine_stress)
 add_test(NAME engine_tests COMMAND engine_tests)
