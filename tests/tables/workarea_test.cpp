@@ -1,6 +1,7 @@
 // The work-area layer and the "ADS" driver on real tables through the engine.
 #include "tables/ads.h"
 #include "tables/registry.h"
+#include "tables/table_routines.h"
 #include "tables/workarea.h"
 
 #include "engine/engine.h"
@@ -488,4 +489,32 @@ TEST_F(WorkAreas, ProductionIndexMarkAndShutdown) {
     EXPECT_EQ(DBSETDRIVER(), ""); // the registry's exit step ran
     // The table is free again.
     ASSERT_TRUE(DBUSEAREA(true, "ADS", path("clientes"), {}, false));
+}
+
+TEST_F(WorkAreas, CommandsAndFieldsInCompiledText) {
+    rt::registerRuntimeRoutines();
+    registerTableRoutines();
+    createClientes("hijo");
+    const std::string use = "DBUSEAREA(.T., , '" + path("clientes") + "', , .T.)";
+    ASSERT_TRUE(DBCREATE(path("clientes"), rt::makeArray({rt::makeArray({"NOMBRE", "C", 10, 0})})));
+    EXPECT_EQ(rt::evalMacro(use), rt::Value(true));
+    EXPECT_EQ(rt::evalMacro("DBAPPEND()"), rt::Value(true));
+    EXPECT_EQ(rt::evalMacro("FIELDPUT(1, 'x2')"), rt::Value("x2"));
+    EXPECT_EQ(rt::evalMacro("NOMBRE"), rt::Value("x2        "));
+    EXPECT_EQ(rt::evalMacro("clientes->NOMBRE"), rt::Value("x2        "));
+    EXPECT_EQ(rt::evalMacro("RDDNAME() + INDEXEXT()"), rt::Value("ADSCDX.cdx"));
+
+    // A relation given by its text alone is compiled; the child follows.
+    EXPECT_EQ(rt::evalMacro("DBUSEAREA(.T., , '" + path("hijo") + "', , .T.)"), rt::Value(true));
+    for (const char* n : {"x1", "x2"}) addClient(n, 0, {}, true, "");
+    ASSERT_TRUE(ORDCREATE({}, "NOMBRE", "NOMBRE"));
+    DBSELECTAREA("CLIENTES");
+    EXPECT_EQ(rt::evalMacro("DBSETRELATION('HIJO', , 'NOMBRE')"), rt::Value(true));
+    EXPECT_EQ(rt::evalMacro("DBRELATION(1)"), rt::Value("NOMBRE"));
+    DBGOTOP();
+    DBSELECTAREA("HIJO");
+    EXPECT_EQ(RECNO(), 2);
+    EXPECT_TRUE(errors.empty());
+    rt::setFieldAccess(nullptr);
+    setKeyCompiler(nullptr);
 }
