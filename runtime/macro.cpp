@@ -36,6 +36,10 @@ std::map<std::string, Routine, std::less<>>& routines() {
 
 FieldAccess* g_fields = nullptr;
 
+// How deep compiled blocks may run inside one another.
+constexpr int kMaxBlockNesting = 200;
+int g_blockNesting = 0;
+
 // The variables a block's code sees: its parameters, then those of the blocks around it.
 struct Scope {
     std::vector<std::string> names;
@@ -141,6 +145,10 @@ OpInfo opInfo(BinaryOp op) {
     return {"", 0};
 }
 
+Value overflow(std::string_view op, const Value& a, const Value& b) {
+    return raiseSubstitutable(makeError(EG_STROVERFLOW, 1209, op, makeArray({a, b})));
+}
+
 Value binaryError(BinaryOp op, const Value& a, const Value& b) {
     const OpInfo info = opInfo(op);
     return argError(info.subCode, info.text, {a, b});
@@ -149,7 +157,10 @@ Value binaryError(BinaryOp op, const Value& a, const Value& b) {
 Value arithmetic(BinaryOp op, const Value& a, const Value& b) {
     switch (op) {
     case BinaryOp::Add:
-        if (a.isString() && b.isString()) return Value(a.asString() + b.asString());
+        if (a.isString() && b.isString()) {
+            if (a.asString().size() + b.asString().size() > kMaxMacroString) return overflow("+", a, b);
+            return Value(a.asString() + b.asString());
+        }
         if (a.isInteger() && b.isInteger()) return addInts(a.asInteger(), b.asInteger(), false);
         if (isNumber(a) && isNumber(b)) return numberResult(a.asNumber() + b.asNumber());
         if (a.isDate() && isNumber(b)) return addDays(a.asDate(), b.asNumber());
@@ -157,6 +168,7 @@ Value arithmetic(BinaryOp op, const Value& a, const Value& b) {
         break;
     case BinaryOp::Sub:
         if (a.isString() && b.isString()) {
+            if (a.asString().size() + b.asString().size() > kMaxMacroString) return overflow("-", a, b);
             // The left side's trailing blanks move to the end of the result.
             std::string left = rtrimBlanks(a.asString());
             const std::size_t blanks = a.asString().size() - left.size();
@@ -296,6 +308,15 @@ class Evaluator {
     // Evaluates a block node's expressions in a new scope of its parameters; the last one's
     // value is the block's.
     Value runBlock(const Node& block, const ScopePtr& outer, Args args) {
+        // Compiled blocks that evaluate each other without end ("EVAL(b, b)") stop here
+        // instead of exhausting the stack.
+        struct Nesting {
+            Nesting() { ++g_blockNesting; }
+            ~Nesting() { --g_blockNesting; }
+        } nesting;
+        if (g_blockNesting > kMaxBlockNesting)
+            return raiseSubstitutable(makeError(EG_COMPLEXITY, 1000, "EVAL",
+                                                makeArray(std::vector<Value>(args.begin(), args.end()))));
         auto scope = std::make_shared<Scope>();
         scope->names = block.params;
         for (std::size_t i = 0; i < block.params.size(); ++i)

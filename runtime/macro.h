@@ -11,10 +11,15 @@
 
 #include "value.h"
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
 namespace rt {
+
+// Longest text compiled code builds (joining texts, SPACE, REPLICATE, padding); a longer one
+// raises "String overflow" (BASE/1209) instead of exhausting memory.
+inline constexpr std::size_t kMaxMacroString = std::size_t{16} << 20;
 
 // A routine that compiled text can call by name. Arguments left out arrive as NIL; the span
 // holds as many values as the call wrote.

@@ -32,6 +32,16 @@ void text1(const char* name, std::int64_t subCode, std::string (*fn)(std::string
     });
 }
 
+// The result of a routine that builds count bytes, or "String overflow" when that is too many.
+bool fits(double count) {
+    return count <= static_cast<double>(kMaxMacroString);
+}
+
+Value overflow(std::string_view name, Args a) {
+    return raiseSubstitutable(
+        makeError(EG_STROVERFLOW, 1209, name, makeArray(std::vector<Value>(a.begin(), a.end()))));
+}
+
 // A routine of a string and a count (LEFT, RIGHT, SPACE-like).
 void textCount(const char* name, std::int64_t subCode, std::string (*fn)(std::string_view, std::int64_t)) {
     registerRoutine(name, [name, subCode, fn](Args a) -> Value {
@@ -42,7 +52,7 @@ void textCount(const char* name, std::int64_t subCode, std::string (*fn)(std::st
 
 // PADR, PADL, PADC: any printable value, a width, a fill character.
 void pad(const char* name, std::string (*fn)(std::string_view, std::int64_t, char)) {
-    registerRoutine(name, [fn](Args a) -> Value {
+    registerRoutine(name, [name, fn](Args a) -> Value {
         const Value v = arg(a, 0);
         if (!arg(a, 1).isNumber()) return Value("");
         std::string s;
@@ -54,6 +64,7 @@ void pad(const char* name, std::string (*fn)(std::string_view, std::int64_t, cha
             return Value("");
         const Value fill = arg(a, 2);
         const char c = fill.isString() && !fill.asString().empty() ? fill.asString()[0] : ' ';
+        if (!fits(arg(a, 1).asNumber())) return overflow(name, a);
         return Value(fn(s, arg(a, 1).asInteger(), c));
     });
 }
@@ -89,7 +100,12 @@ void registerAll() {
     text1("ALLTRIM", 2022, ALLTRIM);
     textCount("LEFT", 1124, LEFT);
     textCount("RIGHT", 1124, RIGHT);
-    textCount("REPLICATE", 1106, REPLICATE);
+    registerRoutine("REPLICATE", [](Args a) -> Value {
+        if (!arg(a, 0).isString() || !arg(a, 1).isNumber()) return argError(1106, "REPLICATE", a);
+        if (!fits(static_cast<double>(arg(a, 0).asString().size()) * arg(a, 1).asNumber()))
+            return overflow("REPLICATE", a);
+        return Value(REPLICATE(arg(a, 0).asString(), arg(a, 1).asInteger()));
+    });
     registerRoutine("SUBSTR", [](Args a) -> Value {
         if (!arg(a, 0).isString() || !arg(a, 1).isNumber() || !(arg(a, 2).isNil() || arg(a, 2).isNumber()))
             return argError(1110, "SUBSTR", a);
@@ -98,6 +114,7 @@ void registerAll() {
     });
     registerRoutine("SPACE", [](Args a) -> Value {
         if (!arg(a, 0).isNumber()) return argError(1105, "SPACE", a);
+        if (!fits(arg(a, 0).asNumber())) return overflow("SPACE", a);
         return Value(SPACE(arg(a, 0).asInteger()));
     });
     pad("PADR", PADR);
@@ -172,7 +189,7 @@ void registerAll() {
     registerRoutine("AADD", [](Args a) { return AADD(arg(a, 0), arg(a, 1)); });
     registerRoutine("ASCAN", [](Args a) { return Value(ASCAN(arg(a, 0), arg(a, 1), arg(a, 2), arg(a, 3))); });
     registerRoutine("ARRAY", [](Args a) -> Value {
-        if (!arg(a, 0).isNumber() || arg(a, 0).asInteger() < 0 || arg(a, 0).asInteger() > 4096)
+        if (!arg(a, 0).isNumber() || arg(a, 0).asInteger() < 0 || arg(a, 0).asInteger() > (1 << 20))
             return argError(1131, "ARRAY", a);
         return Value(ARRAY(arg(a, 0).asInteger()));
     });

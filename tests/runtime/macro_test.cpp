@@ -178,6 +178,10 @@ TEST_F(Macro, WrongOperandsRaiseArgumentErrors) {
         {"1 $ 'a'", EG_ARG, 1109, "$"},
         {"UPPER(1)", EG_ARG, 1102, "UPPER"},
         {"SUBSTR('a', 'b')", EG_ARG, 1110, "SUBSTR"},
+        {"SPACE(1000000000000000)", EG_STROVERFLOW, 1209, "SPACE"},
+        {"REPLICATE('ab', 9000000)", EG_STROVERFLOW, 1209, "REPLICATE"},
+        {"PADL('', 2000000000)", EG_STROVERFLOW, 1209, "PADL"},
+        {"SPACE(9000000) + SPACE(9000000)", EG_STROVERFLOW, 1209, "+"},
     };
     for (const Case& c : cases) {
         errors.clear();
@@ -241,4 +245,10 @@ TEST_F(Macro, DeepNestingIsRefusedCleanly) {
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0]->GenCode, Value(EG_SYNTAX));
     }
+
+    // Blocks that evaluate each other without end stop with "Operation too complex".
+    errors.clear();
+    EXPECT_EQ(run("EVAL({|b| EVAL(b, b)}, {|b| EVAL(b, b)})"), "C:SUBST");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->GenCode, Value(EG_COMPLEXITY));
 }
