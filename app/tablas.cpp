@@ -11,6 +11,7 @@
 #include "tables/ads.h"
 #include "tables/registry.h"
 #include "tables/shared_routines.h"
+#include "tables/table_routines.h"
 #include "tables/workarea.h"
 
 #include <cstdio>
@@ -34,7 +35,7 @@ void startTablas() {
     installErrorHandler();
     tables::registerStartupDrivers();
     rt::registerRuntimeRoutines();
-    // tables::registerTableRoutines(); (not there yet)
+    tables::registerTableRoutines();
     tables::registerSharedRoutines();
 
     tables::RDDREGISTER("ADS", 1);

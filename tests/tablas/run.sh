@@ -73,8 +73,12 @@ box_answered() {
     drv ok "$title" 5 || return 1
     [ "$(cat "$data/$name.box")" = "$(bytes "$text")" ]
   else
-    wait_lines "$name" 1 30 # the box comes before the routine's answer
-    grep -qaxF -- "$(bytes "$title: $text")" "$data/$name.err"
+    local waited=0
+    until grep -qaxF -- "$(bytes "$title: $text")" "$data/$name.err" 2>/dev/null; do
+      waited=$((waited + 1))
+      [ $waited -gt 400 ] && return 1
+      sleep 0.05
+    done
   fi
 }
 # no_box <name>: nothing was shown.
@@ -157,14 +161,14 @@ for p in $(seq 1 $procs); do
   tab "append$p" "${args[@]}"
 done
 for p in $(seq 1 $procs); do ends "append$p" 0; done
-args=("LNETUSE('altas')" "RECCOUNT()")
+args=("LNETUSE('altas')" "DBSETORDER('CLAVE')" "RECCOUNT()")
 for p in $(seq 1 $procs); do
   for i in $(seq 1 $each); do args+=("DBSEEK('P$p-$i')"); done
 done
 tab check "${args[@]}"
 ends check 0
-expect "every append arrived once" test "$(lines check | sed -n 2p)" = $((procs * each))
-expect "every key found" test "$(lines check | tail -n +3 | sort | uniq -c | awk '{ print $1, $2 }')" = "$((procs * each)) .t."
+expect "every append arrived once" test "$(lines check | sed -n 3p)" = $((procs * each))
+expect "every key found" test "$(lines check | tail -n +4 | sort | uniq -c | awk '{ print $1, $2 }')" = "$((procs * each)) .t."
 
 # ---- errors through the handler -------------------------------------------------------------
 
@@ -191,13 +195,23 @@ report_holds() { holds "$data/Error.log" "$1"; }
 
 current=missing
 rm -f "$data/Error.log"
-tab missing "LNETUSE('clientes')" "DBGOTO(1)" "LNETUSE('noexiste')" "ALIAS()"
+tab missing "LNETUSE('clientes')" "DBSETORDER(1)" "LNETUSE('altas')" "DBGOTO(100)" "LNETUSE('noexiste')" "ALIAS()"
 expect "error dialog 'Error ADSCDX/...  Open error'" error_shown missing "Error description: Error ADSCDX/"
 ends missing 1
-expect "the expressions after the error did not run" output_is missing .t. .t.
-expect "report: the open error" report_holds "Open error: noexiste"
-expect "report: linked drivers" report_holds "Linked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n"
-expect "report: the open area in section 6" report_holds "DataBases in use\r\n================\r\n\r\n  1:    CLIENTES                           RddName: ADSCDX\r\n     ==============================\r\n     RecNo    RecCount    BOF   EOF\r\n        1          1      .f.   .f.\r\n\r\n     Indexes in use                        TagName\r\n        => UPPER(NOMBRE)                      NOMBRE\r\n\r\n     Relations in use\r\n\r\nClasses in use:"
+expect "the expressions after the error did not run" output_is missing .t. .t. .t. .t.
+cp "$data/Error.log" "$data/missing.log"
+expect "report: the open error" holds "$data/missing.log" "Open error: noexiste"
+expect "report: linked drivers" holds "$data/missing.log" "Linked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n"
+# Both open areas, read in their own order and position; the failed open's area is selected.
+area() { printf '\\r\\n%3d:    %-15s%20sRddName: ADSCDX\\r\\n' "$1" "$2" ""; }
+rows="     ==============================\r\n     RecNo    RecCount    BOF   EOF\r\n"
+order() { printf '        %s%-35s%s\\r\\n' "$1" "$2" "$3"; }
+section6="DataBases in use\r\n================\r\n$(area 1 CLIENTES)$rows        1          1      .f.   .f.\r\n\r\n"
+section6+="     Indexes in use                        TagName\r\n$(order '=> ' 'UPPER(NOMBRE)' NOMBRE)"
+section6+="\r\n     Relations in use\r\n$(area 2 ALTAS)$rows      100        100      .f.   .f.\r\n\r\n"
+section6+="     Indexes in use                        TagName\r\n$(order '   ' CLAVE CLAVE)"
+section6+="\r\n     Relations in use\r\n\r\nClasses in use:"
+expect "report: section 6 lists the open areas" holds "$data/missing.log" "$section6"
 
 current=syntax
 rm -f "$data/Error.log"
