@@ -37,8 +37,9 @@ errors::AreaFacts readArea(int area, const std::string& alias) {
 } // namespace
 
 std::vector<std::string> WorkAreaFacts::driverNames() {
+    const rt::ArrayPtr list = tables::RDDLIST(1);
     std::vector<std::string> names;
-    for (const rt::Value& name : tables::RDDLIST(1)->items) names.push_back(name.asString());
+    for (const rt::Value& name : list->items) names.push_back(name.asString());
     return names;
 }
 

@@ -39,7 +39,7 @@ tab() {
   pids[$name]=$!
 }
 # lines <name>: its output so far, without carriage returns.
-lines() { tr -d '\r' <"$data/$1.out" 2>/dev/null; }
+lines() { [ -f "$data/$1.out" ] && tr -d '\r' <"$data/$1.out"; }
 # wait_lines <name> <count> [seconds]: its output reaches that many lines.
 wait_lines() {
   local n=0
@@ -182,7 +182,6 @@ error_shown() {
     drv press "Velloro for Quendar" "&Quit"
     grep -qaF -- "$text" "$data/$name.dump"
   else
-    wait_lines "$name" 0 1
     local waited=0
     while ! grep -qaF -- "$text" "$data/$name.err" 2>/dev/null; do
       waited=$((waited + 1))
