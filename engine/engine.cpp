@@ -771,7 +771,7 @@ Result setDateFormat(std::string_view format) {
         if (c == 'Y' || c == 'y') y = true;
     }
     if (format.size() > 32 || !d || !m || !y) return call.done(kBadArgument);
-    settings().dateFormat = std::string(format);
+    settings().dateFormat.assign(format);
     return call.done(kOk);
 }
 

@@ -354,6 +354,16 @@ Result Table::findField(const FieldRef& ref, std::size_t& index) const {
         index = ref.position - 1;
         return kOk;
     }
+    // Callers mostly pass a name as the table stores it (read with getFieldName): find those
+    // with a plain compare first.
+    for (std::size_t i = 0; i < hdr_.fields.size(); ++i) {
+        const std::string& stored = hdr_.fields[i].name;
+        if (stored.size() == ref.name.size() &&
+            std::memcmp(stored.data(), ref.name.data(), stored.size()) == 0) {
+            index = i;
+            return kOk;
+        }
+    }
     std::string_view name = trim(ref.name);
     std::size_t arrow = name.find("->");
     if (arrow != std::string_view::npos) name = name.substr(arrow + 2);

@@ -127,13 +127,13 @@ void dataTypeError(AdsDriver& driver, AdsArea& a) {
     a.recordChanged = false;
 }
 
-int typeOf(AdsDriver& driver, const WorkArea* area) {
+// The table type: asked of the engine for an open table, else the file type in force.
+int typeOf(const WorkArea* area) {
     const auto* a = dynamic_cast<const AdsArea*>(area);
     if (a && a->table) {
         std::uint16_t type = 0;
         if (enginePort().getTableType(a->table, type) == kOk) return type;
     }
-    (void)driver;
     return g_fileType;
 }
 
@@ -199,11 +199,11 @@ std::unique_ptr<WorkArea> AdsDriver::newArea() {
 }
 
 std::string AdsDriver::name(const WorkArea* area) {
-    return adsDriverName(typeOf(*this, area));
+    return adsDriverName(typeOf(area));
 }
 
 std::string AdsDriver::info(DriverInfo what, const WorkArea* area) {
-    const int type = typeOf(*this, area);
+    const int type = typeOf(area);
     switch (what) {
     case DriverInfo::kVersion:
         return "ADS RDD 1.12";
@@ -398,9 +398,11 @@ bool AdsDriver::skip(WorkArea& area, std::int64_t count) {
         readPosition(a, h);
         // The generic filter step: the engine steps over deleted records itself and no
         // other filter is set in this program.
+        // Back from the end onto the beginning: the last record instead (an empty table
+        // stays at both ends).
         if (step < 0 && fromEnd && a.bof) {
             engine.gotoBottom(h);
-            a.eof = false;
+            a.bof = a.eof;
         }
         if (a.bof || a.eof) break;
     }

@@ -6,6 +6,35 @@ namespace tables {
 
 using Result = EnginePort::Result;
 
+namespace {
+
+// The field names of the open tables, as the engine gave them: the driver asks for a field's
+// name before every read and write, and a table's names do not change while it is open.
+// Handles are never reused (they carry a generation), and a table's entry goes when it closes.
+struct NameCache {
+    Handle table = 0;
+    std::vector<std::string> names; // by position - 1; empty: not asked yet
+};
+std::vector<NameCache> g_names;
+std::size_t g_lastNames = 0;
+
+NameCache* namesOf(Handle table) {
+    if (g_lastNames < g_names.size() && g_names[g_lastNames].table == table) return &g_names[g_lastNames];
+    for (std::size_t i = 0; i < g_names.size(); ++i)
+        if (g_names[i].table == table) {
+            g_lastNames = i;
+            return &g_names[i];
+        }
+    return nullptr;
+}
+
+void forgetNames(Handle table) {
+    std::erase_if(g_names, [table](const NameCache& c) { return c.table == table; });
+    g_lastNames = 0;
+}
+
+} // namespace
+
 // The default port forwards to our table engine, which runs in this process.
 Result EnginePort::setServerType(std::uint16_t mask) {
     return engine::setServerType(mask);
@@ -32,6 +61,7 @@ Result EnginePort::setShowDeleted(bool show) {
     return engine::showDeleted(show);
 }
 Result EnginePort::applicationExit() {
+    g_names.clear();
     return engine::applicationExit();
 }
 Result EnginePort::getVersion(std::uint32_t& major, std::uint32_t& minor, char& letter,
@@ -54,13 +84,29 @@ Result EnginePort::createTable(std::string_view name, std::string_view alias, st
     return engine::createTable(name, alias, tableType, charType, fields, table);
 }
 Result EnginePort::closeTable(Handle table) {
+    forgetNames(table);
     return engine::closeTable(table);
 }
 Result EnginePort::getNumFields(Handle table, std::uint16_t& count) {
     return engine::getNumFields(table, count);
 }
+
 Result EnginePort::getFieldName(Handle table, std::uint32_t position, std::string& name) {
-    return engine::getFieldName(table, static_cast<int>(position), name);
+    NameCache* cache = namesOf(table);
+    if (cache && position >= 1 && position <= cache->names.size() && !cache->names[position - 1].empty()) {
+        name.assign(cache->names[position - 1]);
+        return 0;
+    }
+    const Result r = engine::getFieldName(table, static_cast<int>(position), name);
+    if (r != 0 || position == 0 || position > 0xFFFF) return r;
+    if (!cache) {
+        g_names.push_back({table, {}});
+        cache = &g_names.back();
+        g_lastNames = g_names.size() - 1;
+    }
+    if (cache->names.size() < position) cache->names.resize(position);
+    cache->names[position - 1] = name;
+    return r;
 }
 Result EnginePort::getFieldType(Handle table, std::uint32_t position, char& type) {
     return engine::getFieldType(table, static_cast<int>(position), type);

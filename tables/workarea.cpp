@@ -34,9 +34,9 @@ struct Areas {
     std::function<rt::Value(std::string_view)> keyCompiler;
 };
 
+Areas g_areas;
 Areas& areas() {
-    static Areas a;
-    return a;
+    return g_areas;
 }
 
 WorkArea* current() {

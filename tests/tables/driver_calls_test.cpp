@@ -553,6 +553,7 @@ TEST_F(DriverCalls, EngineResultsTheDriverLooksAt) {
     DBSETORDER(0);
     DBSKIP(-1);
     EXPECT_EQ(port.calls, (Calls{"getIndexName I3", "skip T -1", "atBOF T", "atEOF T", "gotoBottom T"}));
+    EXPECT_FALSE(BOF() || EOF_()); // on the last record
 
     // Reads without a current record: blanks and the end flag.
     port.script["getField"] = {5068};

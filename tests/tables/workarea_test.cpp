@@ -120,6 +120,9 @@ TEST_F(WorkAreas, CreateOpenWriteAndReadEveryFieldType) {
     EXPECT_EQ(RECCOUNT(), 0);
     EXPECT_TRUE(EOF_());
     EXPECT_TRUE(BOF());
+    DBSKIP(-1); // an empty table stays at both ends
+    EXPECT_TRUE(EOF_());
+    EXPECT_TRUE(BOF());
 
     const rt::Date alta = rt::makeDate(2009, 3, 31);
     addClient("Ana", 1234.5, alta, true, "primera\r\nlinea");
@@ -212,6 +215,21 @@ TEST_F(WorkAreas, SelectionAliasesAndOpenFailures) {
     expectError(0, rt::EG_OPEN, engine::kFileNotFound, "ADSCDX", "");
     EXPECT_EQ(errors[0]->FileName, rt::Value(path("falta") + ".dbf"));
     EXPECT_TRUE(NETERR());
+
+    // A file that is not a table, and an index bag that is not an index: "Open error" too.
+    errors.clear();
+    {
+        std::ofstream(path("basura.dbf"), std::ios::binary) << std::string(100, 'x');
+        std::ofstream(path("basura.cdx"), std::ios::binary) << std::string(1000, 'x');
+    }
+    EXPECT_TRUE(broke([&] { DBUSEAREA(false, {}, path("basura"), {}, true); }));
+    expectError(0, rt::EG_OPEN, errors.empty() ? 0 : errors[0]->SubCode.asInteger(), "ADSCDX", "");
+    EXPECT_NE(errors[0]->SubCode, rt::Value(0));
+    DBSELECTAREA("CLIENTES");
+    EXPECT_TRUE(broke([&] { ORDLISTADD(path("basura.cdx")); }));
+    expectError(1, rt::EG_OPEN, errors.size() > 1 ? errors[1]->SubCode.asInteger() : 0, "ADSCDX", "");
+    EXPECT_EQ(INDEXORD(), 0);
+    EXPECT_EQ(ALIAS(), "CLIENTES");
 
     // A table held exclusively elsewhere: the open fails quietly with the network-error flag.
     errors.clear();
