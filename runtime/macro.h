@@ -45,7 +45,8 @@ void setFieldAccess(FieldAccess* access);
 // "position <n>", n the 1-based position of the fault in the text, and answers NIL.
 Value compileBlock(std::string_view blockText);
 
-// Compiles "{ ||" + text + "}" and evaluates the block; NIL when it does not compile.
+// Compiles "{ ||" + text + "}" and evaluates the block; NIL when it does not compile (the
+// position in the syntax error counts in that block text, so text starts at position 5).
 Value evalMacro(std::string_view text);
 
 // Registers the runtime's own routines (strings, dates, lists, settings, errors) under their
