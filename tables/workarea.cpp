@@ -1,6 +1,7 @@
 #include "workarea.h"
 
 #include "driver.h"
+#include "hostfile.h"
 #include "registry.h"
 
 #include "runtime/error.h"
@@ -312,7 +313,8 @@ void DBCLOSEALL() {
 
 bool DELDBFMDX(const rt::Value& file) {
     if (!file.isString() || file.asString().empty()) return false;
-    std::FILE* f = std::fopen(file.asString().c_str(), "r+b");
+    const std::string host = hostFileName(file.asString());
+    std::FILE* f = host.empty() ? nullptr : std::fopen(host.c_str(), "r+b");
     if (!f) return false;
     bool ok = std::fseek(f, 28, SEEK_SET) == 0 && std::fputc(0, f) != EOF;
     ok = std::fclose(f) == 0 && ok;

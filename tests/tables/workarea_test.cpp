@@ -8,6 +8,7 @@
 #include "runtime/dates.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
+#include "tests/support/testdrive.h"
 
 #include <gtest/gtest.h>
 
@@ -535,4 +536,22 @@ TEST_F(WorkAreas, CommandsAndFieldsInCompiledText) {
     EXPECT_TRUE(errors.empty());
     rt::setFieldAccess(nullptr);
     setKeyCompiler(nullptr);
+}
+
+TEST_F(WorkAreas, DrivePathsNameTheSameFiles) {
+    testsupport::TestDrive drive('T');
+    ASSERT_TRUE(drive.folder("datos"));
+    ASSERT_TRUE(DBCREATE("T:\\datos\\clientes", rt::makeArray({rt::makeArray({"NOMBRE", "C", 10, 0})})));
+    EXPECT_TRUE(drive.exists("datos/clientes.dbf"));
+    ASSERT_TRUE(DBUSEAREA(true, {}, "t:\\DATOS\\Clientes", {}, true));
+    EXPECT_EQ(ALIAS(), "CLIENTES");
+    DBCLOSEAREA();
+    std::string bytes = drive.read("datos/clientes.dbf");
+    ASSERT_GT(bytes.size(), 32u);
+    bytes[28] = 1;
+    ASSERT_TRUE(drive.file("datos/clientes.dbf", bytes));
+    EXPECT_TRUE(DELDBFMDX("T:\\Datos\\CLIENTES.DBF"));
+    EXPECT_EQ(drive.read("datos/clientes.dbf")[28], 0);
+    EXPECT_FALSE(DELDBFMDX("T:\\datos\\nohay.dbf"));
+    EXPECT_TRUE(errors.empty());
 }
