@@ -2,6 +2,7 @@
 
 #include "main.h"
 #include "state.h"
+#include "table_facts.h"
 
 #include "errors/errorsys.h"
 #include "errors/table_facts.h"
@@ -29,24 +30,8 @@ std::uintptr_t instanceHandle() {
     return g_instance;
 }
 
-namespace {
-
-// What the error report reads of the table layer: the table drivers (RDDLIST(1)). The
-// work-area layer does not exist yet, so no area is reported.
-class TableReport : public errors::TableFacts {
-  public:
-    std::vector<std::string> driverNames() override {
-        const rt::ArrayPtr list = tables::RDDLIST(1);
-        std::vector<std::string> names;
-        for (const rt::Value& name : list->items) names.push_back(name.asString());
-        return names;
-    }
-};
-
-} // namespace
-
 void installErrorHandler() {
-    static TableReport tableReport;
+    static WorkAreaFacts tableReport;
     errors::setTableFacts(&tableReport);
     errors::ERRORSYS();
 }

@@ -2,6 +2,7 @@
 
 #include "app/main_dialog_win32.h"
 #include "app/startup.h"
+#include "app/sysrefresh.h"
 
 #include "dialogs/msgbox.h"
 
@@ -23,6 +24,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const char* commandLine = GetCommandLineA();
     // The framework's message boxes and main dialog take the place of the portable defaults.
     dialogs::install();
+    app::installWindowRefresh();
     static app::Win32MainDialogPort port;
     app::setMainDialogPort(&port);
     app::run(path, commandLine ? commandLine : "");

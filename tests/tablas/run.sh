@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# The shared-table routines between real processes, each side a run of tablas: an open refused
+# while another process holds the table exclusive, a record lock held by another process,
+# appends from several processes at once, and errors that end in the error handler.
+#
+# usage: run.sh native|wine <tablas> <uidriver.exe or -> <out folder>
+# Natively a message box is a line "title: text" on the error output and the error dialog is
+# the error line on it. Under Wine the boxes and the dialog are real windows, read and answered
+# with uidriver.exe; the suite uses DISPLAY when set, else an Xvfb of its own, and the prefix
+# WINEPREFIX, else <out folder>/../wineprefix.
+set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
+mode=$1
+tablas=$(realpath "$2")
+out=$(realpath -m "$4")
+
+if [ "$mode" = wine ]; then
+  driver=$(realpath "$3")
+  export WINEPREFIX=${WINEPREFIX:-$(dirname "$out")/wineprefix}
+  fresh_suite "$out"
+else
+  rm -rf "$out"
+  mkdir -p "$out"
+fi
+data=$out/data
+mkdir -p "$data"
+
+# tab <name> <expression...>: runs tablas in the data folder in the background; its output goes
+# to <name>.out and <name>.err there; its pid is pids[name].
+declare -A pids
+tab() {
+  local name=$1
+  shift
+  if [ "$mode" = wine ]; then
+    (cd "$data" && exec "$wine" "$tablas" "$@" >"$name.out" 2>"$name.err") &
+  else
+    (cd "$data" && exec "$tablas" "$@" >"$name.out" 2>"$name.err") &
+  fi
+  pids[$name]=$!
+}
+# lines <name>: its output so far, without carriage returns.
+lines() { [ -f "$data/$1.out" ] && tr -d '\r' <"$data/$1.out"; }
+# wait_lines <name> <count> [seconds]: its output reaches that many lines.
+wait_lines() {
+  local n=0
+  while [ "$(lines "$1" | wc -l)" -lt "$2" ]; do
+    n=$((n + 1))
+    [ $n -gt $((${3:-30} * 20)) ] && return 1
+    sleep 0.05
+  done
+}
+# ends <name> <exit code>: it ends within 30 s with that exit code.
+ends() {
+  pid=${pids[$1]}
+  finish "$2"
+}
+# output_is <name> <line...>: its whole output is these lines.
+output_is() {
+  local name=$1
+  shift
+  [ "$(lines "$name")" = "$(printf '%s\n' "$@")" ]
+}
+now() { date +%s.%N; }
+# at_least <seconds> <start> <end>: end - start >= seconds.
+at_least() { awk -v s="$1" -v a="$2" -v b="$3" 'BEGIN { exit !(b - a >= s) }'; }
+
+# box_answered <name> <title> <text>: the message box of that title shows the text and is
+# answered (under Wine with OK; natively it is the line "title: text" on the error output).
+box_answered() {
+  local name=$1 title=$2 text=$3
+  if [ "$mode" = wine ]; then
+    drv box "$title" 20 >"$data/$name.box" || return 1
+    drv ok "$title" 5 || return 1
+    [ "$(cat "$data/$name.box")" = "$(bytes "$text")" ]
+  else
+    local waited=0
+    until grep -qaxF -- "$(bytes "$title: $text")" "$data/$name.err" 2>/dev/null; do
+      waited=$((waited + 1))
+      [ $waited -gt 400 ] && return 1
+      sleep 0.05
+    done
+  fi
+}
+# no_box <name>: nothing was shown.
+no_box() {
+  if [ "$mode" = wine ]; then
+    [ "$(drv count 'Atenci\xf3n')" = 0 ] && [ "$(drv count 'Acceso denegado')" = 0 ]
+  else
+    ! grep -qa ': ' "$data/$1.err"
+  fi
+}
+
+clientes="{{'NOMBRE','C',30,0},{'SALDO','N',12,2},{'ALTA','D',8,0},{'NOTA','M',10,0}}"
+
+# ---- the table ------------------------------------------------------------------------------
+
+current=setup
+tab setup "DBCREATE('clientes', $clientes)" "LNETUSE('clientes', .T., 2)" \
+  "CREATECDX(, 'UPPER(NOMBRE)', 'NOMBRE')" "LNETRECADD()" "FIELDPUT(1, 'Ana')" \
+  "FIELDPUT(3, CTOD('24-12-09'))" "DBCOMMIT()" "ACAMPOSLEE()"
+ends setup 0
+expect "each value on its line" output_is setup .t. .t. NIL .t. Ana 24-12-09 .t. \
+  "{Ana                           , 0, 24-12-09, }"
+
+# ---- an exclusive hold: LNETUSE tries twice, waits 2 s, then warns --------------------------
+
+current=exclusive
+tab holder "LNETUSE('clientes', .T.)" "SEGUNDOS(5)" "DBCLOSEAREA()"
+if wait_lines holder 1; then
+  start=$(now)
+  tab refused "LNETUSE('clientes', .F., 2)" "NETERR()" "ALIAS()"
+  expect "warning 'Fichero(s) bloqueado(s). Acceso Denegado' titled 'Atenci\xF3n'" \
+    box_answered refused 'Atenci\xf3n' 'Fichero(s) bloqueado(s). Acceso Denegado'
+  ends refused 0
+  expect "two attempts a second apart: not before 2 s" at_least 2 "$start" "$(now)"
+  expect "false, NETERR() true, no table" output_is refused .f. .t. ""
+  # A budget of 0 waits for the holder to let go, without a message.
+  tab patient "LNETUSE('clientes', .F., 0)" "RECCOUNT()"
+  ends patient 0
+  expect "budget 0 opens once the holder closed" output_is patient .t. 1
+  expect "budget 0 shows nothing" no_box patient
+else
+  fail "the holder did not open the table"
+fi
+ends holder 0
+
+# ---- a record lock held by another process --------------------------------------------------
+
+current=reclock
+tab locker "LNETUSE('clientes')" "DBGOTO(1)" "RLOCK()" "SEGUNDOS(4)"
+if wait_lines locker 3; then
+  start=$(now)
+  tab blocked "LNETUSE('clientes')" "DBGOTO(1)" "LNETRECLOCK()"
+  expect "warning 'El registro que se intenta procesar est\xE1 bloqueado' titled 'Acceso denegado'" \
+    box_answered blocked 'Acceso denegado' 'El registro que se intenta procesar est\xe1 bloqueado'
+  ends blocked 0
+  expect "three tries, two half-second waits" at_least 1 "$start" "$(now)"
+  expect "LNETRECLOCK answers false" output_is blocked .t. .t. .f.
+  tab waiting "LNETUSE('clientes')" "DBGOTO(1)" "LNETRECLOCK(0)" "FIELDPUT(2, 10.5)" "DBCOMMIT()"
+  ends waiting 0
+  expect "budget 0 locks once the holder is gone" output_is waiting .t. .t. .t. 10.5 .t.
+  expect "budget 0 shows nothing" no_box waiting
+else
+  fail "the locker did not lock"
+fi
+ends locker 0
+
+# ---- appends from several processes --------------------------------------------------------
+
+current=appends
+tab altas "DBCREATE('altas', {{'CLAVE','C',10,0},{'PROC','N',2,0}})" "LNETUSE('altas', .T.)" \
+  "CREATECDX(, 'CLAVE', 'CLAVE')"
+ends altas 0
+procs=4
+each=25
+for p in $(seq 1 $procs); do
+  args=("LNETUSE('altas')")
+  for i in $(seq 1 $each); do
+    args+=("LNETRECADD(0)" "FIELDPUT(1, 'P$p-$i')" "FIELDPUT(2, $p)" "DBCOMMIT()")
+  done
+  tab "append$p" "${args[@]}"
+done
+for p in $(seq 1 $procs); do ends "append$p" 0; done
+args=("LNETUSE('altas')" "DBSETORDER('CLAVE')" "RECCOUNT()")
+for p in $(seq 1 $procs); do
+  for i in $(seq 1 $each); do args+=("DBSEEK('P$p-$i')"); done
+done
+tab check "${args[@]}"
+ends check 0
+expect "every append arrived once" test "$(lines check | sed -n 3p)" = $((procs * each))
+expect "every key found" test "$(lines check | tail -n +4 | sort | uniq -c | awk '{ print $1, $2 }')" = "$((procs * each)) .t."
+
+# ---- errors through the handler -------------------------------------------------------------
+
+# error_shown <name> <description>: the error dialog (natively the error line) with that text,
+# answered with Quit.
+error_shown() {
+  local name=$1 text=$2
+  if [ "$mode" = wine ]; then
+    drv wait "Velloro for Quendar" 20 || return 1
+    drv dump "Velloro for Quendar" >"$data/$name.dump"
+    drv press "Velloro for Quendar" "&Quit"
+    grep -qaF -- "$text" "$data/$name.dump"
+  else
+    local waited=0
+    while ! grep -qaF -- "$text" "$data/$name.err" 2>/dev/null; do
+      waited=$((waited + 1))
+      [ $waited -gt 200 ] && return 1
+      sleep 0.05
+    done
+  fi
+}
+report_holds() { holds "$data/Error.log" "$1"; }
+
+current=missing
+rm -f "$data/Error.log"
+tab missing "LNETUSE('clientes')" "DBSETORDER(1)" "LNETUSE('altas')" "DBGOTO(100)" "LNETUSE('noexiste')" "ALIAS()"
+expect "error dialog 'Error ADSCDX/...  Open error'" error_shown missing "Error description: Error ADSCDX/"
+ends missing 1
+expect "the expressions after the error did not run" output_is missing .t. .t. .t. .t.
+cp "$data/Error.log" "$data/missing.log"
+expect "report: the open error" holds "$data/missing.log" "Open error: noexiste"
+expect "report: linked drivers" holds "$data/missing.log" "Linked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n"
+# Both open areas, read in their own order and position; the failed open's area is selected.
+area() { printf '\\r\\n%3d:    %-15s%20sRddName: ADSCDX\\r\\n' "$1" "$2" ""; }
+rows="     ==============================\r\n     RecNo    RecCount    BOF   EOF\r\n"
+order() { printf '        %s%-35s%s\\r\\n' "$1" "$2" "$3"; }
+section6="DataBases in use\r\n================\r\n$(area 1 CLIENTES)$rows        1          1      .f.   .f.\r\n\r\n"
+section6+="     Indexes in use                        TagName\r\n$(order '=> ' 'UPPER(NOMBRE)' NOMBRE)"
+section6+="\r\n     Relations in use\r\n$(area 2 ALTAS)$rows      100        100      .f.   .f.\r\n\r\n"
+section6+="     Indexes in use                        TagName\r\n$(order '   ' CLAVE CLAVE)"
+section6+="\r\n     Relations in use\r\n\r\nClasses in use:"
+expect "report: section 6 lists the open areas" holds "$data/missing.log" "$section6"
+
+current=syntax
+rm -f "$data/Error.log"
+tab syntax "1 + 1" "DBCREATE('x', {{'A','C',1,0}}" "2"
+expect "error dialog 'Error BASE/...  Syntax error'" error_shown syntax "Syntax error"
+ends syntax 1
+expect "the first expression ran, nothing after the error" output_is syntax 2
+expect "report written" report_holds "Syntax error"
+
+summary "tablas ($mode)"
