@@ -204,7 +204,7 @@ installation() {
   if [ "$3" != "-" ]; then
     mkdir -p "$1/emp"
     # A table header, field descriptions and a record; the release mark in the record.
-    { printf '\x03\x79\x0c\x08\x01\x00\x00\x00\x61\x00\x0b\x00'; head -c 20 /dev/zero
+    { printf '\x03\x79\x0c\x08\x01\x00\x00\x00\x41\x00\x0b\x00'; head -c 20 /dev/zero
       printf 'VERSION\0\0\0\0C\0\0\0\0\x0a\0'; head -c 14 /dev/zero; printf '\x0d %-10s\x1a' "$3"; } >"$1/emp/versione.dbf"
   fi
 }
