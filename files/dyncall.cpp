@@ -6,6 +6,7 @@
 
 #include "runtime/ui.h"
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -31,7 +32,7 @@ enum TypeCode : std::uint8_t {
 };
 
 bool supported(std::uint8_t type) {
-    return type >= kInt16A && type <= kRefInt32C && type != kDouble;
+    return type >= kInt16A && type <= kRefInt32C;
 }
 bool isString(std::uint8_t type) {
     return type == kString || type == kStringB;
@@ -46,8 +47,15 @@ std::int64_t integerOf(const rt::Value& v) {
     return v.asInteger();
 }
 
-std::uintptr_t word(std::int64_t n) {
+// An integer as the machine word the routine receives (sign-extended to the word's width).
+std::uint64_t word(std::int64_t n) {
     return static_cast<std::uintptr_t>(static_cast<std::intptr_t>(n));
+}
+
+// A value as the floating-point number a routine receives.
+double numberOf(const rt::Value& v) {
+    if (v.isLogical()) return v.asLogical() ? 1 : 0;
+    return v.isNumber() ? v.asNumber() : 0;
 }
 
 const char* kLibrary = "Kernel32.dll";
@@ -106,28 +114,31 @@ rt::Value callDescriptor(std::string_view descriptor, std::span<rt::Value> argum
     // reference. Sized up front so that pointers into them stay valid.
     std::vector<std::string> strings(count);
     std::vector<std::int32_t> integers(count, 0);
-    std::vector<std::uintptr_t> words(count, 0);
+    std::vector<os::CallArgument> words(count);
     auto byRef = [&](std::size_t i) { return i < 32 && (byReference >> i & 1u) != 0; };
     for (std::size_t i = 0; i < count; ++i) {
         const auto type = static_cast<std::uint8_t>(types[i]);
         const rt::Value value = i < arguments.size() ? arguments[i] : rt::Value();
         if (isString(type)) {
             strings[i] = value.isString() ? value.asString() : std::string();
-            words[i] = reinterpret_cast<std::uintptr_t>(strings[i].data());
+            words[i].bits = reinterpret_cast<std::uintptr_t>(strings[i].data());
         } else if (isRefInteger(type) && byRef(i)) {
             integers[i] = static_cast<std::int32_t>(integerOf(value));
-            words[i] = reinterpret_cast<std::uintptr_t>(&integers[i]);
+            words[i].bits = reinterpret_cast<std::uintptr_t>(&integers[i]);
         } else if (type == kInt16A || type == kInt16B) {
-            words[i] = word(static_cast<std::int16_t>(integerOf(value)));
+            words[i].bits = word(static_cast<std::int16_t>(integerOf(value)));
         } else if (type == kLogical) {
-            words[i] = value.isLogical() ? (value.asLogical() ? 1 : 0) : (integerOf(value) != 0 ? 1 : 0);
+            words[i].bits = value.isLogical() ? (value.asLogical() ? 1 : 0) : (integerOf(value) != 0 ? 1 : 0);
+        } else if (type == kDouble) {
+            words[i] = {std::bit_cast<std::uint64_t>(numberOf(value)), true};
         } else {
-            words[i] = word(static_cast<std::int32_t>(integerOf(value)));
+            words[i].bits = word(static_cast<std::int32_t>(integerOf(value)));
         }
     }
 
-    std::uintptr_t result = 0;
-    if (!os::callRoutine(address, calleeCleans, words, result)) return {};
+    os::CallResult answer;
+    if (!os::callRoutine(address, calleeCleans, words, resultType == kDouble, answer)) return {};
+    const auto result = static_cast<std::uintptr_t>(answer.integer);
 
     for (std::size_t i = 0; i < count && i < arguments.size(); ++i) {
         if (!byRef(i)) continue;
@@ -146,6 +157,8 @@ rt::Value callDescriptor(std::string_view descriptor, std::span<rt::Value> argum
         return rt::Value(static_cast<std::uint32_t>(result) != 0);
     case kVoid:
         return {};
+    case kDouble:
+        return rt::Value(answer.floating);
     case kString:
     case kStringB: {
         const char* text = reinterpret_cast<const char*>(result);

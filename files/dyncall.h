@@ -10,7 +10,7 @@
 //   7, 10, 12  32-bit integer; by reference a pointer to it, written back after the call / number
 //   8, 9       pointer to the string's characters; by reference the string is written back
 //              whole after the call (a buffer the routine fills) / string
-//   11         64-bit floating-point number: not supported, the call is refused
+//   11         64-bit floating-point number (by value only) / floating-point number
 #pragma once
 
 #include "runtime/value.h"
@@ -40,8 +40,9 @@ std::string makeCallDescriptor(std::intptr_t library, std::string_view routine, 
 // Calls through a descriptor. Argument i is passed by reference when bit i of byReference is
 // set; such arguments are written back after the call. Missing arguments are passed as 0 (an
 // empty string for the string types). Answers the result in the descriptor's result type; no
-// value, without calling, for a malformed descriptor or one that uses type 11 or an unknown
-// type, or that has more arguments than the platform layer passes.
+// value, without calling, for a malformed descriptor, one with an unknown type or more
+// arguments than the platform layer passes (os::kMaxCallArguments), or one the platform
+// cannot call (the POSIX back end takes no floating-point numbers).
 rt::Value callDescriptor(std::string_view descriptor, std::span<rt::Value> arguments,
                          std::uint32_t byReference = 0);
 

@@ -97,13 +97,26 @@ bool setCurrentFolder(std::string_view path);
 std::intptr_t loadLibrary(std::string_view name);
 // The address of a routine of a loaded library, or 0.
 std::uintptr_t findRoutine(std::intptr_t library, std::string_view name);
-// Calls the routine at address with arguments that each fit a machine word (integers,
-// pointers); calleeCleans selects the convention in which the routine removes its own
-// arguments (it matters only on 32-bit Windows). Answers false, without calling, when there are
-// more than kMaxCallArguments arguments.
-constexpr std::size_t kMaxCallArguments = 8;
-bool callRoutine(std::uintptr_t address, bool calleeCleans, std::span<const std::uintptr_t> arguments,
-                 std::uintptr_t& result);
+// One argument of a dynamic call: an integer or pointer (its machine word, sign- or
+// zero-extended), or a 64-bit floating-point number (the number's bits).
+struct CallArgument {
+    std::uint64_t bits = 0;
+    bool floating = false;
+};
+// What a routine answered: its integer register (the pointer width) and, when the call asked
+// for a floating-point result, that number.
+struct CallResult {
+    std::uint64_t integer = 0;
+    double floating = 0;
+};
+// Calls the routine at address. calleeCleans tells whether the routine removes its own
+// arguments (it matters only on 32-bit Windows, and the call is safe for either kind whatever
+// the flag says). floatingResult: the routine answers a floating-point number. Answers false,
+// without calling, when there are more than kMaxCallArguments arguments. The POSIX back end's
+// library has no routine that takes or answers a floating-point number and refuses such calls.
+constexpr std::size_t kMaxCallArguments = 16;
+bool callRoutine(std::uintptr_t address, bool calleeCleans, std::span<const CallArgument> arguments,
+                 bool floatingResult, CallResult& result);
 
 } // namespace os
 } // namespace files

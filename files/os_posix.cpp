@@ -188,10 +188,18 @@ constexpr std::intptr_t kSystemLibraryHandle = 0x4B330000; // any value above 32
 template <std::size_t> using Word = std::uintptr_t;
 
 template <std::size_t... I>
-std::uintptr_t callWith(std::uintptr_t address, [[maybe_unused]] std::span<const std::uintptr_t> a,
+std::uintptr_t callWith(std::uintptr_t address, [[maybe_unused]] std::span<const os::CallArgument> a,
                         std::index_sequence<I...>) {
     using Fn = std::uintptr_t (*)(Word<I>...);
-    return reinterpret_cast<Fn>(address)(a[I]...);
+    return reinterpret_cast<Fn>(address)(static_cast<std::uintptr_t>(a[I].bits)...);
+}
+
+using Caller = std::uintptr_t (*)(std::uintptr_t, std::span<const os::CallArgument>);
+
+template <std::size_t... N> constexpr auto callers(std::index_sequence<N...>) {
+    return std::array<Caller, sizeof...(N)>{[](std::uintptr_t address, std::span<const os::CallArgument> a) {
+        return callWith(address, a, std::make_index_sequence<N>());
+    }...};
 }
 
 } // namespace
@@ -336,41 +344,18 @@ std::uintptr_t findRoutine(std::intptr_t library, std::string_view name) {
     return 0;
 }
 
-bool callRoutine(std::uintptr_t address, bool, std::span<const std::uintptr_t> a, std::uintptr_t& result) {
+bool callRoutine(std::uintptr_t address, bool, std::span<const CallArgument> a, bool floatingResult,
+                 CallResult& result) {
     // The routines of the table above have fixed C signatures whose integer and pointer
     // arguments each travel in one machine word, so a call through a word-typed pointer of
-    // the same arity reaches them as their own signature would.
-    switch (a.size()) {
-    case 0:
-        result = callWith(address, a, std::make_index_sequence<0>());
-        return true;
-    case 1:
-        result = callWith(address, a, std::make_index_sequence<1>());
-        return true;
-    case 2:
-        result = callWith(address, a, std::make_index_sequence<2>());
-        return true;
-    case 3:
-        result = callWith(address, a, std::make_index_sequence<3>());
-        return true;
-    case 4:
-        result = callWith(address, a, std::make_index_sequence<4>());
-        return true;
-    case 5:
-        result = callWith(address, a, std::make_index_sequence<5>());
-        return true;
-    case 6:
-        result = callWith(address, a, std::make_index_sequence<6>());
-        return true;
-    case 7:
-        result = callWith(address, a, std::make_index_sequence<7>());
-        return true;
-    case 8:
-        result = callWith(address, a, std::make_index_sequence<8>());
-        return true;
-    default:
-        return false;
-    }
+    // the same arity reaches them as their own signature would. None takes or answers a
+    // floating-point number.
+    static constexpr auto byArity = callers(std::make_index_sequence<kMaxCallArguments + 1>());
+    if (a.size() > kMaxCallArguments || floatingResult) return false;
+    for (const CallArgument& argument : a)
+        if (argument.floating) return false;
+    result.integer = byArity[a.size()](address, a);
+    return true;
 }
 
 } // namespace os

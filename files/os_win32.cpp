@@ -3,6 +3,7 @@
 
 #include "os.h"
 
+#include <array>
 #include <utility>
 
 #include <windows.h>
@@ -32,27 +33,103 @@ bool usable(std::string_view path) {
     return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
-template <std::size_t> using Word = std::uintptr_t;
-
-template <std::size_t... I>
-std::uintptr_t callCalleeCleans(std::uintptr_t address, [[maybe_unused]] std::span<const std::uintptr_t> a,
-                                std::index_sequence<I...>) {
-    using Fn = std::uintptr_t(WINAPI*)(Word<I>...);
-    return reinterpret_cast<Fn>(address)(a[I]...);
-}
-
-template <std::size_t... I>
-std::uintptr_t callCallerCleans(std::uintptr_t address, [[maybe_unused]] std::span<const std::uintptr_t> a,
-                                std::index_sequence<I...>) {
-    using Fn = std::uintptr_t(__cdecl*)(Word<I>...);
-    return reinterpret_cast<Fn>(address)(a[I]...);
-}
-
-template <std::size_t N>
-std::uintptr_t callArity(std::uintptr_t address, bool calleeCleans, std::span<const std::uintptr_t> a) {
-    return calleeCleans ? callCalleeCleans(address, a, std::make_index_sequence<N>())
-                        : callCallerCleans(address, a, std::make_index_sequence<N>());
-}
+// The dynamic call: one small routine, written in assembly so that the compiler cannot merge
+// or reorder the two calling conventions of 32-bit Windows. It copies the argument words to a
+// fresh, 16-byte aligned stack area, calls the routine and then sets the stack pointer back
+// from a callee-saved register, so the stack is right whether the routine removed its
+// arguments (__stdcall) or left them (__cdecl).
+//   words: 32-bit Windows, one word per integer and two (low first) per floating-point number;
+//          64-bit Windows, one 8-byte slot per argument, at least four slots.
+//   floating: where the routine's floating-point result goes; null when it answers none (on
+//          32-bit Windows that result sits on the FPU stack and must be popped only then).
+// Answers the integer result registers (EDX:EAX on 32-bit, RAX on 64-bit).
+#if defined(__i386__)
+extern "C" std::uint64_t callThunk(std::uintptr_t address, const std::uint32_t* words, std::size_t count,
+                                   double* floating) __asm__("instayuda_call_thunk");
+__asm__(".text\n"
+        ".globl instayuda_call_thunk\n"
+        "instayuda_call_thunk:\n"
+        "    pushl %ebp\n"
+        "    movl %esp, %ebp\n"
+        "    pushl %esi\n"
+        "    pushl %edi\n"
+        "    movl 16(%ebp), %ecx\n"
+        "    movl 12(%ebp), %esi\n"
+        "    leal 0(,%ecx,4), %eax\n"
+        "    subl %eax, %esp\n"
+        "    andl $-16, %esp\n"
+        "    movl %esp, %edi\n"
+        "    cld\n"
+        "    rep movsl\n"
+        "    call *8(%ebp)\n"
+        "    leal -8(%ebp), %esp\n" // whatever the routine removed
+        "    movl 20(%ebp), %ecx\n"
+        "    testl %ecx, %ecx\n"
+        "    jz 1f\n"
+        "    fstpl (%ecx)\n"
+        "1:\n"
+        "    popl %edi\n"
+        "    popl %esi\n"
+        "    popl %ebp\n"
+        "    ret\n");
+using Slot = std::uint32_t;
+constexpr std::size_t kSlots = 2 * os::kMaxCallArguments;
+#elif defined(__x86_64__)
+// The first four slots go to RCX, RDX, R8, R9 and to XMM0 to XMM3 alike (the routine reads the
+// register its argument's type uses), and stay on the stack as the routine's home area; the
+// others follow on the stack. The unwind information names RBP as the frame register.
+extern "C" std::uint64_t callThunk(std::uintptr_t address, const std::uint64_t* words, std::size_t count,
+                                   double* floating) __asm__("instayuda_call_thunk");
+__asm__(".text\n"
+        ".globl instayuda_call_thunk\n"
+        ".seh_proc instayuda_call_thunk\n"
+        "instayuda_call_thunk:\n"
+        "    pushq %rbp\n"
+        "    .seh_pushreg %rbp\n"
+        "    pushq %rsi\n"
+        "    .seh_pushreg %rsi\n"
+        "    pushq %rdi\n"
+        "    .seh_pushreg %rdi\n"
+        "    pushq %rbx\n"
+        "    .seh_pushreg %rbx\n"
+        "    movq %rsp, %rbp\n"
+        "    .seh_setframe %rbp, 0\n"
+        "    .seh_endprologue\n"
+        "    movq %r9, %rbx\n"
+        "    movq %rcx, %rax\n"
+        "    movq %rdx, %rsi\n"
+        "    movq %r8, %rcx\n"
+        "    leaq 0(,%rcx,8), %rdx\n"
+        "    subq %rdx, %rsp\n"
+        "    andq $-16, %rsp\n"
+        "    movq %rsp, %rdi\n"
+        "    cld\n"
+        "    rep movsq\n"
+        "    movq (%rsp), %rcx\n"
+        "    movq 8(%rsp), %rdx\n"
+        "    movq 16(%rsp), %r8\n"
+        "    movq 24(%rsp), %r9\n"
+        "    movq %rcx, %xmm0\n"
+        "    movq %rdx, %xmm1\n"
+        "    movq %r8, %xmm2\n"
+        "    movq %r9, %xmm3\n"
+        "    call *%rax\n"
+        "    testq %rbx, %rbx\n"
+        "    jz 1f\n"
+        "    movsd %xmm0, (%rbx)\n"
+        "1:\n"
+        "    leaq 0(%rbp), %rsp\n"
+        "    popq %rbx\n"
+        "    popq %rdi\n"
+        "    popq %rsi\n"
+        "    popq %rbp\n"
+        "    ret\n"
+        ".seh_endproc\n");
+using Slot = std::uint64_t;
+constexpr std::size_t kSlots = os::kMaxCallArguments < 4 ? 4 : os::kMaxCallArguments;
+#else
+#error "dynamic calls: unsupported processor"
+#endif
 
 } // namespace
 
@@ -190,41 +267,21 @@ std::uintptr_t findRoutine(std::intptr_t library, std::string_view name) {
         GetProcAddress(reinterpret_cast<HMODULE>(library), routine.c_str()));
 }
 
-bool callRoutine(std::uintptr_t address, bool calleeCleans, std::span<const std::uintptr_t> a,
-                 std::uintptr_t& result) {
-    // Every argument travels as one machine word. On 32-bit Windows the convention decides who
-    // removes the arguments from the stack; on 64-bit Windows there is only one convention.
-    switch (a.size()) {
-    case 0:
-        result = callArity<0>(address, calleeCleans, a);
-        return true;
-    case 1:
-        result = callArity<1>(address, calleeCleans, a);
-        return true;
-    case 2:
-        result = callArity<2>(address, calleeCleans, a);
-        return true;
-    case 3:
-        result = callArity<3>(address, calleeCleans, a);
-        return true;
-    case 4:
-        result = callArity<4>(address, calleeCleans, a);
-        return true;
-    case 5:
-        result = callArity<5>(address, calleeCleans, a);
-        return true;
-    case 6:
-        result = callArity<6>(address, calleeCleans, a);
-        return true;
-    case 7:
-        result = callArity<7>(address, calleeCleans, a);
-        return true;
-    case 8:
-        result = callArity<8>(address, calleeCleans, a);
-        return true;
-    default:
-        return false;
+bool callRoutine(std::uintptr_t address, bool, std::span<const CallArgument> arguments, bool floatingResult,
+                 CallResult& result) {
+    // The convention flag is not needed: the thunk restores the stack pointer itself.
+    if (arguments.size() > kMaxCallArguments) return false;
+    std::array<Slot, kSlots> words{};
+    std::size_t count = 0;
+    for (const CallArgument& a : arguments) {
+        words[count++] = static_cast<Slot>(a.bits);
+        if (sizeof(Slot) < sizeof a.bits && a.floating) words[count++] = static_cast<Slot>(a.bits >> 32);
     }
+    if (sizeof(Slot) == 8 && count < 4) count = 4; // the four register slots are always loaded
+    double floating = 0;
+    result.integer = callThunk(address, words.data(), count, floatingResult ? &floating : nullptr);
+    result.floating = floating;
+    return true;
 }
 
 } // namespace os

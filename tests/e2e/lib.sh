@@ -5,6 +5,8 @@
 # installations. Source it; set WINEPREFIX before calling wine_prefix, and driver (the path of
 # uidriver.exe) before calling drv.
 
+# The Wine loader: wine64 runs 64-bit programs; wine (the wine32 package, where the machine
+# runs 32-bit code) runs 32-bit ones, and 64-bit ones too, in the same prefix. wine_for picks it.
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 export WINEDEBUG=-all
@@ -12,11 +14,25 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 # ---- the prefix, the X server, virtual desktops ------------------------------------------
 
-# wine_prefix <log file>: makes the prefix WINEPREFIX when it does not exist yet (5 to 20 s).
+# pe_bits <program>: 32 or 64, from the machine field of the Windows program's PE header.
+pe_bits() {
+  local at machine
+  at=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((at + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$machine" = 014c ]; then echo 32; else echo 64; fi
+}
+
+# wine_for <program>: wine becomes the loader that runs that program.
+wine_for() {
+  if [ "$(pe_bits "$1")" = 32 ]; then wine=/usr/lib/wine/wine; else wine=/usr/lib/wine/wine64; fi
+}
+
+# wine_prefix <log file>: makes the prefix WINEPREFIX when it does not exist yet (5 to 20 s). The
+# 64-bit loader makes it, so that it hosts 64-bit and 32-bit programs alike.
 wine_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   mkdir -p "$WINEPREFIX"
-  "$wine" wineboot -i >"$1" 2>&1
+  /usr/lib/wine/wine64 wineboot -i >"$1" 2>&1
 }
 
 # own_display: when DISPLAY is not set, starts an Xvfb and sets DISPLAY once the server accepts

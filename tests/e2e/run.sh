@@ -14,6 +14,7 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 group=$1
 program=$(realpath "$2")
+wine_for "$program"
 driver=$(realpath "$3")
 out=$4
 bin=$(dirname "$program")

@@ -10,6 +10,7 @@
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/lib.sh"
 program=$(realpath "$1")
+wine_for "$program"
 driver=$(realpath "$2")
 build=$(realpath "$3")
 out=$build/e2e_errors_program

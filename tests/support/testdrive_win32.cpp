@@ -45,12 +45,9 @@ void runUnix(const std::string& program, const std::string& arguments) {
         ADD_FAILURE() << "cannot start " << program << " (error " << GetLastError() << ")";
         return;
     }
-    // For a Unix program Wine reports no process (id 0) and the handle fields are not
-    // meaningful: closing them could close some other handle of ours (standard output, say).
-    if (pi.dwProcessId != 0) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
+    // For a Unix program Wine fills in no process: the fields stay zero under 64-bit Wine and
+    // hold stale bytes under 32-bit Wine. Closing them could close some other handle of ours
+    // (standard output, say), so they are left alone.
 }
 
 template <class F> bool pollFor(F done) {
