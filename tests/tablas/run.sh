@@ -16,6 +16,7 @@ out=$(realpath -m "$4")
 
 if [ "$mode" = wine ]; then
   driver=$(realpath "$3")
+  wine_for "$tablas"
   export WINEPREFIX=${WINEPREFIX:-$(dirname "$out")/wineprefix}
   fresh_suite "$out"
 else
