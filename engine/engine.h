@@ -115,6 +115,14 @@ inline constexpr Result kTableFull = 7022;
 // Create table: a field definition that is not valid (name, type, length, decimals,
 // duplicate name, no fields, records too long).
 inline constexpr Result kBadField = 7023;
+// A change the structural or an open index cannot take: one of its tags is of another
+// collation sequence (or has node attributes this engine does not know) and is only read.
+// Nothing was written: not the record, not any index.
+inline constexpr Result kIndexReadOnly = 7024;
+// The index and its table may disagree: a change of the two was cut off half-way (the
+// index file still carries the mark of a change under way). The table opens read-only when
+// asked so; rebuild the index to change it.
+inline constexpr Result kIndexOutOfDate = 7025;
 
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
@@ -170,7 +178,7 @@ Result closeTable(Handle table);
 
 Result getNumFields(Handle table, std::uint16_t& count);
 Result getFieldName(Handle table, FieldRef field, std::string& name);
-// The type letter: C N F D L M (and I B Y T G as the file has them).
+// The type letter: C N F D L M (and I B Y T G V Q W as the file has them).
 Result getFieldType(Handle table, FieldRef field, char& type);
 Result getFieldLength(Handle table, FieldRef field, std::uint32_t& length);
 Result getFieldDecimals(Handle table, FieldRef field, std::uint16_t& decimals);
@@ -230,6 +238,12 @@ Result setDouble(Handle table, FieldRef field, double value);
 Result setLogical(Handle table, FieldRef field, bool value);
 Result setJulian(Handle table, FieldRef field, std::int32_t julian);
 Result setEmpty(Handle table, FieldRef field);
+
+// NULL values (fields flagged as accepting NULL in tables of version 0x30 to 0x32). A NULL
+// field reads as its type's empty value; every write above makes it not NULL again, setNull
+// makes it NULL (kWrongType for a field that does not accept NULL).
+Result isNull(Handle table, FieldRef field, bool& null);
+Result setNull(Handle table, FieldRef field);
 
 // The deleted mark of the current record.
 Result isDeleted(Handle table, bool& deleted);

@@ -46,6 +46,8 @@ Result fromIndex(Result r) {
         return kBadExpression;
     case kCdxNoTag:
         return kIndexNotFound;
+    case kCdxReadOnlyTag:
+        return kIndexReadOnly;
     default:
         return kIndexDamaged;
     }
@@ -98,7 +100,7 @@ bool isYmdFormat(std::string_view fmt) {
 
 // The bytes of a blank field: blanks in text fields, zeros in binary ones.
 void blankField(const dbf::Field& f, std::uint8_t* rec) {
-    bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' ||
+    bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == 'Q' ||
                   (dbf::isMemoType(f.type) && f.len == 4);
     std::memset(rec + f.offset, binary ? 0 : ' ', f.len);
 }
@@ -115,9 +117,17 @@ class RecordView final : public RecordSource {
         const auto& fields = table_.hdr_.fields;
         if (index >= fields.size()) return {};
         const dbf::Field& f = fields[index];
+        // A NULL field reads as its type's empty value.
+        const std::uint8_t* rec_ = table_.fieldBytes(f, this->rec_);
         switch (f.type) {
         case 'C':
             return ExprValue::character(std::string(reinterpret_cast<const char*>(rec_) + f.offset, f.len));
+        case 'V':
+        case 'Q': {
+            std::string v = dbf::getVar(table_.hdr_, f, rec_);
+            v.resize(f.len, f.type == 'V' ? ' ' : '\0');
+            return ExprValue::character(std::move(v));
+        }
         case 'N':
         case 'F':
             return ExprValue::numeric(dbf::getNumber(f, rec_), f.len, f.dec);
@@ -279,7 +289,11 @@ Result Table::init() {
     hdr_ = std::move(h);
     count_ = hdr_.recordCount;
     exprFields_.clear();
-    for (const dbf::Field& f : hdr_.fields) exprFields_.push_back(FieldDesc{f.name, f.type, f.len, f.dec});
+    for (const dbf::Field& f : hdr_.fields) {
+        // Datetimes take part in expressions as their day, binary varchars as text.
+        const char type = f.type == 'T' ? 'D' : f.type == 'Q' ? 'C' : f.type;
+        exprFields_.push_back(FieldDesc{f.name, type, f.len, f.dec});
+    }
     blank_.assign(hdr_.recordLength, ' ');
     for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
     rec_ = blank_;
@@ -316,7 +330,7 @@ Result Table::close() {
         std::uint8_t date[3];
         int y, m, d;
         os::today(y, m, d);
-        date[0] = static_cast<std::uint8_t>(y - 1900);
+        date[0] = dbf::yearByte(y);
         date[1] = static_cast<std::uint8_t>(m);
         date[2] = static_cast<std::uint8_t>(d);
         file_.write(1, date, 3);
@@ -391,7 +405,7 @@ Result Table::writeCount(std::uint32_t count) {
     std::uint8_t p[7];
     int y, m, d;
     os::today(y, m, d);
-    p[0] = static_cast<std::uint8_t>(y - 1900);
+    p[0] = dbf::yearByte(y);
     p[1] = static_cast<std::uint8_t>(m);
     p[2] = static_cast<std::uint8_t>(d);
     put32(p + 3, count);
@@ -650,7 +664,8 @@ Result Table::getText(std::size_t field, std::string& text) {
         text.assign(dbf::isMemoType(f.type) ? 0 : f.len, ' ');
         return kNoCurrentRecord;
     }
-    const std::uint8_t* p = rec_.data() + f.offset;
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    const std::uint8_t* p = src + f.offset;
     const std::string& fmt = settings().dateFormat;
     switch (f.type) {
     case 'C':
@@ -658,31 +673,34 @@ Result Table::getText(std::size_t field, std::string& text) {
     case 'F':
         text.assign(reinterpret_cast<const char*>(p), f.len);
         return kOk;
+    case 'V':
+    case 'Q':
+        text = dbf::getVar(hdr_, f, src);
+        return kOk;
     case 'L':
-        text = dbf::getLogical(f, rec_.data()) ? "T" : "F";
+        text = dbf::getLogical(f, src) ? "T" : "F";
         return kOk;
     case 'D':
         if (isYmdFormat(fmt))
             text.assign(reinterpret_cast<const char*>(p), f.len);
         else
-            text = calendar::format(dbf::getDate(f, rec_.data()), fmt);
+            text = calendar::format(dbf::getDate(f, src), fmt);
         return kOk;
     case 'T':
-        text = isYmdFormat(fmt) ? calendar::toStamp(dbf::getDate(f, rec_.data()))
-                                : calendar::format(dbf::getDate(f, rec_.data()), fmt);
+        text = isYmdFormat(fmt) ? calendar::toStamp(dbf::getDate(f, src))
+                                : calendar::format(dbf::getDate(f, src), fmt);
         return kOk;
     case 'I':
-        text = std::to_string(static_cast<long long>(dbf::getNumber(f, rec_.data())));
+        text = std::to_string(static_cast<long long>(dbf::getNumber(f, src)));
         return kOk;
     case 'B':
     case 'Y': {
-        text = std::string(
-            trim(dbf::formatNumber(dbf::getNumber(f, rec_.data()), 40, f.type == 'Y' ? 4 : f.dec)));
+        text = std::string(trim(dbf::formatNumber(dbf::getNumber(f, src), 40, f.type == 'Y' ? 4 : f.dec)));
         return kOk;
     }
     default: {
         if (!memo_) return kMemoDamaged;
-        Result r = memo_->read(dbf::getMemoBlock(f, rec_.data()), text);
+        Result r = memo_->read(dbf::getMemoBlock(f, src), text);
         if (r == kMemoDamaged)
             setErrorDetail("memo of field " + f.name + " in record " + std::to_string(recno_));
         return r;
@@ -697,7 +715,8 @@ Result Table::getNumber(std::size_t field, double& value) {
         value = 0;
         return kNoCurrentRecord;
     }
-    value = dbf::getNumber(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    value = dbf::getNumber(f, src);
     return kOk;
 }
 
@@ -708,7 +727,8 @@ Result Table::getLogical(std::size_t field, bool& value) {
         value = false;
         return kNoCurrentRecord;
     }
-    value = dbf::getLogical(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    value = dbf::getLogical(f, src);
     return kOk;
 }
 
@@ -719,7 +739,8 @@ Result Table::getJulian(std::size_t field, std::int32_t& julian) {
         julian = 0;
         return kNoCurrentRecord;
     }
-    julian = dbf::getDate(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    julian = dbf::getDate(f, src);
     return kOk;
 }
 
@@ -731,7 +752,32 @@ Result Table::getMemoLength(std::size_t field, std::uint32_t& length) {
         return kNoCurrentRecord;
     }
     if (!memo_) return kMemoDamaged;
-    return memo_->length(dbf::getMemoBlock(f, rec_.data()), length);
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    return memo_->length(dbf::getMemoBlock(f, src), length);
+}
+
+const std::uint8_t* Table::fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const {
+    return dbf::isNull(hdr_, f, rec) ? blank_.data() : rec;
+}
+
+Result Table::isNull(std::size_t field, bool& null) {
+    null = false;
+    if (eof_) return kNoCurrentRecord;
+    null = dbf::isNull(hdr_, hdr_.fields[field], rec_.data());
+    return kOk;
+}
+
+Result Table::setNull(std::size_t field) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.nullBit < 0) {
+        setErrorDetail("field " + f.name + " does not accept NULL");
+        return kWrongType;
+    }
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    blankField(f, rec_.data());
+    dbf::setNull(hdr_, f, rec_.data(), true);
+    return kOk;
 }
 
 Result Table::prepareWrite() {
@@ -780,6 +826,15 @@ Result Table::setText(std::size_t field, std::string_view text) {
         std::size_t n = std::min<std::size_t>(text.size(), f.len);
         std::memcpy(rec_.data() + f.offset, text.data(), n);
         std::memset(rec_.data() + f.offset + n, ' ', f.len - n);
+        dbf::setNull(hdr_, f, rec_.data(), false);
+        return kOk;
+    }
+    case 'V':
+    case 'Q': {
+        Result r = prepareWrite();
+        if (r != kOk) return r;
+        dbf::putVar(hdr_, f, rec_.data(), text);
+        dbf::setNull(hdr_, f, rec_.data(), false);
         return kOk;
     }
     case 'N':
@@ -827,6 +882,7 @@ Result Table::setText(std::size_t field, std::string_view text) {
         r = memo_->write(dbf::getMemoBlock(f, rec_.data()), text, block);
         if (r != kOk) return r;
         dbf::putMemoBlock(f, rec_.data(), block);
+        dbf::setNull(hdr_, f, rec_.data(), false);
         return kOk;
     }
     }
@@ -845,6 +901,7 @@ Result Table::setNumber(std::size_t field, double value) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     std::memcpy(rec_.data() + f.offset, buf, f.len);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -854,6 +911,7 @@ Result Table::setLogical(std::size_t field, bool value) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     dbf::putLogical(f, rec_.data(), value);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -869,13 +927,17 @@ Result Table::setJulian(std::size_t field, std::int32_t julian) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     dbf::putDate(f, rec_.data(), julian);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
 Result Table::setEmpty(std::size_t field) {
     Result r = prepareWrite();
     if (r != kOk) return r;
-    blankField(hdr_.fields[field], rec_.data());
+    const dbf::Field& f = hdr_.fields[field];
+    blankField(f, rec_.data());
+    if (f.type == 'V' || f.type == 'Q') dbf::putVar(hdr_, f, rec_.data(), {});
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -926,44 +988,125 @@ Result Table::flushRecord() {
             }
         }
     }
-    r = writeRecordAt(recno_, rec_.data());
-    const bool written = r == kOk;
-    if (r == kOk && indexed) {
-        for (auto& bag : bags_) {
-            for (auto& tag : bag->tags) {
-                bool included = false;
-                std::string key;
-                tagKey(*tag, rec_.data(), recno_, included, key);
-                const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
-                if (!same) {
-                    if (tag->oldIncluded) {
-                        Result e = bag->cdx.erase(tag->id, tag->oldKey, recno_);
-                        // A unique tag may hold the key for another record only.
-                        if (e != kOk && e != kCdxKeyNotFound && r == kOk) r = fromIndex(e);
-                    }
-                    if (included) {
-                        Result e = bag->cdx.insert(tag->id, key, recno_);
-                        if (e != kOk && r == kOk) r = fromIndex(e);
-                    }
-                }
-                tag->oldValid = false;
+    // Every key change first, bag by bag; then each bag takes them in memory, or the first
+    // refusal leaves the files as they were.
+    std::vector<std::vector<KeyChange>> changes(bags_.size());
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        for (auto& tag : bags_[b]->tags) {
+            bool included = false;
+            std::string key;
+            tagKey(*tag, rec_.data(), recno_, included, key);
+            const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
+            if (!same) {
+                if (tag->oldIncluded) changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
             }
         }
     }
+    r = stageChanges(changes);
+    if (r != kOk) {
+        if (indexed && shared_) unlockBags(true);
+        return refuseRecord(r);
+    }
+    // The bags that change carry the mark of a change under way until table and index are
+    // both written: a change cut off half-way is seen on the next open.
+    for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
+        if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+    if (r == kOk) r = writeRecordAt(recno_, rec_.data());
+    if (r != kOk) {
+        for (auto& bag : bags_) bag->cdx.dropStaged();
+        unmarkBags();
+        if (indexed && shared_) unlockBags(true);
+        return r;
+    }
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        if (changes[b].empty()) continue;
+        Result e = fromIndex(bags_[b]->cdx.commitStaged());
+        if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
+    }
+    for (auto& tag : orders()) tag->oldValid = false;
+    // Appended records still in memory keep the mark until they are in the file.
+    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
+    if (r == kOk && !inTail) unmarkBags();
     if (indexed && shared_) unlockBags(true);
-    // Once the record is in the file it counts as written, even when an index refused its
-    // keys (a damaged index must not hold the record, and the table, for ever).
-    if (!written) return r;
     dirty_ = false;
     isNew_ = false;
-    if (implicitLock_ != 0) {
-        if (tableLocked_)
-            heldLocks_.insert(implicitLock_); // covered by the table lock's ranges
-        else
-            file_.unlock(lockmap::records + implicitLock_, 1);
-        implicitLock_ = 0;
-    }
+    releaseImplicitLock();
     return r;
+}
+
+Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        if (changes[b].empty()) continue;
+        Result e = bags_[b]->cdx.stage(changes[b]);
+        if (e != kOk) {
+            for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
+            if (e == kCdxReadOnlyTag)
+                setErrorDetail("a tag of " + bags_[b]->path +
+                               " is of another collation sequence, or of a layout this engine only reads");
+            return fromIndex(e);
+        }
+    }
+    return kOk;
+}
+
+// A record change the indexes refused: the record goes back to what the file holds (an
+// appended record to a blank one, whose keys the indexes then get), nothing is written.
+Result Table::refuseRecord(Result why) {
+    if (isNew_) {
+        rec_ = blank_;
+        std::vector<std::vector<KeyChange>> changes(bags_.size());
+        for (std::size_t b = 0; b < bags_.size(); ++b) {
+            for (auto& tag : bags_[b]->tags) {
+                bool included = false;
+                std::string key;
+                tagKey(*tag, rec_.data(), recno_, included, key);
+                if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
+            }
+        }
+        const bool locked = shared_ && !bags_.empty();
+        Result r = locked ? lockBags(true) : kOk;
+        if (r == kOk) r = stageChanges(changes);
+        for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
+            if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+        for (std::size_t b = 0; b < bags_.size(); ++b) {
+            if (changes[b].empty()) continue;
+            if (r == kOk)
+                r = fromIndex(bags_[b]->cdx.commitStaged());
+            else
+                bags_[b]->cdx.dropStaged();
+        }
+        const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
+        if (r == kOk && !inTail) unmarkBags();
+        if (locked) unlockBags(true);
+    } else if (readRecordAt(recno_, rec_.data()) != kOk) {
+        rec_ = blank_;
+    }
+    for (auto& tag : orders()) tag->oldValid = false;
+    dirty_ = false;
+    isNew_ = false;
+    releaseImplicitLock();
+    return why;
+}
+
+Result Table::markBag(Bag& bag, bool on) {
+    Result r = fromIndex(bag.cdx.markChanging(on));
+    if (r == kOk) bag.marked = on;
+    return r;
+}
+
+void Table::unmarkBags() {
+    for (auto& bag : bags_)
+        if (bag->marked) markBag(*bag, false);
+}
+
+void Table::releaseImplicitLock() {
+    if (implicitLock_ == 0) return;
+    if (tableLocked_)
+        heldLocks_.insert(implicitLock_); // covered by the table lock's ranges
+    else
+        file_.unlock(lockmap::records + implicitLock_, 1);
+    implicitLock_ = 0;
 }
 
 Result Table::flushTail() {
@@ -980,7 +1123,10 @@ Result Table::flushTail() {
     }
     r = writeCount(count_);
     if (shared_) file_.unlock(lockmap::header, 1);
-    if (r == kOk) tail_.clear();
+    if (r == kOk) {
+        tail_.clear();
+        unmarkBags(); // the keys of the appended records are in the indexes already
+    }
     return r;
 }
 
@@ -992,6 +1138,16 @@ Result Table::writeAll() {
 
 Result Table::append() {
     if (readOnly_) return kReadOnly;
+    // A record needs keys in every tag: none may be one this engine only reads.
+    for (auto& bag : bags_) {
+        for (const TagInfo& info : bag->cdx.tags()) {
+            if (info.readOnly) {
+                setErrorDetail("tag " + info.name + " of " + bag->path +
+                               " is of another collation sequence; this engine only reads it");
+                return kIndexReadOnly;
+            }
+        }
+    }
     Result r = flushRecord();
     if (r != kOk) return r;
     const std::size_t len = hdr_.recordLength;
@@ -1208,6 +1364,7 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
             os::sleepMs(10);
         }
     }
+    if (r == kOk) r = checkUpToDate(*bag);
     if (r == kOk) r = loadTags(*bag);
     if (r != kOk) {
         if (r == kIndexDamaged) setErrorDetail("damaged index file: " + path);
@@ -1250,7 +1407,9 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
         return kBadExpression;
     }
     tag->keyType = info.keyTypeKnown ? info.keyType : tag->key.keyType();
-    if (!validKeyType(tag->keyType)) {
+    // A number kept in 4 bytes is an integer key (a tag on an integer field).
+    if (!info.keyTypeKnown && tag->keyType == 'N' && info.keyLen == 4) tag->keyType = 'I';
+    if (!validKeyType(tag->keyType) || (tag->keyType != 'C' && fixedKeyLength(tag->keyType) != info.keyLen)) {
         setErrorDetail("tag " + info.name + " of " + bag.path + ": key of no known type");
         return kBadExpression;
     }
@@ -1280,13 +1439,21 @@ Result Table::lockBag(Bag& bag, bool exclusive) {
     }
     if (!bag.cdx.isOpen()) return kOk;
     bool changed = false;
-    r = bag.cdx.refresh(&changed);
+    r = fromIndex(bag.cdx.refresh(&changed));
     if (r == kOk && changed) r = syncTags(bag);
+    if (r == kOk) r = checkUpToDate(bag);
     if (r != kOk) {
         bag.file.unlock(lockmap::indexFile, 1);
-        return fromIndex(r);
+        return r;
     }
     return kOk;
+}
+
+Result Table::checkUpToDate(Bag& bag) {
+    if (!bag.cdx.outOfDate() || readOnly_) return kOk;
+    setErrorDetail("the index " + bag.path +
+                   " may not agree with its table: a change of the two was cut off; rebuild the index");
+    return kIndexOutOfDate;
 }
 
 void Table::unlockBag(Bag& bag, bool) {
@@ -1437,13 +1604,14 @@ Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
     // The first step: from past the end backwards the last entry is the target; otherwise
     // from the current record's place in the tag.
     bool stepFirst = true;
+    bool placed = true; // the cursor stands on the current record's own entry
+    const std::uint32_t from = eof_ ? 0 : recno_;
     if (eof_) {
         r = fromIndex(tag.cursor.last());
         stepFirst = false;
     } else {
-        bool onCurrent = false;
-        r = positionCursor(tag, onCurrent);
-        if (!onCurrent && dir > 0) stepFirst = false;
+        r = positionCursor(tag, placed);
+        if (!placed && dir > 0) stepFirst = false;
     }
     bool hitEnd = false;
     for (std::int64_t i = 0; r == kOk && i < steps; ++i) {
@@ -1452,6 +1620,18 @@ Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
         if (r == kOk && !moved) {
             hitEnd = true;
             break;
+        }
+        // Landing on the record we started from, whose key was not found, would repeat for
+        // ever: the tag holds the record under a key it does not have.
+        if (r == kOk && i == 0 && !placed && from != 0 && tag.cursor.recno() == from) {
+            bool included = false;
+            std::string key;
+            tagKey(tag, rec_.data(), recno_, included, key);
+            if (!included || key != tag.cursor.key()) {
+                setErrorDetail("tag " + tag.name + " holds record " + std::to_string(from) +
+                               " under a key the record does not have");
+                r = kIndexDamaged;
+            }
         }
     }
     unlockBag(bag, false);
@@ -1472,10 +1652,10 @@ Result Table::seek(OpenTag& tag, const ExprValue& key, bool soft, bool& found) {
     Result r = flushRecord();
     if (r != kOk) return r;
     using K = ExprValue::Kind;
-    const K want = tag.keyType == 'C'   ? K::Character
-                   : tag.keyType == 'N' ? K::Numeric
-                   : tag.keyType == 'D' ? K::Date
-                                        : K::Logical;
+    const K want = tag.keyType == 'C'                         ? K::Character
+                   : tag.keyType == 'N' || tag.keyType == 'I' ? K::Numeric
+                   : tag.keyType == 'D'                       ? K::Date
+                                                              : K::Logical;
     if (key.kind != want) {
         setErrorDetail("the key's type is not the index's");
         return kWrongType;
@@ -1545,8 +1725,19 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
         setErrorDetail("key expression, at position " + std::to_string(pos) + ": " + std::string(keyText));
         return r;
     }
-    const char keyType = key.keyType();
-    std::size_t keyLen = keyType == 'C' ? key.resultWidth() : keyType == 'L' ? 1 : 8;
+    char keyType = key.keyType();
+    // A tag on an integer field alone has 4-byte integer keys, as the FoxPro family writes it.
+    {
+        std::string_view text = trim(keyText);
+        if (const std::size_t arrow = text.find("->"); arrow != std::string_view::npos)
+            text = text.substr(arrow + 2);
+        else if (const std::size_t dot = text.find('.'); dot != std::string_view::npos)
+            text = text.substr(dot + 1);
+        std::size_t index = 0;
+        if (keyType == 'N' && findField(FieldRef(trim(text)), index) == kOk && hdr_.fields[index].type == 'I')
+            keyType = 'I';
+    }
+    std::size_t keyLen = keyType == 'C' ? key.resultWidth() : fixedKeyLength(keyType);
     if (!validKeyType(keyType) || keyLen == 0 || keyLen > kMaxKeyLen) {
         setErrorDetail("the key expression gives no value that can be a key: " + std::string(keyText));
         return kBadExpression;

@@ -85,6 +85,7 @@ struct Bag {
     Bag() : blocks(file), cdx(blocks) {}
     std::string path;
     bool structural = false;
+    bool marked = false; // carries this handle's mark of a change under way
     Table* owner = nullptr;
     os::File file;
     FileBlocks blocks;
@@ -133,6 +134,9 @@ class Table {
     Result setLogical(std::size_t field, bool value);
     Result setJulian(std::size_t field, std::int32_t julian);
     Result setEmpty(std::size_t field);
+    Result isNull(std::size_t field, bool& null);
+    // Makes the field NULL (its bytes the empty value); any other write makes it not NULL.
+    Result setNull(std::size_t field);
     Result isDeleted(bool& deleted);
     Result setDeleted(bool deleted);
     Result append();
@@ -158,6 +162,8 @@ class Table {
   private:
     friend class RecordView;
 
+    // The record bytes to read field f from: the blank record when f is NULL.
+    const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
     Result init();
     Result readPrefix(dbf::Header& h);
     Result refreshCount();
@@ -169,6 +175,11 @@ class Table {
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
     Result flushRecord();
+    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes);
+    Result refuseRecord(Result why);
+    Result markBag(Bag& bag, bool on);
+    void unmarkBags();
+    void releaseImplicitLock();
     Result flushTail();
     Result writeCount(std::uint32_t count);
     Result prepareWrite();
@@ -186,6 +197,7 @@ class Table {
     Result lockBags(bool exclusive);
     void unlockBags(bool exclusive);
     Result syncTags(Bag& bag);
+    Result checkUpToDate(Bag& bag);
     void closeBag(Bag& bag);
     Result positionCursor(OpenTag& tag, bool& onCurrent);
     Result cursorLand(OpenTag& tag, int dir, bool step, bool& moved);
