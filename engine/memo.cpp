@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 #include "engine/lockmap.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -163,9 +164,11 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
         std::uint32_t oldLen = 0;
         std::uint64_t fileSize = 0;
         if (readBlockHeader(oldBlock, oldLen, fileSize) == kOk && needed <= fpt::blocksFor(oldLen, bs)) {
-            // Only the bytes that exist in the file are rewritten: the data and its padding.
+            // The new memo whole, and of its padding what the file holds already: an old memo
+            // that ends the file may be shorter than the new one, and the file then grows.
             std::uint64_t offset = std::uint64_t{oldBlock} * bs;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), fileSize - offset));
+            n = std::max(n, text.size() + 8);
             if (file_.write(offset, data.data(), n) != os::Status::ok) return kIoError;
             block = oldBlock;
             return kOk;
