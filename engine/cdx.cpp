@@ -25,6 +25,7 @@ constexpr std::size_t kCacheLimit = 2048; // decoded nodes kept between operatio
 constexpr std::size_t kCacheBytes = std::size_t{8} << 20; // and roughly the memory they may take
 
 constexpr std::uint8_t kOptUnique = 1;
+constexpr std::uint8_t kOptCandidate = 4;
 constexpr std::uint8_t kOptFor = 8;
 constexpr std::uint8_t kOptCompact = 32;
 constexpr std::uint8_t kOptCompound = 64;
@@ -130,6 +131,7 @@ struct TagMeta {
     bool unique = false;
     bool descending = false;
     bool readOnly = false; // another collation sequence: walked, never changed
+    bool candidate = false;
     std::size_t interiorCap() const { return kInteriorArea / (keyLen + 8u); }
 };
 
@@ -1016,6 +1018,7 @@ struct CdxState {
         if (m.keyLen < 1 || m.keyLen > kMaxKeyLen) return kCdxDamaged;
         const std::uint8_t options = h[14];
         m.unique = options & kOptUnique;
+        m.candidate = options & kOptCandidate;
         m.descending = le16(h + 502) != 0;
         char hint = static_cast<char>(h[kKeyTypeAt]);
         if (const auto given = keyTypes.find(id); !validKeyType(hint) && given != keyTypes.end())
@@ -1052,6 +1055,7 @@ struct CdxState {
         info.unique = m.unique;
         info.descending = m.descending;
         info.readOnly = m.readOnly;
+        info.candidate = m.candidate;
         return kOk;
     }
 
@@ -1666,7 +1670,7 @@ Result CdxIndex::erase(TagId id, std::string_view key, std::uint32_t recno) {
     return r;
 }
 
-Result CdxIndex::stage(const std::vector<KeyChange>& changes) {
+Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
     CdxState& s = *s_;
     if (!s.open) return kCdxNotOpen;
     if (s.staged) s.abort();
@@ -1688,6 +1692,13 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes) {
             r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
             const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
             if (e && e->key == c.key && (m->unique || e->recno == c.recno)) continue;
+            if (!r && m->candidate && candidates) {
+                // Another record holding the key: erased by this same change, or a refusal.
+                CdxState::Pos q;
+                r = s.lowerBoundEntry(*m, c.key, 0, q);
+                const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+                if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+            }
             if (!r) r = s.change(*m, true, c.key, c.recno);
         } else if (!r) {
             r = s.change(*m, false, c.key, c.recno);

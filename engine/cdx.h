@@ -56,6 +56,8 @@ namespace engine {
 // A change to a tag of another collation sequence, or with node attributes this engine does
 // not know: such tags are read, never written.
 inline constexpr Result kCdxReadOnlyTag = 7539;
+// An insert into a candidate tag (header option 4) that holds the key for another record.
+inline constexpr Result kCdxDuplicateKey = 7540;
 
 // Storage of an index file.
 class BlockFile {
@@ -107,6 +109,7 @@ struct TagInfo {
     bool keyTypeKnown = false; // false when the file did not say and the key length leaves
                                // it open (8, 4 or 1 bytes); see setKeyType
     bool readOnly = false;     // another collation sequence: walked, never changed
+    bool candidate = false;    // option 4: a key may belong to one record only
 };
 
 // One key change of a tag, for CdxIndex::stage.
@@ -234,8 +237,10 @@ class CdxIndex {
     // Several changes as one: stage() makes them all in memory, or none (answering the first
     // refusal, with nothing changed); commitStaged() then writes them, dropStaged() forgets
     // them. Erasing a pair that is not there is no refusal; inserting a key a unique tag holds
-    // already changes nothing. Nothing else may change the index in between.
-    Result stage(const std::vector<KeyChange>& changes);
+    // already changes nothing; inserting a key a candidate tag holds for another record is
+    // refused (kCdxDuplicateKey) unless candidates is false. Nothing else may change the
+    // index in between.
+    Result stage(const std::vector<KeyChange>& changes, bool candidates = true);
     Result commitStaged();
     void dropStaged();
     // Marks the file (on) as being changed together with its table, and clears the mark (off)

@@ -123,6 +123,9 @@ inline constexpr Result kIndexReadOnly = 7024;
 // index file still carries the mark of a change under way). The table opens read-only when
 // asked so; rebuild the index to change it.
 inline constexpr Result kIndexOutOfDate = 7025;
+// A change that would give a candidate tag (one whose keys each belong to one record, as
+// primary keys) a key it holds for another record. Nothing was written.
+inline constexpr Result kDuplicateKey = 7026;
 
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
@@ -254,6 +257,16 @@ Result recallRecord(Handle table);
 Result appendRecord(Handle table);
 // Writes the current record and every buffered append to the file.
 Result writeRecord(Handle table);
+
+// Checks the table against its files: the header against the file size, every memo pointer
+// against the memo file (inside it, of a known type, no two memos sharing blocks), and every
+// tag of the open indexes against the records (every record the FOR condition takes has
+// exactly its key, no stale entries, keys in order, a unique or candidate tag no key twice).
+// Pending changes are written first. Answers 0 when all agrees, else the code of the first
+// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate); problems gets
+// one line in plain words for each (and notes, e.g. a tag of another collation that could not
+// be compared).
+Result verifyTable(Handle table, std::vector<std::string>& problems);
 
 // ---- Locks -------------------------------------------------------------------------------
 

@@ -10,14 +10,11 @@
 namespace engine {
 
 namespace fpt {
-namespace {
 
 std::uint32_t be32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
-
-} // namespace
 
 std::uint32_t firstBlock(std::uint16_t blockSize) {
     return (headerSize + blockSize - 1) / blockSize;
@@ -117,6 +114,19 @@ Result MemoFile::readBlockHeader(std::uint32_t block, std::uint32_t& len, std::u
     len = static_cast<std::uint32_t>(head[4]) << 24 | static_cast<std::uint32_t>(head[5]) << 16 |
           static_cast<std::uint32_t>(head[6]) << 8 | head[7];
     if (len > fileSize - offset - 8) return kMemoDamaged;
+    return kOk;
+}
+
+Result MemoFile::info(std::uint32_t block, std::uint32_t& type, std::uint32_t& len, std::uint64_t& fileSize) {
+    type = len = 0;
+    fileSize = 0;
+    Result r = readBlockHeader(block, len, fileSize);
+    if (r != kOk) return r;
+    std::uint8_t head[4];
+    std::size_t got = 0;
+    if (file_.read(std::uint64_t{block} * header_.blockSize, head, 4, got) != os::Status::ok || got < 4)
+        return kIoError;
+    type = fpt::be32(head);
     return kOk;
 }
 

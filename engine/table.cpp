@@ -48,6 +48,8 @@ Result fromIndex(Result r) {
         return kIndexNotFound;
     case kCdxReadOnlyTag:
         return kIndexReadOnly;
+    case kCdxDuplicateKey:
+        return kDuplicateKey;
     default:
         return kIndexDamaged;
     }
@@ -1035,15 +1037,17 @@ Result Table::flushRecord() {
     return r;
 }
 
-Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
+Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates) {
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
-        Result e = bags_[b]->cdx.stage(changes[b]);
+        Result e = bags_[b]->cdx.stage(changes[b], candidates);
         if (e != kOk) {
             for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
             if (e == kCdxReadOnlyTag)
                 setErrorDetail("a tag of " + bags_[b]->path +
                                " is of another collation sequence, or of a layout this engine only reads");
+            if (e == kCdxDuplicateKey)
+                setErrorDetail("a candidate tag of " + bags_[b]->path + " holds that key for another record");
             return fromIndex(e);
         }
     }
@@ -1066,7 +1070,9 @@ Result Table::refuseRecord(Result why) {
         }
         const bool locked = shared_ && !bags_.empty();
         Result r = locked ? lockBags(true) : kOk;
-        if (r == kOk) r = stageChanges(changes);
+        // The blank record's keys go in even where a candidate tag holds them already: the
+        // record is in the table, so its keys must be in the index.
+        if (r == kOk) r = stageChanges(changes, false);
         for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
             if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
         for (std::size_t b = 0; b < bags_.size(); ++b) {

@@ -141,6 +141,7 @@ class Table {
     Result setDeleted(bool deleted);
     Result append();
     Result writeAll();
+    Result verify(std::vector<std::string>& problems); // verify.cpp
 
     // Locks.
     Result lockRecord(std::uint32_t recno);
@@ -175,7 +176,7 @@ class Table {
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
     Result flushRecord();
-    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes);
+    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
