@@ -35,6 +35,10 @@ void put64(std::uint8_t* p, std::uint64_t v) {
     put32(p + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
+bool visualVersion(std::uint8_t v) {
+    return v == 0x30 || v == 0x31 || v == 0x32;
+}
+
 bool knownVersion(std::uint8_t v) {
     return v == 0x03 || v == 0x30 || v == 0x31 || v == 0x32 || v == 0xF5;
 }
@@ -253,9 +257,16 @@ Check readHeader(std::span<const std::uint8_t> bytes, Header& out) {
         pos += descriptorSize;
     }
     if (out.fields.empty()) return Check::damaged;
+    out.backlink.clear();
+    if (visualVersion(out.version) && pos + 1 + backlinkSize <= out.headerLength) {
+        const char* b = reinterpret_cast<const char*>(bytes.data() + pos + 1);
+        std::size_t n = 0;
+        while (n < backlinkSize && b[n] != 0) ++n;
+        out.backlink.assign(b, n);
+    }
     // Bits of the null flags, in descriptor order: a V or Q field's varlength bit, then the
     // null bit of a field that accepts NULL. Only 0x30 to 0x32 tables have them.
-    const bool visual = out.version == 0x30 || out.version == 0x31 || out.version == 0x32;
+    const bool visual = visualVersion(out.version);
     int bit = 0;
     for (Field& f : out.fields) {
         if (!visual) break;

@@ -66,6 +66,7 @@ struct Header {
     std::vector<Field> fields;         // _NullFlags is not among them
     std::uint32_t nullFlagsOffset = 0; // _NullFlags in the record (length 0: none)
     std::uint16_t nullFlagsLen = 0;
+    std::string backlink; // the database container that owns the table (relative path), if any
 
     bool hasMemo() const;
 };

@@ -117,6 +117,9 @@ class RecordView final : public RecordSource {
 
     ExprValue field(std::size_t index) const override {
         const auto& fields = table_.hdr_.fields;
+        // Past the fields: the long names of a container's table, each standing for a field.
+        if (index >= fields.size() && index - fields.size() < table_.longNameOf_.size())
+            index = table_.longNameOf_[index - fields.size()];
         if (index >= fields.size()) return {};
         const dbf::Field& f = fields[index];
         // A NULL field reads as its type's empty value.
@@ -296,6 +299,16 @@ Result Table::init() {
         const char type = f.type == 'T' ? 'D' : f.type == 'Q' ? 'C' : f.type;
         exprFields_.push_back(FieldDesc{f.name, type, f.len, f.dec});
     }
+    // A table of a database container: index expressions may use the container's long names.
+    longNameOf_.clear();
+    const std::vector<std::string> longNames = containerNames();
+    for (std::size_t i = 0; i < longNames.size() && i < hdr_.fields.size(); ++i) {
+        if (sameText(longNames[i], hdr_.fields[i].name)) continue;
+        FieldDesc d = exprFields_[i];
+        d.name = upper(longNames[i]);
+        exprFields_.push_back(d);
+        longNameOf_.push_back(i);
+    }
     blank_.assign(hdr_.recordLength, ' ');
     for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
     rec_ = blank_;
@@ -322,6 +335,63 @@ Result Table::init() {
         if (r != kOk) return r;
     }
     return gotoTop(nullptr);
+}
+
+// The long names of this table's fields as its database container (named by the header's
+// backlink) lists them: the live Field rows under the table's live Table row, in OBJECTID
+// order. Empty when there is no container, it cannot be read, or the count does not fit.
+std::vector<std::string> Table::containerNames() const {
+    if (hdr_.backlink.empty()) return {};
+    std::string link = hdr_.backlink;
+    for (char& c : link)
+        if (c == '\\') c = '/';
+    const std::string dir = path_.substr(0, folderEnd(path_));
+    const std::string found =
+        os::findFile(link.find(':') != std::string::npos || link[0] == '/' ? link : dir + link);
+    if (found.empty()) return {};
+    os::File db;
+    if (db.open(found, false) != os::Status::ok) return {};
+    std::uint64_t size = 0;
+    if (db.size(size) != os::Status::ok || size > (std::uint64_t{64} << 20)) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    if (db.read(0, bytes.data(), bytes.size(), got) != os::Status::ok || got != bytes.size()) return {};
+    dbf::Header h;
+    if (dbf::readHeader(bytes, h) != dbf::Check::ok) return {};
+    const dbf::Field *id = nullptr, *parent = nullptr, *type = nullptr, *name = nullptr;
+    for (const dbf::Field& f : h.fields) {
+        if (f.name == "OBJECTID") id = &f;
+        if (f.name == "PARENTID") parent = &f;
+        if (f.name == "OBJECTTYPE") type = &f;
+        if (f.name == "OBJECTNAME") name = &f;
+    }
+    if (!id || !parent || !type || !name || type->type != 'C' || name->type != 'C') return {};
+    const auto text = [&](const dbf::Field& f, const std::uint8_t* rec) {
+        return std::string(trim(std::string_view(reinterpret_cast<const char*>(rec) + f.offset, f.len)));
+    };
+    std::string base = path_.substr(folderEnd(path_));
+    base = base.substr(0, base.rfind('.'));
+    double tableId = -1;
+    std::vector<std::pair<double, std::string>> names;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::uint32_t n = 0; n < h.recordCount; ++n) {
+            const std::uint64_t at = h.headerLength + std::uint64_t{n} * h.recordLength;
+            if (at + h.recordLength > bytes.size()) break;
+            const std::uint8_t* rec = bytes.data() + at;
+            if (rec[0] == '*') continue;
+            const std::string kind = text(*type, rec);
+            if (pass == 0 && sameText(kind, "Table") && sameText(text(*name, rec), base))
+                tableId = dbf::getNumber(*id, rec);
+            if (pass == 1 && sameText(kind, "Field") && dbf::getNumber(*parent, rec) == tableId)
+                names.emplace_back(dbf::getNumber(*id, rec), text(*name, rec));
+        }
+        if (tableId < 0) return {};
+    }
+    if (names.size() != hdr_.fields.size()) return {};
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> out;
+    for (auto& [objectId, n] : names) out.push_back(std::move(n));
+    return out;
 }
 
 Result Table::close() {

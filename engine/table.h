@@ -166,6 +166,7 @@ class Table {
     // The record bytes to read field f from: the blank record when f is NULL.
     const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
     Result init();
+    std::vector<std::string> containerNames() const;
     Result readPrefix(dbf::Header& h);
     Result refreshCount();
     Result readRecordAt(std::uint32_t recno, std::uint8_t* out);
@@ -216,7 +217,8 @@ class Table {
     std::string alias_;
     os::File file_;
     dbf::Header hdr_;
-    std::vector<FieldDesc> exprFields_;
+    std::vector<FieldDesc> exprFields_;   // the fields, then the container's long names
+    std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;
     std::vector<std::unique_ptr<Bag>> bags_;
     bool shared_ = true;

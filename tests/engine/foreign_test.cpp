@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 using namespace engine;
 using namespace enginetest;
@@ -384,5 +385,57 @@ TEST_F(Foreign, VersionsAndHeaderDates) {
     std::string bytes(p.begin(), p.end());
     writeFile(tmp.path("dbase.dbf"), bytes + std::string(64, '\0'));
     Handle t = 0;
-    EXPECT_EQ(openTable(0, tmp.path("dbase.dbf"), "", kTypeCdx, kAnsi, 0, 1, kOpenExclusive, t), kUnsupported);
+    EXPECT_EQ(openTable(0, tmp.path("dbase.dbf"), "", kTypeCdx, kAnsi, 0, 1, kOpenExclusive, t),
+              kUnsupported);
+}
+
+TEST_F(Foreign, LongFieldNamesOfADatabaseContainer) {
+    // The container: a table of objects; the table's Field rows, in OBJECTID order, give the
+    // long names of its fields (the .dbf keeps them cut to 10 characters).
+    const std::vector<FieldDef> objects = {{"OBJECTID", 'I', 0, 0},
+                                           {"PARENTID", 'I', 0, 0},
+                                           {"OBJECTTYPE", 'C', 10, 0},
+                                           {"OBJECTNAME", 'C', 128, 0}};
+    Handle db = 0;
+    ASSERT_EQ(createTable(tmp.path("shop.dbc"), "", kTypeCdx, kAnsi, objects, db), kOk);
+    const std::vector<std::tuple<int, int, const char*, const char*>> rows = {
+        {1, 1, "Database", "Database"}, {5, 1, "Table", "contacts"}, {7, 5, "Field", "contact_type_id"},
+        {6, 5, "Field", "contact_id"},  {9, 1, "Table", "other"},    {10, 9, "Field", "other_field"}};
+    for (auto [id, parent, type, name] : rows) {
+        ASSERT_EQ(appendRecord(db), kOk);
+        setDouble(db, "OBJECTID", id);
+        setDouble(db, "PARENTID", parent);
+        setString(db, "OBJECTTYPE", type);
+        setString(db, "OBJECTNAME", name);
+    }
+    ASSERT_EQ(closeTable(db), kOk);
+
+    Handle t = 0;
+    const std::vector<FieldDef> fields = {{"CONTACT_ID", 'I', 0, 0}, {"CONTACT_TY", 'I', 0, 0}};
+    ASSERT_EQ(createTable(tmp.path("contacts"), "", kTypeCdx, kAnsi, fields, t), kOk);
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_EQ(appendRecord(t), kOk);
+        setDouble(t, "CONTACT_ID", i);
+        setDouble(t, "CONTACT_TY", 10 - i);
+    }
+    ASSERT_EQ(closeTable(t), kOk);
+    // The backlink names the container.
+    std::string dbf = readFile(tmp.path("contacts.dbf"));
+    dbf.replace(32 + 2 * 32 + 1, 8, "shop.dbc");
+    writeFile(tmp.path("contacts.dbf"), dbf);
+
+    t = open(tmp.path("contacts.dbf"));
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "TYPE", "contact_type_id", "", "", 0, idx), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+    t = open(tmp.path("contacts.dbf"));
+    ASSERT_EQ(getIndexHandle(t, "TYPE", idx), kOk);
+    ASSERT_EQ(gotoRecord(t, 2), kOk);
+    ASSERT_EQ(setDouble(t, "CONTACT_TY", 1), kOk);
+    ASSERT_EQ(gotoTop(idx), kOk);
+    std::uint32_t n = 0;
+    getRecordNum(t, n);
+    EXPECT_EQ(n, 2u);
+    expectConsistent(t);
+    closeTable(t);
 }
