@@ -764,3 +764,68 @@ TEST(Cdx, DamagedFilesAnswerAnError) {
     for (std::uint32_t i = 0; i < 200; ++i) ASSERT_EQ(cdx.insert(tag, "KEY1" + std::to_string(5000 + i), 1000 + i), kOk);
     EXPECT_EQ(cdx.verify(tag), kOk);
 }
+
+namespace {
+
+// Storage whose writes start failing after a given number of them.
+class FailingFile final : public BlockFile {
+  public:
+    explicit FailingFile(std::string bytes) : mem(std::move(bytes)) {}
+    bool read(std::uint64_t o, void* d, std::size_t n) override { return mem.read(o, d, n); }
+    bool write(std::uint64_t o, const void* d, std::size_t n) override {
+        return writesLeft-- > 0 && mem.write(o, d, n);
+    }
+    bool size(std::uint64_t& out) override { return mem.size(out); }
+    bool truncate(std::uint64_t n) override { return mem.truncate(n); }
+    MemoryBlockFile mem;
+    int writesLeft = 1 << 30;
+};
+
+} // namespace
+
+// Several changes as one: all or none in memory; a write cut off half-way leaves the mark
+// that the next opener sees as out of date.
+TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    std::vector<Entry> many;
+    for (std::uint32_t i = 1; i <= 400; ++i) many.push_back({"K" + std::to_string(100000 + i), i});
+    const TagId a = addTag(cdx, tagDef("A", 'C', 10), many);
+    const TagId b = addTag(cdx, tagDef("B", 'I', 4));
+    const std::string before = file.bytes;
+    // The second change is refused (wrong key length): the first is not written either.
+    EXPECT_EQ(cdx.stage({{a, true, "NEWKEY    ", 401}, {b, true, "TOO LONG", 401}}), kKeyBadLength);
+    EXPECT_EQ(file.bytes, before);
+    std::uint64_t count = 0;
+    EXPECT_EQ(cdx.verify(a, &count), kOk);
+    EXPECT_EQ(count, 400u);
+
+    // I/O failing in the middle of the commit.
+    FailingFile failing(before);
+    CdxIndex writer(failing);
+    ASSERT_EQ(writer.open(), kOk);
+    ASSERT_EQ(writer.stage({{a, false, "K100001   ", 1}, {a, true, "A         ", 1}, {b, true, std::string("\x80\0\0\x01", 4), 1}}),
+              kOk);
+    ASSERT_EQ(writer.markChanging(true), kOk);
+    failing.writesLeft = 1;
+    EXPECT_EQ(writer.commitStaged(), kCdxIo);
+    MemoryBlockFile after(failing.mem.bytes);
+    CdxIndex reader(after);
+    ASSERT_EQ(reader.open(), kOk);
+    EXPECT_TRUE(reader.outOfDate());
+    // A change that ends clears the mark.
+    FailingFile good(before);
+    CdxIndex second(good);
+    ASSERT_EQ(second.open(), kOk);
+    ASSERT_EQ(second.stage({{b, true, std::string("\x7F\xFF\xFF\xFF", 4), 2}}), kOk);
+    ASSERT_EQ(second.markChanging(true), kOk);
+    ASSERT_EQ(second.commitStaged(), kOk);
+    ASSERT_EQ(second.markChanging(false), kOk);
+    MemoryBlockFile done(good.mem.bytes);
+    CdxIndex third(done);
+    ASSERT_EQ(third.open(), kOk);
+    EXPECT_FALSE(third.outOfDate());
+    EXPECT_EQ(third.verify(b, &count), kOk);
+    EXPECT_EQ(count, 1u);
+}

@@ -52,6 +52,13 @@ class Processes : public EngineTest {
         return p;
     }
 
+    // After a run: the table, its memos and every tag agree.
+    void expectVerified(Handle t) {
+        std::vector<std::string> problems;
+        EXPECT_EQ(verifyTable(t, problems), kOk);
+        for (const std::string& p : problems) ADD_FAILURE() << p;
+    }
+
     Result tryOpen(std::uint32_t mode, Handle& t) {
         return openTable(0, table(), "", kTypeCdx, kAnsi, 1, 1, mode, t);
     }
@@ -137,6 +144,7 @@ TEST_F(Processes, ConcurrentAppendsLocksAndWritesLoseNothing) {
         EXPECT_TRUE(found) << name;
         EXPECT_EQ(at, recno) << name;
     }
+    expectVerified(t);
 }
 
 TEST_F(Processes, OpenModesConflictAcrossProcesses) {
@@ -189,4 +197,5 @@ TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
     ASSERT_EQ(gotoTop(idx), kOk); // descending: the highest first
     ASSERT_EQ(getDouble(t, "SEQ", seq), kOk);
     EXPECT_EQ(seq, 500);
+    expectVerified(t);
 }
