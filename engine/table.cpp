@@ -1129,15 +1129,7 @@ Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, b
 Result Table::refuseRecord(Result why) {
     if (isNew_) {
         rec_ = blank_;
-        std::vector<std::vector<KeyChange>> changes(bags_.size());
-        for (std::size_t b = 0; b < bags_.size(); ++b) {
-            for (auto& tag : bags_[b]->tags) {
-                bool included = false;
-                std::string key;
-                tagKey(*tag, rec_.data(), recno_, included, key);
-                if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
-            }
-        }
+        const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_);
         const bool locked = shared_ && !bags_.empty();
         Result r = locked ? lockBags(true) : kOk;
         // The blank record's keys go in even where a candidate tag holds them already: the
@@ -1163,6 +1155,19 @@ Result Table::refuseRecord(Result why) {
     isNew_ = false;
     releaseImplicitLock();
     return why;
+}
+
+std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno) {
+    std::vector<std::vector<KeyChange>> changes(bags_.size());
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        for (auto& tag : bags_[b]->tags) {
+            bool included = false;
+            std::string key;
+            tagKey(*tag, blank_.data(), recno, included, key);
+            if (included) changes[b].push_back({tag->id, true, std::move(key), recno});
+        }
+    }
+    return changes;
 }
 
 Result Table::markBag(Bag& bag, bool on) {
@@ -1254,21 +1259,50 @@ Result Table::append() {
                 r = kIoError;
             }
         }
+        // Other processes see the record as soon as the count says so: its (blank) keys go to
+        // the indexes with it, under the mark of a change under way.
+        std::vector<std::vector<KeyChange>> keys;
+        bool indexed = false;
+        if (r == kOk && !bags_.empty()) {
+            r = lockBags(true);
+            if (r == kOk) {
+                indexed = true;
+                keys = blankKeys(n);
+                r = stageChanges(keys, false);
+                for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
+                    if (!keys[b].empty()) r = markBag(*bags_[b], true);
+            }
+        }
+        bool written = false;
         if (r == kOk) {
             std::vector<std::uint8_t> bytes(blank_);
             bytes.push_back(dbf::endOfFile);
             if (file_.write(hdr_.headerLength + std::uint64_t{n - 1} * len, bytes.data(), bytes.size()) !=
                     os::Status::ok ||
-                writeCount(n) != kOk) {
-                file_.unlock(lockmap::records + n, 1);
+                writeCount(n) != kOk)
                 r = kIoError;
-            }
+            else
+                written = true;
         }
+        if (indexed) {
+            for (std::size_t b = 0; b < bags_.size(); ++b) {
+                if (keys[b].empty()) continue;
+                if (written && r == kOk)
+                    r = fromIndex(bags_[b]->cdx.commitStaged()); // on failure the mark stays
+                else
+                    bags_[b]->cdx.dropStaged();
+            }
+            if (r == kOk || !written) unmarkBags();
+            unlockBags(true);
+        }
+        if (!written) file_.unlock(lockmap::records + n, 1);
         file_.unlock(lockmap::header, 1);
+        if (written) {
+            count_ = n;
+            heldLocks_.insert(n);
+            recordLocks_.insert(n);
+        }
         if (r != kOk) return r;
-        count_ = n;
-        heldLocks_.insert(n);
-        recordLocks_.insert(n);
     }
     rec_ = blank_;
     recno_ = n;
@@ -1280,8 +1314,11 @@ Result Table::append() {
             tag->oldValid = true;
             tag->oldIncluded = false;
             tag->oldKey.clear();
+            // In a shared table the blank record's keys are in the indexes already.
+            if (shared_ && !tableLocked_) tagKey(*tag, rec_.data(), n, tag->oldIncluded, tag->oldKey);
         }
     }
+    if (shared_ && !tableLocked_) isNew_ = false;
     if (tail_.size() >= tailLimit) return flushTail();
     return kOk;
 }

@@ -179,6 +179,8 @@ class Table {
     Result flushRecord();
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
+    // The keys of a blank record numbered recno, bag by bag.
+    std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno);
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
     void releaseImplicitLock();
