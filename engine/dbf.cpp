@@ -313,7 +313,8 @@ std::vector<std::uint8_t> buildHeader(Header& h) {
         put32(d + 12, f.offset);
         d[16] = static_cast<std::uint8_t>(f.len);
         d[17] = f.dec;
-        d[18] = f.type == 'B' ? 0x04 : 0; // FoxPro marks doubles as binary
+        // Binary fields, flagged as the FoxPro family flags them.
+        d[18] = f.type == 'B' || f.type == 'I' || f.type == 'T' || f.type == 'Y' ? 0x04 : 0;
         pos += descriptorSize;
     }
     out[pos] = 0x0D;

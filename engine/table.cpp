@@ -1520,6 +1520,9 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
         return kBadExpression;
     }
     tag->keyType = info.keyTypeKnown ? info.keyType : tag->key.keyType();
+    if (const int sole = soleField(info.keyExpr);
+        sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'T' && tag->keyType == 'D')
+        tag->datetimeField = sole;
     // A number kept in 4 bytes is an integer key (a tag on an integer field).
     if (!info.keyTypeKnown && tag->keyType == 'N' && info.keyLen == 4) tag->keyType = 'I';
     if (!validKeyType(tag->keyType) || (tag->keyType != 'C' && fixedKeyLength(tag->keyType) != info.keyLen)) {
@@ -1620,8 +1623,31 @@ Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno,
     RecordView view(*this, rec, recno);
     ExprSettings es = settings().expr();
     included = !tag.cond.valid() || tag.cond.test(view, es);
-    key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
+    if (tag.datetimeField >= 0)
+        key = datetimeKey(hdr_.fields[static_cast<std::size_t>(tag.datetimeField)], rec);
+    else
+        key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
     return kOk;
+}
+
+int Table::soleField(std::string_view keyText) const {
+    std::string_view text = trim(keyText);
+    if (const std::size_t arrow = text.find("->"); arrow != std::string_view::npos)
+        text = trim(text.substr(arrow + 2));
+    else if (const std::size_t dot = text.find('.'); dot != std::string_view::npos)
+        text = trim(text.substr(dot + 1));
+    for (std::size_t i = 0; i < exprFields_.size(); ++i)
+        if (sameText(exprFields_[i].name, text))
+            return static_cast<int>(i < hdr_.fields.size() ? i : longNameOf_[i - hdr_.fields.size()]);
+    return -1;
+}
+
+std::string Table::datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const {
+    const std::uint8_t* p = fieldBytes(f, rec) + f.offset;
+    const std::int32_t day = dbf::getDate(f, fieldBytes(f, rec));
+    std::uint32_t ms = 0;
+    for (int i = 3; i >= 0; --i) ms = ms << 8 | p[4 + i];
+    return encodeDouble(day == 0 ? 0.0 : day + std::min(ms, 86399999u) / 86400000.0);
 }
 
 std::vector<OpenTag*> Table::orders() const {
@@ -1839,17 +1865,13 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
         return r;
     }
     char keyType = key.keyType();
-    // A tag on an integer field alone has 4-byte integer keys, as the FoxPro family writes it.
-    {
-        std::string_view text = trim(keyText);
-        if (const std::size_t arrow = text.find("->"); arrow != std::string_view::npos)
-            text = text.substr(arrow + 2);
-        else if (const std::size_t dot = text.find('.'); dot != std::string_view::npos)
-            text = text.substr(dot + 1);
-        std::size_t index = 0;
-        if (keyType == 'N' && findField(FieldRef(trim(text)), index) == kOk && hdr_.fields[index].type == 'I')
-            keyType = 'I';
-    }
+    // A tag on an integer field alone has 4-byte integer keys, as the FoxPro family writes it;
+    // one on a datetime field alone keys the day and its fraction.
+    const int sole = soleField(keyText);
+    if (keyType == 'N' && sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'I') keyType = 'I';
+    const dbf::Field* stamp = sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'T'
+                                  ? &hdr_.fields[static_cast<std::size_t>(sole)]
+                                  : nullptr;
     std::size_t keyLen = keyType == 'C' ? key.resultWidth() : fixedKeyLength(keyType);
     if (!validKeyType(keyType) || keyLen == 0 || keyLen > kMaxKeyLen) {
         setErrorDetail("the key expression gives no value that can be a key: " + std::string(keyText));
@@ -1877,7 +1899,7 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
     auto take = [&](const std::uint8_t* rec, std::uint32_t n) -> Result {
         RecordView view(*this, rec, n);
         if (cond.valid() && !cond.test(view, es)) return kOk;
-        keys.add(encodeKey(key.eval(view, es), keyType, keyLen), n);
+        keys.add(stamp ? datetimeKey(*stamp, rec) : encodeKey(key.eval(view, es), keyType, keyLen), n);
         return kOk;
     };
 

@@ -72,6 +72,7 @@ struct OpenTag {
     std::uint16_t keyLen = 0;
     bool unique = false;
     bool descending = false;
+    int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
     Handle handle = 0;
     CdxCursor cursor;
     // The tag's key of the current record as it was before the record was changed.
@@ -167,6 +168,10 @@ class Table {
     const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
     Result init();
     std::vector<std::string> containerNames() const;
+    // The field a key expression is made of alone (by its name or long name), or -1.
+    int soleField(std::string_view keyText) const;
+    // A datetime's key: its day number and the fraction of the day, as a numeric key.
+    std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
     Result readPrefix(dbf::Header& h);
     Result refreshCount();
     Result readRecordAt(std::uint32_t recno, std::uint8_t* out);

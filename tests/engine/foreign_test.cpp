@@ -439,3 +439,37 @@ TEST_F(Foreign, LongFieldNamesOfADatabaseContainer) {
     expectConsistent(t);
     closeTable(t);
 }
+
+TEST_F(Foreign, DatetimeTagsKeyTheTimeOfDayToo) {
+    const std::vector<FieldDef> fields = {{"AT", 'T', 0, 0}, {"NAME", 'C', 4, 0}};
+    Handle t = 0;
+    ASSERT_EQ(createTable(tmp.path("stamps"), "", kTypeCdx, kAnsi, fields, t), kOk);
+    for (int day : {2451547, 2451545, 2451546}) {
+        ASSERT_EQ(appendRecord(t), kOk);
+        ASSERT_EQ(setJulian(t, "AT", day), kOk);
+    }
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "AT", "at", "", "", 0, idx), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+    // Noon on the first day of record 2 (the earliest), written behind the engine's back.
+    const std::string path = tmp.path("stamps.dbf");
+    std::string dbf = readFile(path);
+    const std::size_t rec2 = 32 + 2 * 32 + 1 + 263 + 13;
+    const std::uint32_t noon = 43200000;
+    for (int i = 0; i < 4; ++i) dbf[rec2 + 1 + 4 + i] = static_cast<char>(noon >> (8 * i));
+    t = open(path);
+    ASSERT_EQ(getIndexHandle(t, "AT", idx), kOk);
+    bool found = false;
+    ASSERT_EQ(seek(idx, ExprValue::dateValue(2451546), false, found), kOk);
+    EXPECT_TRUE(found);
+    std::uint32_t n = 0;
+    getRecordNum(t, n);
+    EXPECT_EQ(n, 3u);
+    expectConsistent(t);
+    closeTable(t);
+    writeFile(path, dbf);
+    t = open(path, kOpenShared | kOpenReadOnly);
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kIndexDamaged); // the tag holds the day without its noon
+    closeTable(t);
+}
