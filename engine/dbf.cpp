@@ -238,6 +238,9 @@ Check readHeader(std::span<const std::uint8_t> bytes, Header& out) {
         f.len = d[16];
         f.dec = d[17];
         f.flags = d[18];
+        f.autoNext = le32(d + 19);
+        f.autoStep = d[23];
+        f.descriptorAt = static_cast<std::uint32_t>(pos);
         f.offset = offset;
         if (f.name.empty()) return Check::damaged;
         if (f.type == '0') {

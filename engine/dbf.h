@@ -51,7 +51,14 @@ struct Field {
     std::uint8_t flags = 0;
     int nullBit = -1; // its bit in _NullFlags when it accepts NULL
     int varBit = -1;  // V and Q fields: the bit that says the last byte holds the length
+    // Autoincrement fields (flag 0x08): the value the next appended record gets, and the step
+    // added after it; kept in the field's descriptor at descriptorAt + 19 and + 23.
+    std::uint32_t autoNext = 0;
+    std::uint8_t autoStep = 0;
+    std::uint32_t descriptorAt = 0;
 };
+
+constexpr std::uint8_t fieldAutoIncrement = 0x08;
 
 constexpr std::uint8_t fieldNullable = 0x02;
 

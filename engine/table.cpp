@@ -1128,8 +1128,9 @@ Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, b
 // appended record to a blank one, whose keys the indexes then get), nothing is written.
 Result Table::refuseRecord(Result why) {
     if (isNew_) {
-        rec_ = blank_;
-        const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_);
+        // The record as appended (blank but for autoincrement values).
+        if (readRecordAt(recno_, rec_.data()) != kOk) rec_ = blank_;
+        const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_, rec_);
         const bool locked = shared_ && !bags_.empty();
         Result r = locked ? lockBags(true) : kOk;
         // The blank record's keys go in even where a candidate tag holds them already: the
@@ -1157,13 +1158,39 @@ Result Table::refuseRecord(Result why) {
     return why;
 }
 
-std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno) {
+// Autoincrement fields of a record being appended: each takes the field's next value, and the
+// next value moves on by the step in the file's descriptor (read again in a shared table,
+// under the header lock the caller holds).
+Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
+    for (dbf::Field& f : hdr_.fields) {
+        if (!(f.flags & dbf::fieldAutoIncrement) || f.type != 'I' || f.descriptorAt == 0) continue;
+        std::uint8_t d[5];
+        if (shared_ && !tableLocked_) {
+            std::size_t got = 0;
+            if (file_.read(f.descriptorAt + 19, d, sizeof d, got) != os::Status::ok || got != sizeof d)
+                return kIoError;
+            f.autoNext = static_cast<std::uint32_t>(d[0]) | static_cast<std::uint32_t>(d[1]) << 8 |
+                         static_cast<std::uint32_t>(d[2]) << 16 | static_cast<std::uint32_t>(d[3]) << 24;
+            f.autoStep = d[4];
+        }
+        const std::uint32_t value = f.autoNext;
+        put32(d, value + f.autoStep);
+        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
+        f.autoNext = value + f.autoStep;
+        put32(rec.data() + f.offset, value);
+        dbf::setNull(hdr_, f, rec.data(), false);
+    }
+    return kOk;
+}
+
+std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
+                                                     const std::vector<std::uint8_t>& rec) {
     std::vector<std::vector<KeyChange>> changes(bags_.size());
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         for (auto& tag : bags_[b]->tags) {
             bool included = false;
             std::string key;
-            tagKey(*tag, blank_.data(), recno, included, key);
+            tagKey(*tag, rec.data(), recno, included, key);
             if (included) changes[b].push_back({tag->id, true, std::move(key), recno});
         }
     }
@@ -1236,12 +1263,15 @@ Result Table::append() {
         return n != 0 && hdr_.headerLength + std::uint64_t{n} * len + 1 < lockmap::base;
     };
     std::uint32_t n = 0;
+    std::vector<std::uint8_t> fresh = blank_;
     if (!shared_ || tableLocked_) {
         // No one else can append: keep the record in memory with the others.
         n = count_ + 1;
         if (!fits(n)) return kTableFull;
+        r = takeAutoValues(fresh);
+        if (r != kOk) return r;
         if (tail_.empty()) tailFirst_ = n;
-        tail_.insert(tail_.end(), blank_.begin(), blank_.end());
+        tail_.insert(tail_.end(), fresh.begin(), fresh.end());
         count_ = n;
         if (tableLocked_) recordLocks_.insert(n);
     } else {
@@ -1267,15 +1297,17 @@ Result Table::append() {
             r = lockBags(true);
             if (r == kOk) {
                 indexed = true;
-                keys = blankKeys(n);
-                r = stageChanges(keys, false);
+                r = takeAutoValues(fresh);
+                keys = blankKeys(n, fresh);
+                if (r == kOk) r = stageChanges(keys, false);
                 for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
                     if (!keys[b].empty()) r = markBag(*bags_[b], true);
             }
         }
         bool written = false;
+        if (r == kOk && !indexed) r = takeAutoValues(fresh);
         if (r == kOk) {
-            std::vector<std::uint8_t> bytes(blank_);
+            std::vector<std::uint8_t> bytes(fresh);
             bytes.push_back(dbf::endOfFile);
             if (file_.write(hdr_.headerLength + std::uint64_t{n - 1} * len, bytes.data(), bytes.size()) !=
                     os::Status::ok ||
@@ -1304,7 +1336,7 @@ Result Table::append() {
         }
         if (r != kOk) return r;
     }
-    rec_ = blank_;
+    rec_ = fresh;
     recno_ = n;
     bof_ = eof_ = false;
     dirty_ = isNew_ = true;

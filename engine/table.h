@@ -185,7 +185,8 @@ class Table {
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
     // The keys of a blank record numbered recno, bag by bag.
-    std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno);
+    std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
+    Result takeAutoValues(std::vector<std::uint8_t>& rec);
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
     void releaseImplicitLock();

@@ -473,3 +473,34 @@ TEST_F(Foreign, DatetimeTagsKeyTheTimeOfDayToo) {
     EXPECT_EQ(verifyTable(t, problems), kIndexDamaged); // the tag holds the day without its noon
     closeTable(t);
 }
+
+TEST_F(Foreign, AutoincrementFieldsNumberAppendedRecords) {
+    // A 0x31 table from the published layout: ID I autoincrement (flags 0x0C, next 78, step
+    // 1), NAME C(4); no records yet.
+    std::string h(32 + 2 * 32 + 1 + 263, '\0');
+    h[0] = 0x31;
+    h[1] = 2, h[2] = 8, h[3] = 2;
+    h[8] = static_cast<char>(h.size() & 0xFF), h[9] = static_cast<char>(h.size() >> 8);
+    h[10] = 1 + 4 + 4;
+    h.replace(32, 2, "ID");
+    h[32 + 11] = 'I', h[32 + 16] = 4, h[32 + 18] = 0x0C, h[32 + 19] = 78, h[32 + 23] = 1;
+    h.replace(64, 4, "NAME");
+    h[64 + 11] = 'C', h[64 + 16] = 4;
+    h[96] = 0x0D;
+    const std::string path = tmp.path("auto.dbf");
+    writeFile(path, h + "\x1A");
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        Handle t = open(path, mode);
+        ASSERT_EQ(appendRecord(t), kOk);
+        ASSERT_EQ(appendRecord(t), kOk);
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+    const std::string bytes = readFile(path);
+    EXPECT_EQ(le32(bytes, 32 + 19), 82u); // the next value moved past the four appended
+    Handle t = open(path);
+    for (std::uint32_t n = 1; n <= 4; ++n) {
+        ASSERT_EQ(gotoRecord(t, n), kOk);
+        EXPECT_EQ(number(t, "ID"), 77 + n);
+    }
+    closeTable(t);
+}
