@@ -178,6 +178,7 @@ TEST_F(Processes, TableLockOfAnotherProcessKeepsRecordsAndAppendsOut) {
     EXPECT_EQ(waitProcess(holder), 0);
     EXPECT_EQ(lockRecord(t, 1), kOk);
     EXPECT_EQ(appendRecord(t), kOk);
+    expectVerified(t);
 }
 
 TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
