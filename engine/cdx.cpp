@@ -1393,13 +1393,15 @@ bool CdxIndex::isOpen() const {
 Result CdxIndex::refresh(bool* changed) {
     if (changed) *changed = false;
     CdxState& s = *s_;
-    unsigned char h[12];
+    // The fields a change moves, and the mark of a change under way (which a process that
+    // died half-way leaves without moving anything else).
+    unsigned char h[kChangingAt + 1];
     if (!s.file->read(0, h, sizeof h)) return kCdxIo;
     std::uint64_t size = 0;
     if (!s.file->size(size)) return kCdxIo;
     const std::uint32_t freeList = le32(h + 4) == 0 ? kNone : le32(h + 4);
     if (s.open && le32(h + 8) == s.counter && le32(h) == s.dir.root && freeList == s.freeList &&
-        size == s.end)
+        size == s.end && (h[kChangingAt] != 0) == s.changing)
         return kOk;
     if (changed) *changed = true;
     return s.reload();

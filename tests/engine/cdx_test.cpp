@@ -828,4 +828,12 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     EXPECT_FALSE(third.outOfDate());
     EXPECT_EQ(third.verify(b, &count), kOk);
     EXPECT_EQ(count, 1u);
+    // Another instance that marks the file and stops there: a reader that has the file open
+    // already sees the mark on its next refresh.
+    CdxIndex dying(done);
+    ASSERT_EQ(dying.open(), kOk);
+    ASSERT_EQ(dying.markChanging(true), kOk);
+    ASSERT_EQ(third.refresh(), kOk);
+    EXPECT_TRUE(third.outOfDate());
+    EXPECT_FALSE(dying.outOfDate()); // its own mark
 }
