@@ -1087,7 +1087,7 @@ Result Table::flushRecord() {
     if (r == kOk) r = writeRecordAt(recno_, rec_.data());
     if (r != kOk) {
         for (auto& bag : bags_) bag->cdx.dropStaged();
-        unmarkBags();
+        if (tail_.empty()) unmarkBags();
         if (indexed && shared_) unlockBags(true);
         return r;
     }
@@ -1097,9 +1097,9 @@ Result Table::flushRecord() {
         if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
     }
     for (auto& tag : orders()) tag->oldValid = false;
-    // Appended records still in memory keep the mark until they are in the file.
-    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
-    if (r == kOk && !inTail) unmarkBags();
+    // While appended records are kept in memory, their keys are in the indexes already: the
+    // mark stays until they are in the file too.
+    if (r == kOk && tail_.empty()) unmarkBags();
     if (indexed && shared_) unlockBags(true);
     dirty_ = false;
     isNew_ = false;
@@ -1145,8 +1145,7 @@ Result Table::refuseRecord(Result why) {
             else
                 bags_[b]->cdx.dropStaged();
         }
-        const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
-        if (r == kOk && !inTail) unmarkBags();
+        if (r == kOk && tail_.empty()) unmarkBags();
         if (locked) unlockBags(true);
     } else if (readRecordAt(recno_, rec_.data()) != kOk) {
         rec_ = blank_;
@@ -1324,7 +1323,7 @@ Result Table::append() {
                 else
                     bags_[b]->cdx.dropStaged();
             }
-            if (r == kOk || !written) unmarkBags();
+            if ((r == kOk || !written) && tail_.empty()) unmarkBags();
             unlockBags(true);
         }
         if (!written) file_.unlock(lockmap::records + n, 1);
