@@ -83,7 +83,9 @@ inline constexpr Result kTableDamaged = 7002;
 // The memo file's header is bad, or a memo pointer or length lies outside the file.
 inline constexpr Result kMemoDamaged = 7003;
 // The index file is not a compound index or its structure is broken (bad node pointers,
-// cycles, entries for records that are not in the table).
+// cycles, entries for records that are not in the table, a tag that holds the current record
+// under a key the record does not have, so that moving on from it would not advance). A
+// change that such an index refuses is not written to the table either.
 inline constexpr Result kIndexDamaged = 7004;
 // Table type 1 or 3, a DBF of another family (dBase, varchar fields), custom indexes, a
 // server type other than the local one.
@@ -120,8 +122,10 @@ inline constexpr Result kBadField = 7023;
 // Nothing was written: not the record, not any index.
 inline constexpr Result kIndexReadOnly = 7024;
 // The index and its table may disagree: a change of the two was cut off half-way (the
-// index file still carries the mark of a change under way). The table opens read-only when
-// asked so; rebuild the index to change it.
+// index file still carries the mark of a change under way). Answered by opening the table,
+// and by any call that reads the index, unless the table was opened read-only (then it can be
+// walked and verified); to change the table again, remove the index file and create its tags
+// anew.
 inline constexpr Result kIndexOutOfDate = 7025;
 // A change that would give a candidate tag (one whose keys each belong to one record, as
 // primary keys) a key it holds for another record. Nothing was written.
