@@ -873,7 +873,6 @@ Result Table::prepareWrite() {
         rememberKeys();
         dirty_ = true;
     }
-    modified_ = true;
     return kOk;
 }
 
@@ -1060,6 +1059,13 @@ Result Table::flushRecord() {
             }
         }
     }
+    // A tag whose keys cannot be worked out here refuses every change.
+    if (const OpenTag* keyless = firstKeyless()) {
+        if (indexed && shared_) unlockBags(true);
+        setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
+                       " has an expression this engine cannot evaluate; the index is only read");
+        return refuseRecord(kIndexReadOnly);
+    }
     // Every key change first, bag by bag; then each bag takes them in memory, or the first
     // refusal leaves the files as they were.
     std::vector<std::vector<KeyChange>> changes(bags_.size());
@@ -1085,6 +1091,7 @@ Result Table::flushRecord() {
     for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
         if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
     if (r == kOk) r = writeRecordAt(recno_, rec_.data());
+    if (r == kOk) modified_ = true; // the header's date follows on closing
     if (r != kOk) {
         for (auto& bag : bags_) bag->cdx.dropStaged();
         if (tail_.empty()) unmarkBags();
@@ -1246,6 +1253,11 @@ Result Table::writeAll() {
 Result Table::append() {
     if (readOnly_) return kReadOnly;
     // A record needs keys in every tag: none may be one this engine only reads.
+    if (const OpenTag* keyless = firstKeyless()) {
+        setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
+                       " has an expression this engine cannot evaluate; the index is only read");
+        return kIndexReadOnly;
+    }
     for (auto& bag : bags_) {
         for (const TagInfo& info : bag->cdx.tags()) {
             if (info.readOnly) {
@@ -1546,9 +1558,16 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
     if (r == kOk && !trim(info.forExpr).empty())
         r = Expression::compile(info.forExpr, exprFields_, alias_, settings().expr(), tag->cond, pos);
     if (r != kOk) {
-        setErrorDetail("tag " + info.name + " of " + bag.path +
-                       ": an expression that does not fit the table");
-        return kBadExpression;
+        // Written by another program with what this engine cannot evaluate: the tag is walked
+        // and searched as it stands, and changes the table would need it to take are refused.
+        tag->keyless = true;
+        tag->key = Expression();
+        tag->cond = Expression();
+        tag->keyType = info.keyType;
+        tag->cursor = CdxCursor(bag.cdx, info.id);
+        tag->handle = handles::add(handles::Kind::index, tag.get());
+        bag.tags.push_back(std::move(tag));
+        return kOk;
     }
     tag->keyType = info.keyTypeKnown ? info.keyType : tag->key.keyType();
     if (const int sole = soleField(info.keyExpr);
@@ -1651,6 +1670,11 @@ Result Table::syncTags(Bag& bag) {
 
 Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno, bool& included,
                      std::string& key) {
+    if (tag.keyless) {
+        included = false;
+        key.clear();
+        return kIndexReadOnly;
+    }
     RecordView view(*this, rec, recno);
     ExprSettings es = settings().expr();
     included = !tag.cond.valid() || tag.cond.test(view, es);
@@ -1659,6 +1683,13 @@ Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno,
     else
         key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
     return kOk;
+}
+
+const OpenTag* Table::firstKeyless() const {
+    for (const auto& bag : bags_)
+        for (const auto& tag : bag->tags)
+            if (tag->keyless) return tag.get();
+    return nullptr;
 }
 
 int Table::soleField(std::string_view keyText) const {
@@ -1704,6 +1735,16 @@ std::uint16_t Table::orderOf(const OpenTag* tag) const {
 // Where a tag's cursor stands relative to the current record: on it, or on the entry that
 // follows it (the record's key is not in the tag, e.g. its FOR condition is false).
 Result Table::positionCursor(OpenTag& tag, bool& onCurrent) {
+    if (tag.keyless) {
+        // No key to look for: the entry of the current record, found by walking.
+        onCurrent = tag.cursor.positioned() && tag.cursor.recno() == recno_;
+        Result r = onCurrent ? kOk : fromIndex(tag.cursor.first());
+        while (r == kOk && !onCurrent && tag.cursor.positioned()) {
+            onCurrent = tag.cursor.recno() == recno_;
+            if (!onCurrent) r = fromIndex(tag.cursor.next());
+        }
+        return r;
+    }
     bool included = false;
     std::string key;
     tagKey(tag, rec_.data(), recno_, included, key);
@@ -1793,7 +1834,7 @@ Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
         }
         // Landing on the record we started from, whose key was not found, would repeat for
         // ever: the tag holds the record under a key it does not have.
-        if (r == kOk && i == 0 && !placed && from != 0 && tag.cursor.recno() == from) {
+        if (r == kOk && i == 0 && !placed && from != 0 && tag.cursor.recno() == from && !tag.keyless) {
             bool included = false;
             std::string key;
             tagKey(tag, rec_.data(), recno_, included, key);
@@ -1960,7 +2001,8 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             CdxCursor walk;
             bool onCurrent = true;
             if (order) {
-                if (order->bag != bag) r = lockBag(*order->bag, false);
+                if (order->keyless) r = kIndexReadOnly;
+                if (r == kOk && order->bag != bag) r = lockBag(*order->bag, false);
                 if (r == kOk) {
                     bool included = false;
                     std::string k;

@@ -73,6 +73,7 @@ struct OpenTag {
     bool unique = false;
     bool descending = false;
     int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
+    bool keyless = false;   // its expressions do not compile here: walked and searched only
     Handle handle = 0;
     CdxCursor cursor;
     // The tag's key of the current record as it was before the record was changed.
@@ -170,6 +171,7 @@ class Table {
     std::vector<std::string> containerNames() const;
     // The field a key expression is made of alone (by its name or long name), or -1.
     int soleField(std::string_view keyText) const;
+    const OpenTag* firstKeyless() const;
     // A datetime's key: its day number and the fraction of the day, as a numeric key.
     std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
     Result readPrefix(dbf::Header& h);

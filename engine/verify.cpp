@@ -157,6 +157,11 @@ Result Table::verify(std::vector<std::string>& problems) {
                 report(kIndexDamaged, name + ": its tree is broken (code " + std::to_string(v) + ")");
                 continue;
             }
+            if (tag.keyless) {
+                problems.push_back(name +
+                                   ": its expression cannot be evaluated here; its keys were not compared");
+                continue;
+            }
             if (info && info->readOnly) {
                 problems.push_back(name + ": of another collation sequence; its keys were not compared");
                 continue;

@@ -504,3 +504,33 @@ TEST_F(Foreign, AutoincrementFieldsNumberAppendedRecords) {
     }
     closeTable(t);
 }
+
+TEST_F(Foreign, ATagThisEngineCannotEvaluateIsOnlyRead) {
+    // setup's tag with a key expression of a function this engine does not know.
+    const std::string path = copySample("setup");
+    std::string cdx = readFile(tmp.path("setup.CDX"));
+    ASSERT_EQ(cdx.substr(1536 + 512, 8), "key_name");
+    cdx.replace(1536 + 512, 8, "kname(x)");
+    writeFile(tmp.path("setup.CDX"), cdx);
+    const std::string before = readFile(path);
+    Handle t = open(path);
+    Handle idx = 0;
+    ASSERT_EQ(getIndexHandle(t, "KEY_NAME", idx), kOk);
+    Result r = kOk;
+    EXPECT_EQ(walk(t, idx, false, r).size(), 3u);
+    EXPECT_EQ(r, kOk);
+    auto back = walk(t, idx, true, r);
+    EXPECT_EQ(back.size(), 3u);
+    EXPECT_EQ(r, kOk);
+    bool found = false;
+    ASSERT_EQ(seek(idx, ExprValue::character("CONTACTS"), false, found), kOk);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(appendRecord(t), kIndexReadOnly);
+    ASSERT_EQ(setDouble(t, "VALUE", 99), kOk);
+    EXPECT_EQ(writeRecord(t), kIndexReadOnly);
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kOk);
+    EXPECT_EQ(problems.size(), 1u); // the note that its keys were not compared
+    closeTable(t);
+    EXPECT_EQ(readFile(path), before);
+}
