@@ -157,7 +157,7 @@ Result MemoFile::read(std::uint32_t block, std::string& text) {
     return kOk;
 }
 
-Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block) {
+Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block, bool inPlace) {
     block = 0;
     if (text.empty()) return kOk;
     const std::uint16_t bs = header_.blockSize;
@@ -170,7 +170,7 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
     std::memcpy(data.data() + 8, text.data(), text.size());
 
     // In place when the old memo's blocks are enough.
-    if (oldBlock != 0) {
+    if (oldBlock != 0 && inPlace) {
         std::uint32_t oldLen = 0;
         std::uint64_t fileSize = 0;
         if (readBlockHeader(oldBlock, oldLen, fileSize) == kOk && needed <= fpt::blocksFor(oldLen, bs)) {

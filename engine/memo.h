@@ -65,8 +65,9 @@ class MemoFile {
     // lies inside the header or the memo past the end of the file). fileSize: the file's size.
     Result info(std::uint32_t block, std::uint32_t& type, std::uint32_t& len, std::uint64_t& fileSize);
     // Stores text as the memo that was at oldBlock (0: none) and answers its block (0 for an
-    // empty text): in place when it fits the old blocks, else in new blocks at the end.
-    Result write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block);
+    // empty text): in place when inPlace and it fits the old blocks, else in new blocks at
+    // the end.
+    Result write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block, bool inPlace = true);
 
     const fpt::Header& header() const { return header_; }
     os::File& file() { return file_; }

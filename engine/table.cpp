@@ -950,8 +950,12 @@ Result Table::setText(std::size_t field, std::string_view text) {
         Result r = prepareWrite();
         if (r != kOk) return r;
         std::uint32_t block = 0;
-        r = memo_->write(dbf::getMemoBlock(f, rec_.data()), text, block);
+        // With indexes, which may refuse the change, the memo the file's record points at stays
+        // as it is until the record is written: only blocks this change took are reused.
+        const std::uint32_t old = dbf::getMemoBlock(f, rec_.data());
+        r = memo_->write(old, text, block, bags_.empty() || freshBlocks_.count(old) != 0);
         if (r != kOk) return r;
+        if (block != 0) freshBlocks_.insert(block);
         dbf::putMemoBlock(f, rec_.data(), block);
         dbf::setNull(hdr_, f, rec_.data(), false);
         return kOk;
@@ -1110,6 +1114,7 @@ Result Table::flushRecord() {
     if (indexed && shared_) unlockBags(true);
     dirty_ = false;
     isNew_ = false;
+    freshBlocks_.clear();
     releaseImplicitLock();
     return r;
 }
@@ -1160,6 +1165,7 @@ Result Table::refuseRecord(Result why) {
     for (auto& tag : orders()) tag->oldValid = false;
     dirty_ = false;
     isNew_ = false;
+    freshBlocks_.clear();
     releaseImplicitLock();
     return why;
 }

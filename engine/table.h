@@ -239,12 +239,13 @@ class Table {
     std::uint32_t recno_ = 0;
     bool bof_ = false;
     bool eof_ = true;
-    std::vector<std::uint8_t> rec_;     // the current record
-    std::vector<std::uint8_t> blank_;   // a blank record
-    std::vector<std::uint8_t> scratch_; // a record read to test it
-    bool dirty_ = false;                // rec_ changed since it was read or appended
-    bool isNew_ = false;                // rec_ is an appended record not yet in the indexes
-    bool modified_ = false;             // something was written since the table was opened
+    std::vector<std::uint8_t> rec_;       // the current record
+    std::vector<std::uint8_t> blank_;     // a blank record
+    std::vector<std::uint8_t> scratch_;   // a record read to test it
+    bool dirty_ = false;                  // rec_ changed since it was read or appended
+    bool isNew_ = false;                  // rec_ is an appended record not yet in the indexes
+    bool modified_ = false;               // something was written since the table was opened
+    std::set<std::uint32_t> freshBlocks_; // memo blocks the pending change wrote
 
     // Appended records not yet written (exclusive or table-locked): records tailFirst_ ...
     std::vector<std::uint8_t> tail_;

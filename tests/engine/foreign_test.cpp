@@ -534,3 +534,23 @@ TEST_F(Foreign, ATagThisEngineCannotEvaluateIsOnlyRead) {
     closeTable(t);
     EXPECT_EQ(readFile(path), before);
 }
+
+TEST_F(Foreign, ARefusedChangeLeavesTheMemoAsItWas) {
+    const std::string path = copySample("calls");
+    Handle t = open(path);
+    ASSERT_EQ(gotoRecord(t, 3), kOk);
+    std::string memo;
+    ASSERT_EQ(getString(t, "NOTES", memo), kOk);
+    ASSERT_FALSE(memo.empty());
+    ASSERT_EQ(setString(t, "NOTES", "x"), kOk); // would fit the memo's own blocks
+    ASSERT_EQ(setDouble(t, "CALL_ID", 4), kOk); // a key record 4 holds: refused
+    EXPECT_EQ(writeRecord(t), kDuplicateKey);
+    ASSERT_EQ(closeTable(t), kOk);
+    t = open(path);
+    ASSERT_EQ(gotoRecord(t, 3), kOk);
+    std::string after;
+    ASSERT_EQ(getString(t, "NOTES", after), kOk);
+    EXPECT_EQ(after, memo);
+    expectConsistent(t);
+    closeTable(t);
+}
