@@ -25,6 +25,7 @@ constexpr std::size_t kCacheLimit = 2048; // decoded nodes kept between operatio
 constexpr std::size_t kCacheBytes = std::size_t{8} << 20; // and roughly the memory they may take
 
 constexpr std::uint8_t kOptUnique = 1;
+constexpr std::uint8_t kOptCandidate = 4;
 constexpr std::uint8_t kOptFor = 8;
 constexpr std::uint8_t kOptCompact = 32;
 constexpr std::uint8_t kOptCompound = 64;
@@ -33,6 +34,17 @@ constexpr std::size_t kKeyTypeAt = 496; // our key type hint inside the reserved
 
 constexpr std::uint16_t kAttrRoot = 1;
 constexpr std::uint16_t kAttrLeaf = 2;
+// Set by the FoxPro family on the root of a tag whose root is a leaf (never on the tag
+// directory's root); its meaning is not published. Read as neither root nor leaf, written as
+// they write it.
+constexpr std::uint16_t kAttrRootLeaf = 4;
+constexpr std::uint16_t kAttrKnown = 7;
+// The directory header's byte that says a change of table and index was under way and did
+// not end (see markChanging); zero in files from elsewhere.
+constexpr std::size_t kChangingAt = 497;
+// Bytes of a tag header that are zero in every machine-order tag seen; anything there is
+// taken as the mark of another collation sequence (our key type hint at 496 excepted).
+constexpr std::size_t kCollationFrom = 33, kCollationTo = 496;
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -101,7 +113,8 @@ struct CdxEntry {
 struct CdxNode {
     bool leaf = true;
     bool root = false;
-    bool freed = false; // on the free list; nextFree is its link
+    bool freed = false;   // on the free list; nextFree is its link
+    bool strange = false; // attribute bits this engine does not know: read, never changed
     std::uint32_t nextFree = kNone;
     std::uint16_t keyLen = 0; // the tag it was read for
     std::uint32_t left = kNone, right = kNone;
@@ -117,6 +130,8 @@ struct TagMeta {
     char fill = ' ';
     bool unique = false;
     bool descending = false;
+    bool readOnly = false; // another collation sequence: walked, never changed
+    bool candidate = false;
     std::size_t interiorCap() const { return kInteriorArea / (keyLen + 8u); }
 };
 
@@ -187,7 +202,9 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
         put32(out, n.nextFree);
         return true;
     }
-    put16(out, (n.leaf ? kAttrLeaf : 0) | (n.root ? kAttrRoot : 0));
+    std::uint32_t attr = (n.leaf ? kAttrLeaf : 0) | (n.root ? kAttrRoot : 0);
+    if (n.leaf && n.root && t.id != 0) attr |= kAttrRootLeaf;
+    put16(out, attr);
     put16(out + 2, static_cast<std::uint32_t>(n.entries.size()));
     put32(out + 4, n.left);
     put32(out + 8, n.right);
@@ -234,10 +251,10 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
 // Decodes and checks a node; kCdxDamaged for anything that does not hold together.
 Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEnd, CdxNode& n) {
     const std::uint16_t attr = le16(b);
-    if (attr > 3) return kCdxDamaged;
     n = CdxNode();
     n.leaf = attr & kAttrLeaf;
     n.root = attr & kAttrRoot;
+    n.strange = (attr & ~kAttrKnown) != 0;
     n.keyLen = t.keyLen;
     n.left = le32(b + 4);
     n.right = le32(b + 8);
@@ -304,6 +321,9 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
 struct CdxState {
     BlockFile* file = nullptr;
     bool open = false;
+    bool changing = false;   // the file's mark of an unfinished change
+    bool markedByUs = false; // ... set by this index itself
+    bool staged = false;     // changes made in memory by stage(), not yet written
     std::uint32_t counter = 0;
     std::uint32_t freeList = kNone;
     std::uint64_t end = 0; // file size, plus nodes allocated and not yet written
@@ -467,7 +487,8 @@ struct CdxState {
     Result writeHeaderFields(TagId id, std::uint32_t root) {
         unsigned char buf[12];
         put32(buf, root);
-        put32(buf + 4, id == 0 ? freeList : kNone);
+        // An empty free list is written 0, as the FoxPro family writes it (-1 is read too).
+        put32(buf + 4, id == 0 && freeList != kNone ? freeList : 0);
         put32(buf + 8, counter);
         return file->write(id, buf, sizeof buf) ? kOk : kCdxIo;
     }
@@ -811,6 +832,7 @@ struct CdxState {
         if (depth > kMaxDepth) return kCdxDamaged;
         CdxNode* n;
         if (const Result r = load(t, off, n)) return r;
+        if (n->strange) return kCdxReadOnlyTag;
         auto& es = n->entries;
         std::size_t i = 0;
         {
@@ -852,6 +874,7 @@ struct CdxState {
 
     // Inserts or erases one entry of a tag and settles the root.
     Result change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno) {
+        if (t.readOnly) return kCdxReadOnlyTag;
         std::vector<Ref> refs;
         if (const Result r = modify(t, t.root, insert, key, recno, 0, refs)) return r;
         return settleRoot(t, std::move(refs));
@@ -995,6 +1018,7 @@ struct CdxState {
         if (m.keyLen < 1 || m.keyLen > kMaxKeyLen) return kCdxDamaged;
         const std::uint8_t options = h[14];
         m.unique = options & kOptUnique;
+        m.candidate = options & kOptCandidate;
         m.descending = le16(h + 502) != 0;
         char hint = static_cast<char>(h[kKeyTypeAt]);
         if (const auto given = keyTypes.find(id); !validKeyType(hint) && given != keyTypes.end())
@@ -1004,12 +1028,14 @@ struct CdxState {
         if (info.keyTypeKnown) {
             m.keyType = hint;
         } else {
-            // Numeric and date keys are 8 bytes and logical keys 1; any other length is text.
+            // Files from elsewhere do not say: a key of 1, 4 or 8 bytes may be binary, and
+            // only the key expression tells. Until the caller says, read it as text.
             m.keyType = 'C';
-            info.keyTypeKnown = m.keyLen != 8 && m.keyLen != 1;
+            info.keyTypeKnown = m.keyLen != 8 && m.keyLen != 4 && m.keyLen != 1;
             if (!info.keyTypeKnown) unknownTypes.insert(id);
         }
-        if (m.keyType == 'C' ? false : m.keyLen != (m.keyType == 'L' ? 1 : 8)) return kCdxDamaged;
+        if (m.keyType != 'C' && m.keyLen != fixedKeyLength(m.keyType)) return kCdxDamaged;
+        for (std::size_t i = kCollationFrom; i < kCollationTo && !m.readOnly; ++i) m.readOnly = h[i] != 0;
         m.fill = keyFill(m.keyType);
         const std::size_t forLen = le16(h + 506), keyPool = le16(h + 510);
         if (keyPool + forLen > kHeaderSize - 512) return kCdxDamaged;
@@ -1028,6 +1054,8 @@ struct CdxState {
         info.keyLen = m.keyLen;
         info.unique = m.unique;
         info.descending = m.descending;
+        info.readOnly = m.readOnly;
+        info.candidate = m.candidate;
         return kOk;
     }
 
@@ -1046,7 +1074,9 @@ struct CdxState {
         dir.keyType = 'C';
         dir.fill = ' ';
         freeList = le32(h + 4);
+        if (freeList == 0) freeList = kNone;
         counter = le32(h + 8);
+        changing = h[kChangingAt] != 0;
         return kOk;
     }
 
@@ -1334,7 +1364,7 @@ Result CdxIndex::create() {
     if (!s.file->truncate(0)) return kCdxIo;
     unsigned char buf[kHeaderSize + kNodeSize] = {};
     put32(buf, kHeaderSize); // the directory's root: an empty leaf right after the header
-    put32(buf + 4, kNone);
+    put32(buf + 4, 0);
     put32(buf + 8, 0);
     put16(buf + 12, kTagNameLen);
     buf[14] = kOptCompact | kOptCompound;
@@ -1363,12 +1393,15 @@ bool CdxIndex::isOpen() const {
 Result CdxIndex::refresh(bool* changed) {
     if (changed) *changed = false;
     CdxState& s = *s_;
-    unsigned char h[12];
+    // The fields a change moves, and the mark of a change under way (which a process that
+    // died half-way leaves without moving anything else).
+    unsigned char h[kChangingAt + 1];
     if (!s.file->read(0, h, sizeof h)) return kCdxIo;
     std::uint64_t size = 0;
     if (!s.file->size(size)) return kCdxIo;
-    if (s.open && le32(h + 8) == s.counter && le32(h) == s.dir.root && le32(h + 4) == s.freeList &&
-        size == s.end)
+    const std::uint32_t freeList = le32(h + 4) == 0 ? kNone : le32(h + 4);
+    if (s.open && le32(h + 8) == s.counter && le32(h) == s.dir.root && freeList == s.freeList &&
+        size == s.end && (h[kChangingAt] != 0) == s.changing)
         return kOk;
     if (changed) *changed = true;
     return s.reload();
@@ -1417,7 +1450,7 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return kCdxBadTagName;
     if (findTag(name)) return kCdxTagExists;
     if (!validKeyType(def.keyType)) return kKeyBadType;
-    const std::size_t wantLen = def.keyType == 'C' ? def.keyLen : def.keyType == 'L' ? 1 : 8;
+    const std::size_t wantLen = def.keyType == 'C' ? def.keyLen : fixedKeyLength(def.keyType);
     if (def.keyLen != wantLen || def.keyLen < 1 || def.keyLen > kMaxKeyLen || keys.keyLen() != def.keyLen)
         return kKeyBadLength;
     if (def.keyExpr.size() + 1 + def.forExpr.size() + 1 > kHeaderSize - 512 ||
@@ -1478,7 +1511,6 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
     m.descending = def.descending;
 
     unsigned char h[kHeaderSize] = {};
-    put32(h + 4, kNone);
     put16(h + 12, def.keyLen);
     h[14] = static_cast<unsigned char>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
                                        (def.forExpr.empty() ? 0 : kOptFor));
@@ -1587,7 +1619,7 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     TagMeta* m = id ? s.meta(id) : nullptr;
     if (!m) return kCdxNoTag;
     if (!validKeyType(keyType)) return kKeyBadType;
-    if (keyType != 'C' && m->keyLen != (keyType == 'L' ? 1 : 8)) return kKeyBadLength;
+    if (keyType != 'C' && m->keyLen != fixedKeyLength(keyType)) return kKeyBadLength;
     s.keyTypes[id] = keyType;
     s.unknownTypes.erase(id);
     if (m->keyType != keyType) {
@@ -1638,6 +1670,79 @@ Result CdxIndex::erase(TagId id, std::string_view key, std::uint32_t recno) {
     if (!r) r = s.commit();
     if (r) s.abort();
     return r;
+}
+
+Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
+    CdxState& s = *s_;
+    if (!s.open) return kCdxNotOpen;
+    if (s.staged) s.abort();
+    s.begin();
+    s.staged = true;
+    for (const KeyChange& c : changes) {
+        TagMeta* m = c.tag ? s.meta(c.tag) : nullptr;
+        Result r = kOk;
+        if (!m)
+            r = kCdxNoTag;
+        else if (c.key.size() != m->keyLen)
+            r = kKeyBadLength;
+        else if (s.unknownTypes.count(c.tag))
+            r = kKeyBadType;
+        else if (m->readOnly)
+            r = kCdxReadOnlyTag;
+        if (!r && c.insert) {
+            CdxState::Pos p;
+            r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
+            const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
+            if (e && e->key == c.key && (m->unique || e->recno == c.recno)) continue;
+            if (!r && m->candidate && candidates) {
+                // Another record holding the key: erased by this same change, or a refusal.
+                CdxState::Pos q;
+                r = s.lowerBoundEntry(*m, c.key, 0, q);
+                const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+                if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+            }
+            if (!r) r = s.change(*m, true, c.key, c.recno);
+        } else if (!r) {
+            r = s.change(*m, false, c.key, c.recno);
+            if (r == kCdxKeyNotFound) r = kOk; // a unique tag may hold the key for another record
+        }
+        if (r) {
+            s.abort();
+            s.staged = false;
+            return r;
+        }
+    }
+    return kOk;
+}
+
+Result CdxIndex::commitStaged() {
+    CdxState& s = *s_;
+    if (!s.staged) return kOk;
+    s.staged = false;
+    const Result r = s.commit();
+    if (r) s.abort();
+    return r;
+}
+
+void CdxIndex::dropStaged() {
+    CdxState& s = *s_;
+    if (!s.staged) return;
+    s.staged = false;
+    s.abort();
+}
+
+Result CdxIndex::markChanging(bool on) {
+    CdxState& s = *s_;
+    if (!s.open) return kCdxNotOpen;
+    const unsigned char b = on ? 1 : 0;
+    if (!s.file->write(kChangingAt, &b, 1)) return kCdxIo;
+    s.changing = on;
+    s.markedByUs = on;
+    return kOk;
+}
+
+bool CdxIndex::outOfDate() const {
+    return s_->open && s_->changing && !s_->markedByUs;
 }
 
 Result CdxIndex::verify(TagId id, std::uint64_t* count) {

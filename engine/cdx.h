@@ -12,10 +12,12 @@
 //   hint ('C', 'N', 'D', 'L'; written by this engine, 0 in files from elsewhere); 502
 //   descending (2 bytes, 0 or 1); 506 FOR pool length, 510 key pool length (2 bytes each, with
 //   the closing NUL); 512 the key expression text, NUL, then the FOR text, NUL.
-// Interior node: 0 attributes (2 bytes: 1 root, 2 leaf), 2 key count, 4 left and 8 right
-//   sibling (-1 none), then per entry the key, the record number and the child node offset,
-//   both 4 bytes big-endian; each entry's key and record number are those of the last entry
-//   of the child's subtree.
+// Directory header only: 497 a change of table and index under way (1) or none (0).
+// Interior node: 0 attributes (2 bytes: 1 root, 2 leaf, 4 the root leaf of a tag: read as
+//   neither, written as the FoxPro family writes it; other bits make the tag read-only), 2 key count, 4 left
+//   and 8 right sibling (-1 none), then per entry the key, the record number and the child node offset, both
+//   4 bytes big-endian; each entry's key and record number are those of the last entry of the child's
+//   subtree.
 // Exterior (leaf) node: 0 attributes, 2 key count, 4 left, 8 right, 12 free bytes, 14 record
 //   number mask (4 bytes), 18 duplicate count mask, 19 trailing count mask, 20 record number
 //   bits, 21 duplicate count bits, 22 trailing count bits, 23 bytes per entry; from 24 the
@@ -23,6 +25,10 @@
 //   low bits up), and from the end of the node backwards the key bytes that are neither shared
 //   with the previous key of the node nor trailing fill (blanks in character keys, NULs in
 //   others).
+//
+// A tag header with anything in bytes 33 to 495 (zero in every machine-order tag) is taken to
+// be of another collation sequence: it is walked and searched, but never changed
+// (kCdxReadOnlyTag). The free node list is empty at 0 or -1; an empty one is written 0.
 //
 // Keys are ordered as unsigned bytes, equal keys by record number. Descending tags are stored
 // in the same ascending order and flagged in the header; a cursor on them runs the whole order
@@ -45,6 +51,13 @@
 #include <vector>
 
 namespace engine {
+
+// The index half's codes that came after expr.h's list.
+// A change to a tag of another collation sequence, or with node attributes this engine does
+// not know: such tags are read, never written.
+inline constexpr Result kCdxReadOnlyTag = 7539;
+// An insert into a candidate tag (header option 4) that holds the key for another record.
+inline constexpr Result kCdxDuplicateKey = 7540;
 
 // Storage of an index file.
 class BlockFile {
@@ -78,8 +91,8 @@ struct TagSpec {
     std::string name;         // 1 to 10 characters: letters, digits, "_"; stored upper case
     std::string keyExpr;      // the key expression text (stored, not compiled here)
     std::string forExpr;      // the FOR condition text, empty for none
-    char keyType = 'C';       // C N D L
-    std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L
+    char keyType = 'C';       // C N D L I
+    std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L; 4 for I
     bool unique = false;
     bool descending = false;
 };
@@ -94,7 +107,17 @@ struct TagInfo {
     bool unique = false;
     bool descending = false;
     bool keyTypeKnown = false; // false when the file did not say and the key length leaves
-                               // it open (8 or 1 bytes); see setKeyType
+                               // it open (8, 4 or 1 bytes); see setKeyType
+    bool readOnly = false;     // another collation sequence: walked, never changed
+    bool candidate = false;    // option 4: a key may belong to one record only
+};
+
+// One key change of a tag, for CdxIndex::stage.
+struct KeyChange {
+    TagId tag = 0;
+    bool insert = true;
+    std::string key;
+    std::uint32_t recno = 0;
 };
 
 // (key, record number) pairs for building a tag in one pass. Keys are cut or padded with
@@ -210,6 +233,21 @@ class CdxIndex {
     // false). erase answers kCdxKeyNotFound when the pair is not there.
     Result insert(TagId id, std::string_view key, std::uint32_t recno, bool* added = nullptr);
     Result erase(TagId id, std::string_view key, std::uint32_t recno);
+
+    // Several changes as one: stage() makes them all in memory, or none (answering the first
+    // refusal, with nothing changed); commitStaged() then writes them, dropStaged() forgets
+    // them. Erasing a pair that is not there is no refusal; inserting a key a unique tag holds
+    // already changes nothing; inserting a key a candidate tag holds for another record is
+    // refused (kCdxDuplicateKey) unless candidates is false. Nothing else may change the
+    // index in between.
+    Result stage(const std::vector<KeyChange>& changes, bool candidates = true);
+    Result commitStaged();
+    void dropStaged();
+    // Marks the file (on) as being changed together with its table, and clears the mark (off)
+    // once both are written. A mark found on opening, that this index did not set, means an
+    // earlier change of the pair did not end: outOfDate().
+    Result markChanging(bool on);
+    bool outOfDate() const;
 
     // Walks a whole tag checking every node: sibling links, order, levels, counts. count
     // (optional) receives the number of entries.

@@ -2,6 +2,7 @@
 
 #include "engine/calendar.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -34,8 +35,12 @@ void put64(std::uint8_t* p, std::uint64_t v) {
     put32(p + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
+bool visualVersion(std::uint8_t v) {
+    return v == 0x30 || v == 0x31 || v == 0x32;
+}
+
 bool knownVersion(std::uint8_t v) {
-    return v == 0x03 || v == 0x30 || v == 0x31 || v == 0xF5;
+    return v == 0x03 || v == 0x30 || v == 0x31 || v == 0x32 || v == 0xF5;
 }
 
 // Other members of the DBF family: dBase tables (with or without DBT memos, with SQL
@@ -45,12 +50,12 @@ bool otherFamily(std::uint8_t v) {
     case 0x02:
     case 0x04:
     case 0x05:
-    case 0x32:
     case 0x43:
     case 0x63:
     case 0x7B:
     case 0x83:
     case 0x8B:
+    case 0x8C:
     case 0x8E:
     case 0xB3:
     case 0xCB:
@@ -90,6 +95,11 @@ bool validStoredField(const Field& f) {
     case 'G':
     case 'P':
         return f.len == 4 || f.len == 10;
+    case 'W':
+        return f.len == 4;
+    case 'V':
+    case 'Q':
+        return f.len >= 1 && f.len <= 254;
     default:
         return fixedLength(f.type) != 0 && f.len == fixedLength(f.type);
     }
@@ -127,7 +137,62 @@ bool Header::hasMemo() const {
 }
 
 bool isMemoType(char type) {
-    return type == 'M' || type == 'G' || type == 'P';
+    return type == 'M' || type == 'G' || type == 'P' || type == 'W';
+}
+
+int yearFromByte(std::uint8_t b) {
+    return b < 80 ? 2000 + b : 1900 + b;
+}
+
+std::uint8_t yearByte(int year) {
+    return static_cast<std::uint8_t>(((year % 100) + 100) % 100);
+}
+
+namespace {
+
+bool nullBitSet(const Header& h, int bit, const std::uint8_t* rec) {
+    if (bit < 0 || h.nullFlagsLen == 0) return false;
+    return (rec[h.nullFlagsOffset + static_cast<std::size_t>(bit) / 8] >> (bit % 8)) & 1;
+}
+
+void putNullBit(const Header& h, int bit, std::uint8_t* rec, bool on) {
+    if (bit < 0 || h.nullFlagsLen == 0) return;
+    std::uint8_t& b = rec[h.nullFlagsOffset + static_cast<std::size_t>(bit) / 8];
+    const auto mask = static_cast<std::uint8_t>(1u << (bit % 8));
+    b = on ? static_cast<std::uint8_t>(b | mask) : static_cast<std::uint8_t>(b & ~mask);
+}
+
+} // namespace
+
+bool isNull(const Header& h, const Field& f, const std::uint8_t* rec) {
+    return nullBitSet(h, f.nullBit, rec);
+}
+
+void setNull(const Header& h, const Field& f, std::uint8_t* rec, bool null) {
+    putNullBit(h, f.nullBit, rec, null);
+}
+
+std::string getVar(const Header& h, const Field& f, const std::uint8_t* rec) {
+    const char* p = reinterpret_cast<const char*>(rec + f.offset);
+    if (!nullBitSet(h, f.varBit, rec)) return std::string(p, f.len);
+    const std::size_t n = std::min<std::size_t>(rec[f.offset + f.len - 1], f.len - 1u);
+    return std::string(p, n);
+}
+
+void putVar(const Header& h, const Field& f, std::uint8_t* rec, std::string_view value) {
+    std::uint8_t* p = rec + f.offset;
+    const std::uint8_t pad = f.type == 'Q' ? 0 : ' ';
+    if (value.size() >= f.len || f.varBit < 0) {
+        const std::size_t n = std::min<std::size_t>(value.size(), f.len);
+        std::memcpy(p, value.data(), n);
+        std::memset(p + n, pad, f.len - n);
+        putNullBit(h, f.varBit, rec, false);
+        return;
+    }
+    std::memcpy(p, value.data(), value.size());
+    std::memset(p + value.size(), pad, f.len - value.size());
+    p[f.len - 1] = static_cast<std::uint8_t>(value.size());
+    putNullBit(h, f.varBit, rec, true);
 }
 
 Check readPrefix(std::span<const std::uint8_t> bytes, Header& out) {
@@ -135,7 +200,7 @@ Check readPrefix(std::span<const std::uint8_t> bytes, Header& out) {
     const std::uint8_t* p = bytes.data();
     out.version = p[0];
     if (!knownVersion(p[0])) return otherFamily(p[0]) ? Check::unsupported : Check::notTable;
-    out.year = 1900 + p[1];
+    out.year = yearFromByte(p[1]);
     out.month = p[2];
     out.day = p[3];
     out.recordCount = le32(p + 4);
@@ -152,6 +217,8 @@ Check readHeader(std::span<const std::uint8_t> bytes, Header& out) {
     if (c != Check::ok) return c;
     if (bytes.size() < out.headerLength) return Check::truncated;
     out.fields.clear();
+    out.nullFlagsOffset = 0;
+    out.nullFlagsLen = 0;
     std::uint32_t offset = 1;
     std::size_t pos = prefixSize;
     for (;;) {
@@ -171,9 +238,21 @@ Check readHeader(std::span<const std::uint8_t> bytes, Header& out) {
         f.len = d[16];
         f.dec = d[17];
         f.flags = d[18];
+        f.autoNext = le32(d + 19);
+        f.autoStep = d[23];
+        f.descriptorAt = static_cast<std::uint32_t>(pos);
         f.offset = offset;
         if (f.name.empty()) return Check::damaged;
-        if (f.type == 'V' || f.type == 'Q' || f.type == 'W' || f.type == '0') return Check::unsupported;
+        if (f.type == '0') {
+            // The system field of null and varlength bits: kept out of the field list.
+            if (out.nullFlagsLen != 0 || f.len < 1) return Check::damaged;
+            out.nullFlagsOffset = offset;
+            out.nullFlagsLen = f.len;
+            offset += f.len;
+            if (offset > out.recordLength) return Check::damaged;
+            pos += descriptorSize;
+            continue;
+        }
         if (!validStoredField(f)) return Check::damaged;
         offset += f.len;
         if (offset > out.recordLength) return Check::damaged;
@@ -181,13 +260,30 @@ Check readHeader(std::span<const std::uint8_t> bytes, Header& out) {
         pos += descriptorSize;
     }
     if (out.fields.empty()) return Check::damaged;
+    out.backlink.clear();
+    if (visualVersion(out.version) && pos + 1 + backlinkSize <= out.headerLength) {
+        const char* b = reinterpret_cast<const char*>(bytes.data() + pos + 1);
+        std::size_t n = 0;
+        while (n < backlinkSize && b[n] != 0) ++n;
+        out.backlink.assign(b, n);
+    }
+    // Bits of the null flags, in descriptor order: a V or Q field's varlength bit, then the
+    // null bit of a field that accepts NULL. Only 0x30 to 0x32 tables have them.
+    const bool visual = visualVersion(out.version);
+    int bit = 0;
+    for (Field& f : out.fields) {
+        if (!visual) break;
+        if (f.type == 'V' || f.type == 'Q') f.varBit = bit++;
+        if (f.flags & fieldNullable) f.nullBit = bit++;
+    }
+    if (bit > 0 && static_cast<std::size_t>(bit) > std::size_t{out.nullFlagsLen} * 8) return Check::damaged;
     return Check::ok;
 }
 
 void writePrefix(const Header& h, std::uint8_t* p) {
     std::memset(p, 0, prefixSize);
     p[0] = h.version;
-    p[1] = static_cast<std::uint8_t>(h.year >= 1900 && h.year < 1900 + 256 ? h.year - 1900 : 0);
+    p[1] = yearByte(h.year);
     p[2] = static_cast<std::uint8_t>(h.month);
     p[3] = static_cast<std::uint8_t>(h.day);
     put32(p + 4, h.recordCount);
@@ -220,7 +316,8 @@ std::vector<std::uint8_t> buildHeader(Header& h) {
         put32(d + 12, f.offset);
         d[16] = static_cast<std::uint8_t>(f.len);
         d[17] = f.dec;
-        d[18] = f.type == 'B' ? 0x04 : 0; // FoxPro marks doubles as binary
+        // Binary fields, flagged as the FoxPro family flags them.
+        d[18] = f.type == 'B' || f.type == 'I' || f.type == 'T' || f.type == 'Y' ? 0x04 : 0;
         pos += descriptorSize;
     }
     out[pos] = 0x0D;

@@ -2,8 +2,9 @@
 //
 //   offset  size  header
 //        0     1  version: 0x30 (tables we create), also read: 0x03 and 0xF5 (with memo),
-//                 0x31 (with autoincrement fields)
-//        1     3  date of last update: year - 1900, month, day
+//                 0x31 (with autoincrement fields), 0x32 (with V, Q or W fields)
+//        1     3  date of last update: year mod 100, month, day (read: 0-79 are 2000-2079,
+//                 80-99 1980-1999, 100 and up 1900 + the byte, as other writers store it)
 //        4     4  record count (little-endian, as every number in the header)
 //        8     2  header length: 32 + 32 per field + 1 terminator + 263 backlink bytes
 //       10     2  record length, the deleted mark byte included
@@ -14,6 +15,12 @@
 //      ...     1  0x0D
 //      ...   263  backlink area (zeros; the database container path when the table is in one)
 //   header length ...  records: the deleted mark (' ' or '*') then the fields; then 0x1A.
+//
+// The system field _NullFlags (type '0', the last descriptor of some 0x30-0x32 tables) holds
+// one bit per V or Q field (set: the field's last byte is the length of its value) and one
+// per field flagged as accepting NULL (set: the field is NULL, its bytes hold the empty
+// value), handed out in descriptor order from bit 0 of its first byte. It is not in the
+// field list; Header keeps where it is.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +49,18 @@ struct Field {
     std::uint16_t len = 0;
     std::uint8_t dec = 0;
     std::uint8_t flags = 0;
+    int nullBit = -1; // its bit in _NullFlags when it accepts NULL
+    int varBit = -1;  // V and Q fields: the bit that says the last byte holds the length
+    // Autoincrement fields (flag 0x08): the value the next appended record gets, and the step
+    // added after it; kept in the field's descriptor at descriptorAt + 19 and + 23.
+    std::uint32_t autoNext = 0;
+    std::uint8_t autoStep = 0;
+    std::uint32_t descriptorAt = 0;
 };
+
+constexpr std::uint8_t fieldAutoIncrement = 0x08;
+
+constexpr std::uint8_t fieldNullable = 0x02;
 
 struct Header {
     std::uint8_t version = versionFox;
@@ -52,7 +70,10 @@ struct Header {
     std::uint16_t recordLength = 0;
     std::uint8_t flags = 0;
     std::uint8_t codePage = 0x03;
-    std::vector<Field> fields;
+    std::vector<Field> fields;         // _NullFlags is not among them
+    std::uint32_t nullFlagsOffset = 0; // _NullFlags in the record (length 0: none)
+    std::uint16_t nullFlagsLen = 0;
+    std::string backlink; // the database container that owns the table (relative path), if any
 
     bool hasMemo() const;
 };
@@ -102,5 +123,18 @@ void putMemoBlock(const Field& f, std::uint8_t* rec, std::uint32_t block);
 std::string formatNumber(double value, std::size_t len, std::size_t dec);
 
 bool isMemoType(char type);
+
+// The year of the header's date byte, and the byte of a year.
+int yearFromByte(std::uint8_t b);
+std::uint8_t yearByte(int year);
+
+// NULL values: a field is NULL when its null bit is set.
+bool isNull(const Header& h, const Field& f, const std::uint8_t* rec);
+void setNull(const Header& h, const Field& f, std::uint8_t* rec, bool null);
+// V and Q fields: the value (its length from the last byte when the varlength bit says so),
+// and storing one (blank padded for V, NUL for Q; the length byte when shorter than the
+// field).
+std::string getVar(const Header& h, const Field& f, const std::uint8_t* rec);
+void putVar(const Header& h, const Field& f, std::uint8_t* rec, std::string_view value);
 
 } // namespace engine::dbf

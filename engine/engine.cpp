@@ -575,6 +575,19 @@ Result setEmpty(Handle table, FieldRef field) {
     return onField(table, field, [&](Table& t, std::size_t i) { return t.setEmpty(i); });
 }
 
+Result verifyTable(Handle table, std::vector<std::string>& problems) {
+    problems.clear();
+    return onTable(table, [&](Table& t) { return t.verify(problems); });
+}
+
+Result isNull(Handle table, FieldRef field, bool& null) {
+    return onField(table, field, [&](Table& t, std::size_t i) { return t.isNull(i, null); });
+}
+
+Result setNull(Handle table, FieldRef field) {
+    return onField(table, field, [&](Table& t, std::size_t i) { return t.setNull(i); });
+}
+
 Result isDeleted(Handle table, bool& deleted) {
     return onTable(table, [&](Table& t) { return t.isDeleted(deleted); });
 }

@@ -83,7 +83,9 @@ inline constexpr Result kTableDamaged = 7002;
 // The memo file's header is bad, or a memo pointer or length lies outside the file.
 inline constexpr Result kMemoDamaged = 7003;
 // The index file is not a compound index or its structure is broken (bad node pointers,
-// cycles, entries for records that are not in the table).
+// cycles, entries for records that are not in the table, a tag that holds the current record
+// under a key the record does not have, so that moving on from it would not advance). A
+// change that such an index refuses is not written to the table either.
 inline constexpr Result kIndexDamaged = 7004;
 // Table type 1 or 3, a DBF of another family (dBase, varchar fields), custom indexes, a
 // server type other than the local one.
@@ -115,6 +117,19 @@ inline constexpr Result kTableFull = 7022;
 // Create table: a field definition that is not valid (name, type, length, decimals,
 // duplicate name, no fields, records too long).
 inline constexpr Result kBadField = 7023;
+// A change the structural or an open index cannot take: one of its tags is of another
+// collation sequence (or has node attributes this engine does not know) and is only read.
+// Nothing was written: not the record, not any index.
+inline constexpr Result kIndexReadOnly = 7024;
+// The index and its table may disagree: a change of the two was cut off half-way (the
+// index file still carries the mark of a change under way). Answered by opening the table,
+// and by any call that reads the index, unless the table was opened read-only (then it can be
+// walked and verified); to change the table again, remove the index file and create its tags
+// anew.
+inline constexpr Result kIndexOutOfDate = 7025;
+// A change that would give a candidate tag (one whose keys each belong to one record, as
+// primary keys) a key it holds for another record. Nothing was written.
+inline constexpr Result kDuplicateKey = 7026;
 
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
@@ -170,7 +185,7 @@ Result closeTable(Handle table);
 
 Result getNumFields(Handle table, std::uint16_t& count);
 Result getFieldName(Handle table, FieldRef field, std::string& name);
-// The type letter: C N F D L M (and I B Y T G as the file has them).
+// The type letter: C N F D L M (and I B Y T G V Q W as the file has them).
 Result getFieldType(Handle table, FieldRef field, char& type);
 Result getFieldLength(Handle table, FieldRef field, std::uint32_t& length);
 Result getFieldDecimals(Handle table, FieldRef field, std::uint16_t& decimals);
@@ -231,6 +246,12 @@ Result setLogical(Handle table, FieldRef field, bool value);
 Result setJulian(Handle table, FieldRef field, std::int32_t julian);
 Result setEmpty(Handle table, FieldRef field);
 
+// NULL values (fields flagged as accepting NULL in tables of version 0x30 to 0x32). A NULL
+// field reads as its type's empty value; every write above makes it not NULL again, setNull
+// makes it NULL (kWrongType for a field that does not accept NULL).
+Result isNull(Handle table, FieldRef field, bool& null);
+Result setNull(Handle table, FieldRef field);
+
 // The deleted mark of the current record.
 Result isDeleted(Handle table, bool& deleted);
 Result deleteRecord(Handle table);
@@ -240,6 +261,16 @@ Result recallRecord(Handle table);
 Result appendRecord(Handle table);
 // Writes the current record and every buffered append to the file.
 Result writeRecord(Handle table);
+
+// Checks the table against its files: the header against the file size, every memo pointer
+// against the memo file (inside it, of a known type, no two memos sharing blocks), and every
+// tag of the open indexes against the records (every record the FOR condition takes has
+// exactly its key, no stale entries, keys in order, a unique or candidate tag no key twice).
+// Pending changes are written first. Answers 0 when all agrees, else the code of the first
+// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate); problems gets
+// one line in plain words for each (and notes, e.g. a tag of another collation that could not
+// be compared).
+Result verifyTable(Handle table, std::vector<std::string>& problems);
 
 // ---- Locks -------------------------------------------------------------------------------
 

@@ -1,12 +1,27 @@
 #include "engine/keys.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace engine {
 
 bool validKeyType(char t) {
-    return t == 'C' || t == 'N' || t == 'D' || t == 'L';
+    return t == 'C' || t == 'N' || t == 'D' || t == 'L' || t == 'I';
+}
+
+std::size_t fixedKeyLength(char t) {
+    switch (t) {
+    case 'N':
+    case 'D':
+        return 8;
+    case 'L':
+        return 1;
+    case 'I':
+        return 4;
+    default:
+        return 0;
+    }
 }
 
 char keyFill(char t) {
@@ -63,6 +78,16 @@ std::string encodeKey(const ExprValue& value, char keyType, std::size_t keyLen) 
         return encodeDouble(value.kind == ExprValue::Kind::Date ? static_cast<double>(value.date) : 0.0);
     case 'L':
         return value.kind == ExprValue::Kind::Logical && value.logical ? "T" : "F";
+    case 'I': {
+        double v = value.kind == ExprValue::Kind::Numeric ? std::round(value.num) : 0.0;
+        if (!(v >= -2147483648.0)) v = -2147483648.0; // also NaN
+        if (v > 2147483647.0) v = 2147483647.0;
+        const std::uint32_t bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(v)) ^ 0x80000000u;
+        std::string out(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            out[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * (3 - i)));
+        return out;
+    }
     default:
         return characterKey(value, keyLen, true);
     }
@@ -85,6 +110,12 @@ ExprValue decodeKey(std::string_view key, char keyType) {
         // Only whole day numbers in the calendar's range are dates.
         if (!(day >= 0 && day <= 5373484) || day != std::floor(day)) return ExprValue::nil();
         return ExprValue::dateValue(static_cast<std::int32_t>(day));
+    }
+    case 'I': {
+        if (key.size() != 4) return ExprValue::nil();
+        std::uint32_t bits = 0;
+        for (char c : key) bits = bits << 8 | static_cast<unsigned char>(c);
+        return ExprValue::numeric(static_cast<double>(static_cast<std::int32_t>(bits ^ 0x80000000u)));
     }
     case 'L':
         if (key.size() != 1) return ExprValue::nil();

@@ -6,7 +6,9 @@
 //      every bit inverted for negative values, so the bytes sort as the numbers do;
 //   D  8 bytes: the Julian day number as a double in the numeric encoding (the empty date is
 //      day 0);
-//   L  1 byte: "T" or "F".
+//   L  1 byte: "T" or "F";
+//   I  4 bytes: a 32-bit integer (the value rounded), big-endian with the sign bit flipped, as
+//      tags on integer fields are written by the FoxPro family.
 #pragma once
 
 #include "engine/expr.h"
@@ -19,15 +21,18 @@ namespace engine {
 
 inline constexpr std::size_t kMaxKeyLen = 240;
 
-// True for 'C', 'N', 'D', 'L'.
+// True for 'C', 'N', 'D', 'L', 'I'.
 bool validKeyType(char keyType);
+
+// The key length of a type whose keys have a fixed length (N, D 8; L 1; I 4); 0 for C.
+std::size_t fixedKeyLength(char keyType);
 
 // The byte a key of this type is padded with and whose trailing runs an index leaf drops:
 // blank for character keys, NUL for the others.
 char keyFill(char keyType);
 
-// The full key of a value. keyLen is used for character keys (numeric and date keys are
-// always 8 bytes, logical keys 1). A value of another kind than the key type, or Nil, gives
+// The full key of a value. keyLen is used for character keys (the other types have their
+// fixed length). A value of another kind than the key type, or Nil, gives
 // the key of the type's empty value (blanks, 0, the empty date, false).
 std::string encodeKey(const ExprValue& value, char keyType, std::size_t keyLen);
 
@@ -39,8 +44,8 @@ std::string seekKey(const ExprValue& value, char keyType, std::size_t keyLen);
 std::string encodeDouble(double value);
 double decodeDouble(std::string_view key8); // 0 when the text is not 8 bytes
 
-// The value a key stands for: Character (the key bytes as they are), Numeric, Date or
-// Logical; Nil when the key does not have the type's length.
+// The value a key stands for: Character (the key bytes as they are), Numeric (N and I), Date
+// or Logical; Nil when the key does not have the type's length.
 ExprValue decodeKey(std::string_view key, char keyType);
 
 // Binary comparison of two keys (unsigned bytes; a shorter key that is a prefix of the other

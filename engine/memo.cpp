@@ -3,20 +3,18 @@
 #include "engine/engine.h"
 #include "engine/lockmap.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace engine {
 
 namespace fpt {
-namespace {
 
 std::uint32_t be32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
            static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
-
-} // namespace
 
 std::uint32_t firstBlock(std::uint16_t blockSize) {
     return (headerSize + blockSize - 1) / blockSize;
@@ -119,6 +117,19 @@ Result MemoFile::readBlockHeader(std::uint32_t block, std::uint32_t& len, std::u
     return kOk;
 }
 
+Result MemoFile::info(std::uint32_t block, std::uint32_t& type, std::uint32_t& len, std::uint64_t& fileSize) {
+    type = len = 0;
+    fileSize = 0;
+    Result r = readBlockHeader(block, len, fileSize);
+    if (r != kOk) return r;
+    std::uint8_t head[4];
+    std::size_t got = 0;
+    if (file_.read(std::uint64_t{block} * header_.blockSize, head, 4, got) != os::Status::ok || got < 4)
+        return kIoError;
+    type = fpt::be32(head);
+    return kOk;
+}
+
 Result MemoFile::length(std::uint32_t block, std::uint32_t& len) {
     len = 0;
     if (block == 0) return kOk;
@@ -146,7 +157,7 @@ Result MemoFile::read(std::uint32_t block, std::string& text) {
     return kOk;
 }
 
-Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block) {
+Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block, bool inPlace) {
     block = 0;
     if (text.empty()) return kOk;
     const std::uint16_t bs = header_.blockSize;
@@ -159,13 +170,15 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
     std::memcpy(data.data() + 8, text.data(), text.size());
 
     // In place when the old memo's blocks are enough.
-    if (oldBlock != 0) {
+    if (oldBlock != 0 && inPlace) {
         std::uint32_t oldLen = 0;
         std::uint64_t fileSize = 0;
         if (readBlockHeader(oldBlock, oldLen, fileSize) == kOk && needed <= fpt::blocksFor(oldLen, bs)) {
-            // Only the bytes that exist in the file are rewritten: the data and its padding.
+            // The new memo whole, and of its padding what the file holds already: an old memo
+            // that ends the file may be shorter than the new one, and the file then grows.
             std::uint64_t offset = std::uint64_t{oldBlock} * bs;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), fileSize - offset));
+            n = std::max(n, text.size() + 8);
             if (file_.write(offset, data.data(), n) != os::Status::ok) return kIoError;
             block = oldBlock;
             return kOk;

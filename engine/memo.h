@@ -34,6 +34,7 @@ struct Header {
     std::uint16_t blockSize = defaultBlockSize;
 };
 
+std::uint32_t be32(const std::uint8_t* p);
 // The first block that lies after the header.
 std::uint32_t firstBlock(std::uint16_t blockSize);
 // Blocks taken by a memo of len bytes (its 8-byte block header included).
@@ -60,9 +61,13 @@ class MemoFile {
     // lies outside the file.
     Result read(std::uint32_t block, std::string& text);
     Result length(std::uint32_t block, std::uint32_t& len);
+    // The block header of the memo at block: its type and length (kMemoDamaged when the block
+    // lies inside the header or the memo past the end of the file). fileSize: the file's size.
+    Result info(std::uint32_t block, std::uint32_t& type, std::uint32_t& len, std::uint64_t& fileSize);
     // Stores text as the memo that was at oldBlock (0: none) and answers its block (0 for an
-    // empty text): in place when it fits the old blocks, else in new blocks at the end.
-    Result write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block);
+    // empty text): in place when inPlace and it fits the old blocks, else in new blocks at
+    // the end.
+    Result write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block, bool inPlace = true);
 
     const fpt::Header& header() const { return header_; }
     os::File& file() { return file_; }

@@ -9,6 +9,7 @@ add_library(engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/memo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/verify.cpp
   ${engine_os})
 target_include_directories(engine PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(engine PUBLIC engine_index)
@@ -18,4 +19,12 @@ endif()
 if(INSTAYUDA_FUZZ)
   # Coverage feedback for the fuzz targets that exercise this library.
   target_compile_options(engine PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
+endif()
+
+# dbverify: checks a table against its memo file and structural index (the verify call) and
+# prints each disagreement; exit status 0 only when all agrees.
+add_executable(dbverify ${CMAKE_CURRENT_LIST_DIR}/dbverify.cpp)
+target_link_libraries(dbverify PRIVATE engine)
+if(INSTAYUDA_FUZZ)
+  target_link_options(dbverify PRIVATE -fsanitize=address,undefined)
 endif()

@@ -46,6 +46,10 @@ Result fromIndex(Result r) {
         return kBadExpression;
     case kCdxNoTag:
         return kIndexNotFound;
+    case kCdxReadOnlyTag:
+        return kIndexReadOnly;
+    case kCdxDuplicateKey:
+        return kDuplicateKey;
     default:
         return kIndexDamaged;
     }
@@ -98,7 +102,7 @@ bool isYmdFormat(std::string_view fmt) {
 
 // The bytes of a blank field: blanks in text fields, zeros in binary ones.
 void blankField(const dbf::Field& f, std::uint8_t* rec) {
-    bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' ||
+    bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == 'Q' ||
                   (dbf::isMemoType(f.type) && f.len == 4);
     std::memset(rec + f.offset, binary ? 0 : ' ', f.len);
 }
@@ -113,11 +117,22 @@ class RecordView final : public RecordSource {
 
     ExprValue field(std::size_t index) const override {
         const auto& fields = table_.hdr_.fields;
+        // Past the fields: the long names of a container's table, each standing for a field.
+        if (index >= fields.size() && index - fields.size() < table_.longNameOf_.size())
+            index = table_.longNameOf_[index - fields.size()];
         if (index >= fields.size()) return {};
         const dbf::Field& f = fields[index];
+        // A NULL field reads as its type's empty value.
+        const std::uint8_t* rec_ = table_.fieldBytes(f, this->rec_);
         switch (f.type) {
         case 'C':
             return ExprValue::character(std::string(reinterpret_cast<const char*>(rec_) + f.offset, f.len));
+        case 'V':
+        case 'Q': {
+            std::string v = dbf::getVar(table_.hdr_, f, rec_);
+            v.resize(f.len, f.type == 'V' ? ' ' : '\0');
+            return ExprValue::character(std::move(v));
+        }
         case 'N':
         case 'F':
             return ExprValue::numeric(dbf::getNumber(f, rec_), f.len, f.dec);
@@ -279,7 +294,21 @@ Result Table::init() {
     hdr_ = std::move(h);
     count_ = hdr_.recordCount;
     exprFields_.clear();
-    for (const dbf::Field& f : hdr_.fields) exprFields_.push_back(FieldDesc{f.name, f.type, f.len, f.dec});
+    for (const dbf::Field& f : hdr_.fields) {
+        // Datetimes take part in expressions as their day, binary varchars as text.
+        const char type = f.type == 'T' ? 'D' : f.type == 'Q' ? 'C' : f.type;
+        exprFields_.push_back(FieldDesc{f.name, type, f.len, f.dec});
+    }
+    // A table of a database container: index expressions may use the container's long names.
+    longNameOf_.clear();
+    const std::vector<std::string> longNames = containerNames();
+    for (std::size_t i = 0; i < longNames.size() && i < hdr_.fields.size(); ++i) {
+        if (sameText(longNames[i], hdr_.fields[i].name)) continue;
+        FieldDesc d = exprFields_[i];
+        d.name = upper(longNames[i]);
+        exprFields_.push_back(d);
+        longNameOf_.push_back(i);
+    }
     blank_.assign(hdr_.recordLength, ' ');
     for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
     rec_ = blank_;
@@ -308,6 +337,63 @@ Result Table::init() {
     return gotoTop(nullptr);
 }
 
+// The long names of this table's fields as its database container (named by the header's
+// backlink) lists them: the live Field rows under the table's live Table row, in OBJECTID
+// order. Empty when there is no container, it cannot be read, or the count does not fit.
+std::vector<std::string> Table::containerNames() const {
+    if (hdr_.backlink.empty()) return {};
+    std::string link = hdr_.backlink;
+    for (char& c : link)
+        if (c == '\\') c = '/';
+    const std::string dir = path_.substr(0, folderEnd(path_));
+    const std::string found =
+        os::findFile(link.find(':') != std::string::npos || link[0] == '/' ? link : dir + link);
+    if (found.empty()) return {};
+    os::File db;
+    if (db.open(found, false) != os::Status::ok) return {};
+    std::uint64_t size = 0;
+    if (db.size(size) != os::Status::ok || size > (std::uint64_t{64} << 20)) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    if (db.read(0, bytes.data(), bytes.size(), got) != os::Status::ok || got != bytes.size()) return {};
+    dbf::Header h;
+    if (dbf::readHeader(bytes, h) != dbf::Check::ok) return {};
+    const dbf::Field *id = nullptr, *parent = nullptr, *type = nullptr, *name = nullptr;
+    for (const dbf::Field& f : h.fields) {
+        if (f.name == "OBJECTID") id = &f;
+        if (f.name == "PARENTID") parent = &f;
+        if (f.name == "OBJECTTYPE") type = &f;
+        if (f.name == "OBJECTNAME") name = &f;
+    }
+    if (!id || !parent || !type || !name || type->type != 'C' || name->type != 'C') return {};
+    const auto text = [&](const dbf::Field& f, const std::uint8_t* rec) {
+        return std::string(trim(std::string_view(reinterpret_cast<const char*>(rec) + f.offset, f.len)));
+    };
+    std::string base = path_.substr(folderEnd(path_));
+    base = base.substr(0, base.rfind('.'));
+    double tableId = -1;
+    std::vector<std::pair<double, std::string>> names;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::uint32_t n = 0; n < h.recordCount; ++n) {
+            const std::uint64_t at = h.headerLength + std::uint64_t{n} * h.recordLength;
+            if (at + h.recordLength > bytes.size()) break;
+            const std::uint8_t* rec = bytes.data() + at;
+            if (rec[0] == '*') continue;
+            const std::string kind = text(*type, rec);
+            if (pass == 0 && sameText(kind, "Table") && sameText(text(*name, rec), base))
+                tableId = dbf::getNumber(*id, rec);
+            if (pass == 1 && sameText(kind, "Field") && dbf::getNumber(*parent, rec) == tableId)
+                names.emplace_back(dbf::getNumber(*id, rec), text(*name, rec));
+        }
+        if (tableId < 0) return {};
+    }
+    if (names.size() != hdr_.fields.size()) return {};
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> out;
+    for (auto& [objectId, n] : names) out.push_back(std::move(n));
+    return out;
+}
+
 Result Table::close() {
     Result r = flushRecord();
     Result t = flushTail();
@@ -316,7 +402,7 @@ Result Table::close() {
         std::uint8_t date[3];
         int y, m, d;
         os::today(y, m, d);
-        date[0] = static_cast<std::uint8_t>(y - 1900);
+        date[0] = dbf::yearByte(y);
         date[1] = static_cast<std::uint8_t>(m);
         date[2] = static_cast<std::uint8_t>(d);
         file_.write(1, date, 3);
@@ -401,7 +487,7 @@ Result Table::writeCount(std::uint32_t count) {
     std::uint8_t p[7];
     int y, m, d;
     os::today(y, m, d);
-    p[0] = static_cast<std::uint8_t>(y - 1900);
+    p[0] = dbf::yearByte(y);
     p[1] = static_cast<std::uint8_t>(m);
     p[2] = static_cast<std::uint8_t>(d);
     put32(p + 3, count);
@@ -660,7 +746,8 @@ Result Table::getText(std::size_t field, std::string& text) {
         text.assign(dbf::isMemoType(f.type) ? 0 : f.len, ' ');
         return kNoCurrentRecord;
     }
-    const std::uint8_t* p = rec_.data() + f.offset;
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    const std::uint8_t* p = src + f.offset;
     const std::string& fmt = settings().dateFormat;
     switch (f.type) {
     case 'C':
@@ -668,31 +755,34 @@ Result Table::getText(std::size_t field, std::string& text) {
     case 'F':
         text.assign(reinterpret_cast<const char*>(p), f.len);
         return kOk;
+    case 'V':
+    case 'Q':
+        text = dbf::getVar(hdr_, f, src);
+        return kOk;
     case 'L':
-        text = dbf::getLogical(f, rec_.data()) ? "T" : "F";
+        text = dbf::getLogical(f, src) ? "T" : "F";
         return kOk;
     case 'D':
         if (isYmdFormat(fmt))
             text.assign(reinterpret_cast<const char*>(p), f.len);
         else
-            text = calendar::format(dbf::getDate(f, rec_.data()), fmt);
+            text = calendar::format(dbf::getDate(f, src), fmt);
         return kOk;
     case 'T':
-        text = isYmdFormat(fmt) ? calendar::toStamp(dbf::getDate(f, rec_.data()))
-                                : calendar::format(dbf::getDate(f, rec_.data()), fmt);
+        text = isYmdFormat(fmt) ? calendar::toStamp(dbf::getDate(f, src))
+                                : calendar::format(dbf::getDate(f, src), fmt);
         return kOk;
     case 'I':
-        text = std::to_string(static_cast<long long>(dbf::getNumber(f, rec_.data())));
+        text = std::to_string(static_cast<long long>(dbf::getNumber(f, src)));
         return kOk;
     case 'B':
     case 'Y': {
-        text = std::string(
-            trim(dbf::formatNumber(dbf::getNumber(f, rec_.data()), 40, f.type == 'Y' ? 4 : f.dec)));
+        text = std::string(trim(dbf::formatNumber(dbf::getNumber(f, src), 40, f.type == 'Y' ? 4 : f.dec)));
         return kOk;
     }
     default: {
         if (!memo_) return kMemoDamaged;
-        Result r = memo_->read(dbf::getMemoBlock(f, rec_.data()), text);
+        Result r = memo_->read(dbf::getMemoBlock(f, src), text);
         if (r == kMemoDamaged)
             setErrorDetail("memo of field " + f.name + " in record " + std::to_string(recno_));
         return r;
@@ -707,7 +797,8 @@ Result Table::getNumber(std::size_t field, double& value) {
         value = 0;
         return kNoCurrentRecord;
     }
-    value = dbf::getNumber(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    value = dbf::getNumber(f, src);
     return kOk;
 }
 
@@ -718,7 +809,8 @@ Result Table::getLogical(std::size_t field, bool& value) {
         value = false;
         return kNoCurrentRecord;
     }
-    value = dbf::getLogical(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    value = dbf::getLogical(f, src);
     return kOk;
 }
 
@@ -729,7 +821,8 @@ Result Table::getJulian(std::size_t field, std::int32_t& julian) {
         julian = 0;
         return kNoCurrentRecord;
     }
-    julian = dbf::getDate(f, rec_.data());
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    julian = dbf::getDate(f, src);
     return kOk;
 }
 
@@ -741,7 +834,32 @@ Result Table::getMemoLength(std::size_t field, std::uint32_t& length) {
         return kNoCurrentRecord;
     }
     if (!memo_) return kMemoDamaged;
-    return memo_->length(dbf::getMemoBlock(f, rec_.data()), length);
+    const std::uint8_t* src = fieldBytes(f, rec_.data());
+    return memo_->length(dbf::getMemoBlock(f, src), length);
+}
+
+const std::uint8_t* Table::fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const {
+    return dbf::isNull(hdr_, f, rec) ? blank_.data() : rec;
+}
+
+Result Table::isNull(std::size_t field, bool& null) {
+    null = false;
+    if (eof_) return kNoCurrentRecord;
+    null = dbf::isNull(hdr_, hdr_.fields[field], rec_.data());
+    return kOk;
+}
+
+Result Table::setNull(std::size_t field) {
+    const dbf::Field& f = hdr_.fields[field];
+    if (f.nullBit < 0) {
+        setErrorDetail("field " + f.name + " does not accept NULL");
+        return kWrongType;
+    }
+    Result r = prepareWrite();
+    if (r != kOk) return r;
+    blankField(f, rec_.data());
+    dbf::setNull(hdr_, f, rec_.data(), true);
+    return kOk;
 }
 
 Result Table::prepareWrite() {
@@ -765,7 +883,6 @@ Result Table::prepareWrite() {
         rememberKeys();
         dirty_ = true;
     }
-    modified_ = true;
     return kOk;
 }
 
@@ -790,6 +907,15 @@ Result Table::setText(std::size_t field, std::string_view text) {
         std::size_t n = std::min<std::size_t>(text.size(), f.len);
         std::memcpy(rec_.data() + f.offset, text.data(), n);
         std::memset(rec_.data() + f.offset + n, ' ', f.len - n);
+        dbf::setNull(hdr_, f, rec_.data(), false);
+        return kOk;
+    }
+    case 'V':
+    case 'Q': {
+        Result r = prepareWrite();
+        if (r != kOk) return r;
+        dbf::putVar(hdr_, f, rec_.data(), text);
+        dbf::setNull(hdr_, f, rec_.data(), false);
         return kOk;
     }
     case 'N':
@@ -834,9 +960,14 @@ Result Table::setText(std::size_t field, std::string_view text) {
         Result r = prepareWrite();
         if (r != kOk) return r;
         std::uint32_t block = 0;
-        r = memo_->write(dbf::getMemoBlock(f, rec_.data()), text, block);
+        // With indexes, which may refuse the change, the memo the file's record points at stays
+        // as it is until the record is written: only blocks this change took are reused.
+        const std::uint32_t old = dbf::getMemoBlock(f, rec_.data());
+        r = memo_->write(old, text, block, bags_.empty() || freshBlocks_.count(old) != 0);
         if (r != kOk) return r;
+        if (block != 0) freshBlocks_.insert(block);
         dbf::putMemoBlock(f, rec_.data(), block);
+        dbf::setNull(hdr_, f, rec_.data(), false);
         return kOk;
     }
     }
@@ -855,6 +986,7 @@ Result Table::setNumber(std::size_t field, double value) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     std::memcpy(rec_.data() + f.offset, buf, f.len);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -864,6 +996,7 @@ Result Table::setLogical(std::size_t field, bool value) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     dbf::putLogical(f, rec_.data(), value);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -879,13 +1012,17 @@ Result Table::setJulian(std::size_t field, std::int32_t julian) {
     Result r = prepareWrite();
     if (r != kOk) return r;
     dbf::putDate(f, rec_.data(), julian);
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
 Result Table::setEmpty(std::size_t field) {
     Result r = prepareWrite();
     if (r != kOk) return r;
-    blankField(hdr_.fields[field], rec_.data());
+    const dbf::Field& f = hdr_.fields[field];
+    blankField(f, rec_.data());
+    if (f.type == 'V' || f.type == 'Q') dbf::putVar(hdr_, f, rec_.data(), {});
+    dbf::setNull(hdr_, f, rec_.data(), false);
     return kOk;
 }
 
@@ -936,44 +1073,170 @@ Result Table::flushRecord() {
             }
         }
     }
-    r = writeRecordAt(recno_, rec_.data());
-    const bool written = r == kOk;
-    if (r == kOk && indexed) {
-        for (auto& bag : bags_) {
-            for (auto& tag : bag->tags) {
-                bool included = false;
-                std::string key;
-                tagKey(*tag, rec_.data(), recno_, included, key);
-                const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
-                if (!same) {
-                    if (tag->oldIncluded) {
-                        Result e = bag->cdx.erase(tag->id, tag->oldKey, recno_);
-                        // A unique tag may hold the key for another record only.
-                        if (e != kOk && e != kCdxKeyNotFound && r == kOk) r = fromIndex(e);
-                    }
-                    if (included) {
-                        Result e = bag->cdx.insert(tag->id, key, recno_);
-                        if (e != kOk && r == kOk) r = fromIndex(e);
-                    }
-                }
-                tag->oldValid = false;
+    // A tag whose keys cannot be worked out here refuses every change.
+    if (const OpenTag* keyless = firstKeyless()) {
+        if (indexed && shared_) unlockBags(true);
+        setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
+                       " has an expression this engine cannot evaluate; the index is only read");
+        return refuseRecord(kIndexReadOnly);
+    }
+    // Every key change first, bag by bag; then each bag takes them in memory, or the first
+    // refusal leaves the files as they were.
+    std::vector<std::vector<KeyChange>> changes(bags_.size());
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        for (auto& tag : bags_[b]->tags) {
+            bool included = false;
+            std::string key;
+            tagKey(*tag, rec_.data(), recno_, included, key);
+            const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
+            if (!same) {
+                if (tag->oldIncluded) changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
             }
         }
     }
+    r = stageChanges(changes);
+    if (r != kOk) {
+        if (indexed && shared_) unlockBags(true);
+        return refuseRecord(r);
+    }
+    // The bags that change carry the mark of a change under way until table and index are
+    // both written: a change cut off half-way is seen on the next open.
+    for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
+        if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+    if (r == kOk) r = writeRecordAt(recno_, rec_.data());
+    if (r == kOk) modified_ = true; // the header's date follows on closing
+    if (r != kOk) {
+        for (auto& bag : bags_) bag->cdx.dropStaged();
+        if (tail_.empty()) unmarkBags();
+        if (indexed && shared_) unlockBags(true);
+        return r;
+    }
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        if (changes[b].empty()) continue;
+        Result e = fromIndex(bags_[b]->cdx.commitStaged());
+        if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
+    }
+    for (auto& tag : orders()) tag->oldValid = false;
+    // While appended records are kept in memory, their keys are in the indexes already: the
+    // mark stays until they are in the file too.
+    if (r == kOk && tail_.empty()) unmarkBags();
     if (indexed && shared_) unlockBags(true);
-    // Once the record is in the file it counts as written, even when an index refused its
-    // keys (a damaged index must not hold the record, and the table, for ever).
-    if (!written) return r;
     dirty_ = false;
     isNew_ = false;
-    if (implicitLock_ != 0) {
-        if (tableLocked_)
-            heldLocks_.insert(implicitLock_); // covered by the table lock's ranges
-        else
-            file_.unlock(lockmap::records + implicitLock_, 1);
-        implicitLock_ = 0;
-    }
+    freshBlocks_.clear();
+    releaseImplicitLock();
     return r;
+}
+
+Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates) {
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        if (changes[b].empty()) continue;
+        Result e = bags_[b]->cdx.stage(changes[b], candidates);
+        if (e != kOk) {
+            for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
+            if (e == kCdxReadOnlyTag)
+                setErrorDetail("a tag of " + bags_[b]->path +
+                               " is of another collation sequence, or of a layout this engine only reads");
+            if (e == kCdxDuplicateKey)
+                setErrorDetail("a candidate tag of " + bags_[b]->path + " holds that key for another record");
+            return fromIndex(e);
+        }
+    }
+    return kOk;
+}
+
+// A record change the indexes refused: the record goes back to what the file holds (an
+// appended record to a blank one, whose keys the indexes then get), nothing is written.
+Result Table::refuseRecord(Result why) {
+    if (isNew_) {
+        // The record as appended (blank but for autoincrement values).
+        if (readRecordAt(recno_, rec_.data()) != kOk) rec_ = blank_;
+        const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_, rec_);
+        const bool locked = shared_ && !bags_.empty();
+        Result r = locked ? lockBags(true) : kOk;
+        // The blank record's keys go in even where a candidate tag holds them already: the
+        // record is in the table, so its keys must be in the index.
+        if (r == kOk) r = stageChanges(changes, false);
+        for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
+            if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+        for (std::size_t b = 0; b < bags_.size(); ++b) {
+            if (changes[b].empty()) continue;
+            if (r == kOk)
+                r = fromIndex(bags_[b]->cdx.commitStaged());
+            else
+                bags_[b]->cdx.dropStaged();
+        }
+        if (r == kOk && tail_.empty()) unmarkBags();
+        if (locked) unlockBags(true);
+    } else if (readRecordAt(recno_, rec_.data()) != kOk) {
+        rec_ = blank_;
+    }
+    for (auto& tag : orders()) tag->oldValid = false;
+    dirty_ = false;
+    isNew_ = false;
+    freshBlocks_.clear();
+    releaseImplicitLock();
+    return why;
+}
+
+// Autoincrement fields of a record being appended: each takes the field's next value, and the
+// next value moves on by the step in the file's descriptor (read again in a shared table,
+// under the header lock the caller holds).
+Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
+    for (dbf::Field& f : hdr_.fields) {
+        if (!(f.flags & dbf::fieldAutoIncrement) || f.type != 'I' || f.descriptorAt == 0) continue;
+        std::uint8_t d[5];
+        if (shared_ && !tableLocked_) {
+            std::size_t got = 0;
+            if (file_.read(f.descriptorAt + 19, d, sizeof d, got) != os::Status::ok || got != sizeof d)
+                return kIoError;
+            f.autoNext = static_cast<std::uint32_t>(d[0]) | static_cast<std::uint32_t>(d[1]) << 8 |
+                         static_cast<std::uint32_t>(d[2]) << 16 | static_cast<std::uint32_t>(d[3]) << 24;
+            f.autoStep = d[4];
+        }
+        const std::uint32_t value = f.autoNext;
+        put32(d, value + f.autoStep);
+        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
+        f.autoNext = value + f.autoStep;
+        put32(rec.data() + f.offset, value);
+        dbf::setNull(hdr_, f, rec.data(), false);
+    }
+    return kOk;
+}
+
+std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
+                                                     const std::vector<std::uint8_t>& rec) {
+    std::vector<std::vector<KeyChange>> changes(bags_.size());
+    for (std::size_t b = 0; b < bags_.size(); ++b) {
+        for (auto& tag : bags_[b]->tags) {
+            bool included = false;
+            std::string key;
+            tagKey(*tag, rec.data(), recno, included, key);
+            if (included) changes[b].push_back({tag->id, true, std::move(key), recno});
+        }
+    }
+    return changes;
+}
+
+Result Table::markBag(Bag& bag, bool on) {
+    Result r = fromIndex(bag.cdx.markChanging(on));
+    if (r == kOk) bag.marked = on;
+    return r;
+}
+
+void Table::unmarkBags() {
+    for (auto& bag : bags_)
+        if (bag->marked) markBag(*bag, false);
+}
+
+void Table::releaseImplicitLock() {
+    if (implicitLock_ == 0) return;
+    if (tableLocked_)
+        heldLocks_.insert(implicitLock_); // covered by the table lock's ranges
+    else
+        file_.unlock(lockmap::records + implicitLock_, 1);
+    implicitLock_ = 0;
 }
 
 Result Table::flushTail() {
@@ -990,7 +1253,10 @@ Result Table::flushTail() {
     }
     r = writeCount(count_);
     if (shared_) file_.unlock(lockmap::header, 1);
-    if (r == kOk) tail_.clear();
+    if (r == kOk) {
+        tail_.clear();
+        unmarkBags(); // the keys of the appended records are in the indexes already
+    }
     return r;
 }
 
@@ -1002,6 +1268,21 @@ Result Table::writeAll() {
 
 Result Table::append() {
     if (readOnly_) return kReadOnly;
+    // A record needs keys in every tag: none may be one this engine only reads.
+    if (const OpenTag* keyless = firstKeyless()) {
+        setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
+                       " has an expression this engine cannot evaluate; the index is only read");
+        return kIndexReadOnly;
+    }
+    for (auto& bag : bags_) {
+        for (const TagInfo& info : bag->cdx.tags()) {
+            if (info.readOnly) {
+                setErrorDetail("tag " + info.name + " of " + bag->path +
+                               " is of another collation sequence; this engine only reads it");
+                return kIndexReadOnly;
+            }
+        }
+    }
     Result r = flushRecord();
     if (r != kOk) return r;
     const std::size_t len = hdr_.recordLength;
@@ -1009,12 +1290,15 @@ Result Table::append() {
         return n != 0 && hdr_.headerLength + std::uint64_t{n} * len + 1 < lockmap::base;
     };
     std::uint32_t n = 0;
+    std::vector<std::uint8_t> fresh = blank_;
     if (!shared_ || tableLocked_) {
         // No one else can append: keep the record in memory with the others.
         n = count_ + 1;
         if (!fits(n)) return kTableFull;
+        r = takeAutoValues(fresh);
+        if (r != kOk) return r;
         if (tail_.empty()) tailFirst_ = n;
-        tail_.insert(tail_.end(), blank_.begin(), blank_.end());
+        tail_.insert(tail_.end(), fresh.begin(), fresh.end());
         count_ = n;
         if (tableLocked_) recordLocks_.insert(n);
     } else {
@@ -1032,23 +1316,54 @@ Result Table::append() {
                 r = kIoError;
             }
         }
+        // Other processes see the record as soon as the count says so: its (blank) keys go to
+        // the indexes with it, under the mark of a change under way.
+        std::vector<std::vector<KeyChange>> keys;
+        bool indexed = false;
+        if (r == kOk && !bags_.empty()) {
+            r = lockBags(true);
+            if (r == kOk) {
+                indexed = true;
+                r = takeAutoValues(fresh);
+                keys = blankKeys(n, fresh);
+                if (r == kOk) r = stageChanges(keys, false);
+                for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
+                    if (!keys[b].empty()) r = markBag(*bags_[b], true);
+            }
+        }
+        bool written = false;
+        if (r == kOk && !indexed) r = takeAutoValues(fresh);
         if (r == kOk) {
-            std::vector<std::uint8_t> bytes(blank_);
+            std::vector<std::uint8_t> bytes(fresh);
             bytes.push_back(dbf::endOfFile);
             if (file_.write(hdr_.headerLength + std::uint64_t{n - 1} * len, bytes.data(), bytes.size()) !=
                     os::Status::ok ||
-                writeCount(n) != kOk) {
-                file_.unlock(lockmap::records + n, 1);
+                writeCount(n) != kOk)
                 r = kIoError;
-            }
+            else
+                written = true;
         }
+        if (indexed) {
+            for (std::size_t b = 0; b < bags_.size(); ++b) {
+                if (keys[b].empty()) continue;
+                if (written && r == kOk)
+                    r = fromIndex(bags_[b]->cdx.commitStaged()); // on failure the mark stays
+                else
+                    bags_[b]->cdx.dropStaged();
+            }
+            if ((r == kOk || !written) && tail_.empty()) unmarkBags();
+            unlockBags(true);
+        }
+        if (!written) file_.unlock(lockmap::records + n, 1);
         file_.unlock(lockmap::header, 1);
+        if (written) {
+            count_ = n;
+            heldLocks_.insert(n);
+            recordLocks_.insert(n);
+        }
         if (r != kOk) return r;
-        count_ = n;
-        heldLocks_.insert(n);
-        recordLocks_.insert(n);
     }
-    rec_ = blank_;
+    rec_ = fresh;
     recno_ = n;
     bof_ = eof_ = false;
     dirty_ = isNew_ = true;
@@ -1058,8 +1373,11 @@ Result Table::append() {
             tag->oldValid = true;
             tag->oldIncluded = false;
             tag->oldKey.clear();
+            // In a shared table the blank record's keys are in the indexes already.
+            if (shared_ && !tableLocked_) tagKey(*tag, rec_.data(), n, tag->oldIncluded, tag->oldKey);
         }
     }
+    if (shared_ && !tableLocked_) isNew_ = false;
     if (tail_.size() >= tailLimit) return flushTail();
     return kOk;
 }
@@ -1218,6 +1536,7 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
             os::sleepMs(10);
         }
     }
+    if (r == kOk) r = checkUpToDate(*bag);
     if (r == kOk) r = loadTags(*bag);
     if (r != kOk) {
         if (r == kIndexDamaged) setErrorDetail("damaged index file: " + path);
@@ -1255,12 +1574,24 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
     if (r == kOk && !trim(info.forExpr).empty())
         r = Expression::compile(info.forExpr, exprFields_, alias_, settings().expr(), tag->cond, pos);
     if (r != kOk) {
-        setErrorDetail("tag " + info.name + " of " + bag.path +
-                       ": an expression that does not fit the table");
-        return kBadExpression;
+        // Written by another program with what this engine cannot evaluate: the tag is walked
+        // and searched as it stands, and changes the table would need it to take are refused.
+        tag->keyless = true;
+        tag->key = Expression();
+        tag->cond = Expression();
+        tag->keyType = info.keyType;
+        tag->cursor = CdxCursor(bag.cdx, info.id);
+        tag->handle = handles::add(handles::Kind::index, tag.get());
+        bag.tags.push_back(std::move(tag));
+        return kOk;
     }
     tag->keyType = info.keyTypeKnown ? info.keyType : tag->key.keyType();
-    if (!validKeyType(tag->keyType)) {
+    if (const int sole = soleField(info.keyExpr);
+        sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'T' && tag->keyType == 'D')
+        tag->datetimeField = sole;
+    // A number kept in 4 bytes is an integer key (a tag on an integer field).
+    if (!info.keyTypeKnown && tag->keyType == 'N' && info.keyLen == 4) tag->keyType = 'I';
+    if (!validKeyType(tag->keyType) || (tag->keyType != 'C' && fixedKeyLength(tag->keyType) != info.keyLen)) {
         setErrorDetail("tag " + info.name + " of " + bag.path + ": key of no known type");
         return kBadExpression;
     }
@@ -1290,13 +1621,21 @@ Result Table::lockBag(Bag& bag, bool exclusive) {
     }
     if (!bag.cdx.isOpen()) return kOk;
     bool changed = false;
-    r = bag.cdx.refresh(&changed);
+    r = fromIndex(bag.cdx.refresh(&changed));
     if (r == kOk && changed) r = syncTags(bag);
+    if (r == kOk) r = checkUpToDate(bag);
     if (r != kOk) {
         bag.file.unlock(lockmap::indexFile, 1);
-        return fromIndex(r);
+        return r;
     }
     return kOk;
+}
+
+Result Table::checkUpToDate(Bag& bag) {
+    if (!bag.cdx.outOfDate() || readOnly_) return kOk;
+    setErrorDetail("the index " + bag.path +
+                   " may not agree with its table: a change of the two was cut off; rebuild the index");
+    return kIndexOutOfDate;
 }
 
 void Table::unlockBag(Bag& bag, bool) {
@@ -1347,11 +1686,46 @@ Result Table::syncTags(Bag& bag) {
 
 Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno, bool& included,
                      std::string& key) {
+    if (tag.keyless) {
+        included = false;
+        key.clear();
+        return kIndexReadOnly;
+    }
     RecordView view(*this, rec, recno);
     ExprSettings es = settings().expr();
     included = !tag.cond.valid() || tag.cond.test(view, es);
-    key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
+    if (tag.datetimeField >= 0)
+        key = datetimeKey(hdr_.fields[static_cast<std::size_t>(tag.datetimeField)], rec);
+    else
+        key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
     return kOk;
+}
+
+const OpenTag* Table::firstKeyless() const {
+    for (const auto& bag : bags_)
+        for (const auto& tag : bag->tags)
+            if (tag->keyless) return tag.get();
+    return nullptr;
+}
+
+int Table::soleField(std::string_view keyText) const {
+    std::string_view text = trim(keyText);
+    if (const std::size_t arrow = text.find("->"); arrow != std::string_view::npos)
+        text = trim(text.substr(arrow + 2));
+    else if (const std::size_t dot = text.find('.'); dot != std::string_view::npos)
+        text = trim(text.substr(dot + 1));
+    for (std::size_t i = 0; i < exprFields_.size(); ++i)
+        if (sameText(exprFields_[i].name, text))
+            return static_cast<int>(i < hdr_.fields.size() ? i : longNameOf_[i - hdr_.fields.size()]);
+    return -1;
+}
+
+std::string Table::datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const {
+    const std::uint8_t* p = fieldBytes(f, rec) + f.offset;
+    const std::int32_t day = dbf::getDate(f, fieldBytes(f, rec));
+    std::uint32_t ms = 0;
+    for (int i = 3; i >= 0; --i) ms = ms << 8 | p[4 + i];
+    return encodeDouble(day == 0 ? 0.0 : day + std::min(ms, 86399999u) / 86400000.0);
 }
 
 std::vector<OpenTag*> Table::orders() const {
@@ -1377,6 +1751,16 @@ std::uint16_t Table::orderOf(const OpenTag* tag) const {
 // Where a tag's cursor stands relative to the current record: on it, or on the entry that
 // follows it (the record's key is not in the tag, e.g. its FOR condition is false).
 Result Table::positionCursor(OpenTag& tag, bool& onCurrent) {
+    if (tag.keyless) {
+        // No key to look for: the entry of the current record, found by walking.
+        onCurrent = tag.cursor.positioned() && tag.cursor.recno() == recno_;
+        Result r = onCurrent ? kOk : fromIndex(tag.cursor.first());
+        while (r == kOk && !onCurrent && tag.cursor.positioned()) {
+            onCurrent = tag.cursor.recno() == recno_;
+            if (!onCurrent) r = fromIndex(tag.cursor.next());
+        }
+        return r;
+    }
     bool included = false;
     std::string key;
     tagKey(tag, rec_.data(), recno_, included, key);
@@ -1447,13 +1831,14 @@ Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
     // The first step: from past the end backwards the last entry is the target; otherwise
     // from the current record's place in the tag.
     bool stepFirst = true;
+    bool placed = true; // the cursor stands on the current record's own entry
+    const std::uint32_t from = eof_ ? 0 : recno_;
     if (eof_) {
         r = fromIndex(tag.cursor.last());
         stepFirst = false;
     } else {
-        bool onCurrent = false;
-        r = positionCursor(tag, onCurrent);
-        if (!onCurrent && dir > 0) stepFirst = false;
+        r = positionCursor(tag, placed);
+        if (!placed && dir > 0) stepFirst = false;
     }
     bool hitEnd = false;
     for (std::int64_t i = 0; r == kOk && i < steps; ++i) {
@@ -1462,6 +1847,18 @@ Result Table::tagSkip(OpenTag& tag, std::int32_t n) {
         if (r == kOk && !moved) {
             hitEnd = true;
             break;
+        }
+        // Landing on the record we started from, whose key was not found, would repeat for
+        // ever: the tag holds the record under a key it does not have.
+        if (r == kOk && i == 0 && !placed && from != 0 && tag.cursor.recno() == from && !tag.keyless) {
+            bool included = false;
+            std::string key;
+            tagKey(tag, rec_.data(), recno_, included, key);
+            if (!included || key != tag.cursor.key()) {
+                setErrorDetail("tag " + tag.name + " holds record " + std::to_string(from) +
+                               " under a key the record does not have");
+                r = kIndexDamaged;
+            }
         }
     }
     unlockBag(bag, false);
@@ -1482,10 +1879,10 @@ Result Table::seek(OpenTag& tag, const ExprValue& key, bool soft, bool& found) {
     Result r = flushRecord();
     if (r != kOk) return r;
     using K = ExprValue::Kind;
-    const K want = tag.keyType == 'C'   ? K::Character
-                   : tag.keyType == 'N' ? K::Numeric
-                   : tag.keyType == 'D' ? K::Date
-                                        : K::Logical;
+    const K want = tag.keyType == 'C'                         ? K::Character
+                   : tag.keyType == 'N' || tag.keyType == 'I' ? K::Numeric
+                   : tag.keyType == 'D'                       ? K::Date
+                                                              : K::Logical;
     if (key.kind != want) {
         setErrorDetail("the key's type is not the index's");
         return kWrongType;
@@ -1555,8 +1952,15 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
         setErrorDetail("key expression, at position " + std::to_string(pos) + ": " + std::string(keyText));
         return r;
     }
-    const char keyType = key.keyType();
-    std::size_t keyLen = keyType == 'C' ? key.resultWidth() : keyType == 'L' ? 1 : 8;
+    char keyType = key.keyType();
+    // A tag on an integer field alone has 4-byte integer keys, as the FoxPro family writes it;
+    // one on a datetime field alone keys the day and its fraction.
+    const int sole = soleField(keyText);
+    if (keyType == 'N' && sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'I') keyType = 'I';
+    const dbf::Field* stamp = sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'T'
+                                  ? &hdr_.fields[static_cast<std::size_t>(sole)]
+                                  : nullptr;
+    std::size_t keyLen = keyType == 'C' ? key.resultWidth() : fixedKeyLength(keyType);
     if (!validKeyType(keyType) || keyLen == 0 || keyLen > kMaxKeyLen) {
         setErrorDetail("the key expression gives no value that can be a key: " + std::string(keyText));
         return kBadExpression;
@@ -1583,7 +1987,7 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
     auto take = [&](const std::uint8_t* rec, std::uint32_t n) -> Result {
         RecordView view(*this, rec, n);
         if (cond.valid() && !cond.test(view, es)) return kOk;
-        keys.add(encodeKey(key.eval(view, es), keyType, keyLen), n);
+        keys.add(stamp ? datetimeKey(*stamp, rec) : encodeKey(key.eval(view, es), keyType, keyLen), n);
         return kOk;
     };
 
@@ -1613,7 +2017,8 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             CdxCursor walk;
             bool onCurrent = true;
             if (order) {
-                if (order->bag != bag) r = lockBag(*order->bag, false);
+                if (order->keyless) r = kIndexReadOnly;
+                if (r == kOk && order->bag != bag) r = lockBag(*order->bag, false);
                 if (r == kOk) {
                     bool included = false;
                     std::string k;

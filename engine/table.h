@@ -72,6 +72,8 @@ struct OpenTag {
     std::uint16_t keyLen = 0;
     bool unique = false;
     bool descending = false;
+    int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
+    bool keyless = false;   // its expressions do not compile here: walked and searched only
     Handle handle = 0;
     CdxCursor cursor;
     // The tag's key of the current record as it was before the record was changed.
@@ -85,6 +87,7 @@ struct Bag {
     Bag() : blocks(file), cdx(blocks) {}
     std::string path;
     bool structural = false;
+    bool marked = false; // carries this handle's mark of a change under way
     Table* owner = nullptr;
     os::File file;
     FileBlocks blocks;
@@ -133,10 +136,14 @@ class Table {
     Result setLogical(std::size_t field, bool value);
     Result setJulian(std::size_t field, std::int32_t julian);
     Result setEmpty(std::size_t field);
+    Result isNull(std::size_t field, bool& null);
+    // Makes the field NULL (its bytes the empty value); any other write makes it not NULL.
+    Result setNull(std::size_t field);
     Result isDeleted(bool& deleted);
     Result setDeleted(bool deleted);
     Result append();
     Result writeAll();
+    Result verify(std::vector<std::string>& problems); // verify.cpp
 
     // Locks.
     Result lockRecord(std::uint32_t recno);
@@ -158,7 +165,15 @@ class Table {
   private:
     friend class RecordView;
 
+    // The record bytes to read field f from: the blank record when f is NULL.
+    const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
     Result init();
+    std::vector<std::string> containerNames() const;
+    // The field a key expression is made of alone (by its name or long name), or -1.
+    int soleField(std::string_view keyText) const;
+    const OpenTag* firstKeyless() const;
+    // A datetime's key: its day number and the fraction of the day, as a numeric key.
+    std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
     Result readPrefix(dbf::Header& h);
     Result refreshCount();
     Result readRecordAt(std::uint32_t recno, std::uint8_t* out);
@@ -169,6 +184,14 @@ class Table {
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
     Result flushRecord();
+    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
+    Result refuseRecord(Result why);
+    // The keys of a blank record numbered recno, bag by bag.
+    std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
+    Result takeAutoValues(std::vector<std::uint8_t>& rec);
+    Result markBag(Bag& bag, bool on);
+    void unmarkBags();
+    void releaseImplicitLock();
     Result flushTail();
     Result writeCount(std::uint32_t count);
     Result prepareWrite();
@@ -186,6 +209,7 @@ class Table {
     Result lockBags(bool exclusive);
     void unlockBags(bool exclusive);
     Result syncTags(Bag& bag);
+    Result checkUpToDate(Bag& bag);
     void closeBag(Bag& bag);
     Result positionCursor(OpenTag& tag, bool& onCurrent);
     Result cursorLand(OpenTag& tag, int dir, bool step, bool& moved);
@@ -203,7 +227,8 @@ class Table {
     std::string alias_;
     os::File file_;
     dbf::Header hdr_;
-    std::vector<FieldDesc> exprFields_;
+    std::vector<FieldDesc> exprFields_;   // the fields, then the container's long names
+    std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;
     std::vector<std::unique_ptr<Bag>> bags_;
     bool shared_ = true;
@@ -214,12 +239,13 @@ class Table {
     std::uint32_t recno_ = 0;
     bool bof_ = false;
     bool eof_ = true;
-    std::vector<std::uint8_t> rec_;     // the current record
-    std::vector<std::uint8_t> blank_;   // a blank record
-    std::vector<std::uint8_t> scratch_; // a record read to test it
-    bool dirty_ = false;                // rec_ changed since it was read or appended
-    bool isNew_ = false;                // rec_ is an appended record not yet in the indexes
-    bool modified_ = false;             // something was written since the table was opened
+    std::vector<std::uint8_t> rec_;       // the current record
+    std::vector<std::uint8_t> blank_;     // a blank record
+    std::vector<std::uint8_t> scratch_;   // a record read to test it
+    bool dirty_ = false;                  // rec_ changed since it was read or appended
+    bool isNew_ = false;                  // rec_ is an appended record not yet in the indexes
+    bool modified_ = false;               // something was written since the table was opened
+    std::set<std::uint32_t> freshBlocks_; // memo blocks the pending change wrote
 
     // Appended records not yet written (exclusive or table-locked): records tailFirst_ ...
     std::vector<std::uint8_t> tail_;

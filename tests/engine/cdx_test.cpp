@@ -111,7 +111,7 @@ TEST(Cdx, HandCheckedLayout) {
 
     // File header: the tag directory. Root node right after it, no free nodes, one change.
     EXPECT_EQ(le32(b, 0), 1024u);
-    EXPECT_EQ(le32(b, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(b, 4), 0u);  // empty free list, written 0 as the FoxPro family does
     EXPECT_EQ(le32(b, 8), 1u);
     EXPECT_EQ(le16(b, 12), 10u);
     EXPECT_EQ(static_cast<unsigned char>(b[14]), 0x60);  // compact, compound
@@ -141,7 +141,7 @@ TEST(Cdx, HandCheckedLayout) {
     const std::size_t h = 1536;
     EXPECT_EQ(tag, h);
     EXPECT_EQ(le32(b, h), 2560u);  // root
-    EXPECT_EQ(le32(b, h + 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(b, h + 4), 0u);
     EXPECT_EQ(le32(b, h + 8), 1u);  // a tag's counter follows the file's
     EXPECT_EQ(le16(b, h + 12), 10u);
     EXPECT_EQ(static_cast<unsigned char>(b[h + 14]), 0x68);  // compact, compound, has FOR
@@ -157,7 +157,7 @@ TEST(Cdx, HandCheckedLayout) {
     //   ALPHABET__ rec 2  dup 5  trail 2  stored "BET"
     //   BETA______ rec 3  dup 0  trail 6  stored "BETA"
     const std::size_t n = 2560;
-    EXPECT_EQ(le16(b, n), 3u);
+    EXPECT_EQ(le16(b, n), 7u);  // a tag's root leaf: root + leaf + 4
     EXPECT_EQ(le16(b, n + 2), 3u);
     EXPECT_EQ(le32(b, n + 4), 0xFFFFFFFFu);
     EXPECT_EQ(le32(b, n + 8), 0xFFFFFFFFu);
@@ -346,7 +346,7 @@ void runModel(const ModelCase& c, int operations, std::uint32_t seed) {
     check(cdx);
     // The levels above collapsed with the leaves: the root is one empty leaf again.
     const std::uint32_t root = le32(file.bytes, tag);
-    EXPECT_EQ(le16(file.bytes, root), 3u);
+    EXPECT_EQ(le16(file.bytes, root), 7u);
     EXPECT_EQ(le16(file.bytes, root + 2), 0u);
     const std::size_t sizeEmpty = file.bytes.size();
     for (int i = 0; i < operations / 4; ++i) {
@@ -763,4 +763,77 @@ TEST(Cdx, DamagedFilesAnswerAnError) {
     ASSERT_EQ(cdx.open(), kOk);
     for (std::uint32_t i = 0; i < 200; ++i) ASSERT_EQ(cdx.insert(tag, "KEY1" + std::to_string(5000 + i), 1000 + i), kOk);
     EXPECT_EQ(cdx.verify(tag), kOk);
+}
+
+namespace {
+
+// Storage whose writes start failing after a given number of them.
+class FailingFile final : public BlockFile {
+  public:
+    explicit FailingFile(std::string bytes) : mem(std::move(bytes)) {}
+    bool read(std::uint64_t o, void* d, std::size_t n) override { return mem.read(o, d, n); }
+    bool write(std::uint64_t o, const void* d, std::size_t n) override {
+        return writesLeft-- > 0 && mem.write(o, d, n);
+    }
+    bool size(std::uint64_t& out) override { return mem.size(out); }
+    bool truncate(std::uint64_t n) override { return mem.truncate(n); }
+    MemoryBlockFile mem;
+    int writesLeft = 1 << 30;
+};
+
+} // namespace
+
+// Several changes as one: all or none in memory; a write cut off half-way leaves the mark
+// that the next opener sees as out of date.
+TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    std::vector<Entry> many;
+    for (std::uint32_t i = 1; i <= 400; ++i) many.push_back({"K" + std::to_string(100000 + i), i});
+    const TagId a = addTag(cdx, tagDef("A", 'C', 10), many);
+    const TagId b = addTag(cdx, tagDef("B", 'I', 4));
+    const std::string before = file.bytes;
+    // The second change is refused (wrong key length): the first is not written either.
+    EXPECT_EQ(cdx.stage({{a, true, "NEWKEY    ", 401}, {b, true, "TOO LONG", 401}}), kKeyBadLength);
+    EXPECT_EQ(file.bytes, before);
+    std::uint64_t count = 0;
+    EXPECT_EQ(cdx.verify(a, &count), kOk);
+    EXPECT_EQ(count, 400u);
+
+    // I/O failing in the middle of the commit.
+    FailingFile failing(before);
+    CdxIndex writer(failing);
+    ASSERT_EQ(writer.open(), kOk);
+    ASSERT_EQ(writer.stage({{a, false, "K100001   ", 1}, {a, true, "A         ", 1}, {b, true, std::string("\x80\0\0\x01", 4), 1}}),
+              kOk);
+    ASSERT_EQ(writer.markChanging(true), kOk);
+    failing.writesLeft = 1;
+    EXPECT_EQ(writer.commitStaged(), kCdxIo);
+    MemoryBlockFile after(failing.mem.bytes);
+    CdxIndex reader(after);
+    ASSERT_EQ(reader.open(), kOk);
+    EXPECT_TRUE(reader.outOfDate());
+    // A change that ends clears the mark.
+    FailingFile good(before);
+    CdxIndex second(good);
+    ASSERT_EQ(second.open(), kOk);
+    ASSERT_EQ(second.stage({{b, true, std::string("\x7F\xFF\xFF\xFF", 4), 2}}), kOk);
+    ASSERT_EQ(second.markChanging(true), kOk);
+    ASSERT_EQ(second.commitStaged(), kOk);
+    ASSERT_EQ(second.markChanging(false), kOk);
+    MemoryBlockFile done(good.mem.bytes);
+    CdxIndex third(done);
+    ASSERT_EQ(third.open(), kOk);
+    EXPECT_FALSE(third.outOfDate());
+    EXPECT_EQ(third.verify(b, &count), kOk);
+    EXPECT_EQ(count, 1u);
+    // Another instance that marks the file and stops there: a reader that has the file open
+    // already sees the mark on its next refresh.
+    CdxIndex dying(done);
+    ASSERT_EQ(dying.open(), kOk);
+    ASSERT_EQ(dying.markChanging(true), kOk);
+    ASSERT_EQ(third.refresh(), kOk);
+    EXPECT_TRUE(third.outOfDate());
+    EXPECT_FALSE(dying.outOfDate()); // its own mark
 }

@@ -179,7 +179,7 @@ TEST(DbfHeader, BuiltHeaderReadsBack) {
     std::vector<std::uint8_t> bytes = dbf::buildHeader(h);
     ASSERT_EQ(bytes.size(), 32u + 2 * 32 + 1 + 263);
     EXPECT_EQ(bytes[0], 0x30);
-    EXPECT_EQ(bytes[1], 124);
+    EXPECT_EQ(bytes[1], 24); // two-digit year, as the FoxPro family writes it
     EXPECT_EQ(bytes[28], dbf::flagMemo);
     EXPECT_EQ(bytes[32 + 2 * 32], 0x0D);
     dbf::Header back;
@@ -215,9 +215,10 @@ TEST(DbfHeader, DamagedAndForeignHeadersAreRecognised) {
                   b[8] = 40;
                   b[9] = 0;
               }),
-              dbf::Check::damaged);                                           // header too short
-    EXPECT_EQ(check([](auto& b) { b[32 + 11] = 'Z'; }), dbf::Check::damaged); // unknown type
-    EXPECT_EQ(check([](auto& b) { b[32 + 11] = 'V'; }), dbf::Check::unsupported);
+              dbf::Check::damaged);                                              // header too short
+    EXPECT_EQ(check([](auto& b) { b[32 + 11] = 'Z'; }), dbf::Check::damaged);    // unknown type
+    EXPECT_EQ(check([](auto& b) { b[32 + 11] = 'V'; }), dbf::Check::damaged);    // V without _NullFlags
+    EXPECT_EQ(check([](auto& b) { b[0] = 0x8C; }), dbf::Check::unsupported);     // dBase 7
     EXPECT_EQ(check([](auto& b) { b[32 + 16] = 0; }), dbf::Check::damaged);      // length 0
     EXPECT_EQ(check([](auto& b) { b[32 + 32 + 17] = 9; }), dbf::Check::damaged); // decimals
     EXPECT_EQ(check([](auto& b) { b[32] = 0; }), dbf::Check::damaged);           // no name

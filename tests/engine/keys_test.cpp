@@ -88,3 +88,19 @@ TEST(Keys, CharacterAndLogical) {
     EXPECT_TRUE(validKeyType('D'));
     EXPECT_FALSE(validKeyType('M'));
 }
+
+// Integer keys: 4 bytes, big-endian with the sign bit flipped, as tags on integer fields are
+// written; they sort as the numbers do and decode back.
+TEST(Keys, IntegerKeysSortAsTheirNumbers) {
+    EXPECT_EQ(encodeKey(ExprValue::numeric(1), 'I', 4), std::string("\x80\x00\x00\x01", 4));
+    EXPECT_EQ(encodeKey(ExprValue::numeric(-1), 'I', 4), std::string("\x7F\xFF\xFF\xFF", 4));
+    EXPECT_EQ(fixedKeyLength('I'), 4u);
+    EXPECT_EQ(keyFill('I'), '\0');
+    const double values[] = {-2147483648.0, -70000, -1, 0, 1, 255, 256, 2147483647.0};
+    for (std::size_t i = 0; i + 1 < std::size(values); ++i)
+        EXPECT_LT(compareKeys(encodeKey(ExprValue::numeric(values[i]), 'I', 4),
+                              encodeKey(ExprValue::numeric(values[i + 1]), 'I', 4)),
+                  0)
+            << values[i];
+    for (double v : values) EXPECT_EQ(decodeKey(encodeKey(ExprValue::numeric(v), 'I', 4), 'I').num, v);
+}

@@ -52,6 +52,13 @@ class Processes : public EngineTest {
         return p;
     }
 
+    // After a run: the table, its memos and every tag agree.
+    void expectVerified(Handle t) {
+        std::vector<std::string> problems;
+        EXPECT_EQ(verifyTable(t, problems), kOk);
+        for (const std::string& p : problems) ADD_FAILURE() << p;
+    }
+
     Result tryOpen(std::uint32_t mode, Handle& t) {
         return openTable(0, table(), "", kTypeCdx, kAnsi, 1, 1, mode, t);
     }
@@ -137,6 +144,7 @@ TEST_F(Processes, ConcurrentAppendsLocksAndWritesLoseNothing) {
         EXPECT_TRUE(found) << name;
         EXPECT_EQ(at, recno) << name;
     }
+    expectVerified(t);
 }
 
 TEST_F(Processes, OpenModesConflictAcrossProcesses) {
@@ -170,6 +178,7 @@ TEST_F(Processes, TableLockOfAnotherProcessKeepsRecordsAndAppendsOut) {
     EXPECT_EQ(waitProcess(holder), 0);
     EXPECT_EQ(lockRecord(t, 1), kOk);
     EXPECT_EQ(appendRecord(t), kOk);
+    expectVerified(t);
 }
 
 TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
@@ -189,4 +198,28 @@ TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
     ASSERT_EQ(gotoTop(idx), kOk); // descending: the highest first
     ASSERT_EQ(getDouble(t, "SEQ", seq), kOk);
     EXPECT_EQ(seq, 500);
+    expectVerified(t);
+}
+
+// A process that dies in the middle of its changes: a shared table's records reach the file
+// with their keys, so the pair agrees; an exclusive table's buffered records are lost, and
+// the keys they had put in the index leave the mark that makes the next open answer
+// "index out of date" rather than walk an index that disagrees with the table.
+TEST_F(Processes, AProcessThatDiesLeavesAConsistentPairOrAClearAnswer) {
+    makeTable(true);
+    EXPECT_EQ(waitProcess(start({"die", table(), "shared", "20"})), 0);
+    Handle t = 0;
+    ASSERT_EQ(tryOpen(kOpenShared, t), kOk);
+    std::uint32_t count = 0;
+    ASSERT_EQ(getRecordCount(t, count), kOk);
+    EXPECT_EQ(count, 20u);
+    expectVerified(t);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    EXPECT_EQ(waitProcess(start({"die", table(), "exclusive", "20"})), 0);
+    EXPECT_EQ(tryOpen(kOpenShared, t), kIndexOutOfDate);
+    ASSERT_EQ(tryOpen(kOpenShared | kOpenReadOnly, t), kOk);
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kIndexOutOfDate);
+    closeTable(t);
 }

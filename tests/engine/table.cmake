@@ -15,6 +15,7 @@ add_executable(engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/index_table_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/damaged_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/foreign_test.cpp
   ${engine_spawn})
 target_link_libraries(engine_tests PRIVATE engine GTest::gtest_main)
 if(NOT WIN32)
@@ -23,9 +24,24 @@ if(NOT WIN32)
   target_link_libraries(engine_tests PRIVATE testsupport)
 endif()
 target_compile_definitions(engine_tests PRIVATE ENGINE_STRESS_NAME="$<TARGET_FILE_NAME:engine_stress>")
+# The foreign sample tables (read in place; the tests copy them before changing anything).
+set(foreign_fixtures ${CMAKE_SOURCE_DIR}/../shared/fixtures/foreign)
+cmake_path(NORMAL_PATH foreign_fixtures)
+if(WIN32)
+  set(foreign_fixtures_native "Z:${foreign_fixtures}") # Wine's drive for the Unix root
+else()
+  set(foreign_fixtures_native "${foreign_fixtures}")
+endif()
+target_compile_definitions(engine_tests PRIVATE FOREIGN_FIXTURES="${foreign_fixtures_native}")
 add_dependencies(engine_tests engine_stress)
 add_test(NAME engine_tests COMMAND engine_tests)
 
 # The benchmark (not a test; run by hand).
 add_executable(engine_bench ${CMAKE_CURRENT_LIST_DIR}/engine_bench.cpp)
 target_link_libraries(engine_bench PRIVATE engine)
+
+# dbverify on a copy of each foreign sample table: exit 0 only when all agrees.
+set(foreign_copy ${CMAKE_CURRENT_BINARY_DIR}/foreign)
+file(COPY ${foreign_fixtures}/ DESTINATION ${foreign_copy} NO_SOURCE_PERMISSIONS FILES_MATCHING
+     PATTERN "*.dbf" PATTERN "*.CDX" PATTERN "*.FPT")
+add_test(NAME dbverify_foreign COMMAND dbverify ${foreign_copy}/calls.dbf ${foreign_copy}/setup.dbf)

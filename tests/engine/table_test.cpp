@@ -153,7 +153,7 @@ TEST_F(Tables, FilesFollowTheLayout) {
     EXPECT_EQ(static_cast<unsigned char>(dbf[0]), 0x30);
     int y, m, d;
     os::today(y, m, d);
-    EXPECT_EQ(static_cast<unsigned char>(dbf[1]), y - 1900);
+    EXPECT_EQ(static_cast<unsigned char>(dbf[1]), y % 100);
     EXPECT_EQ(dbf[2], m);
     EXPECT_EQ(dbf[3], d);
     EXPECT_EQ(le32(dbf, 4), 2u);
