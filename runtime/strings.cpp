@@ -19,14 +19,15 @@ Value argumentError(std::int64_t subCode, std::string_view operation, std::initi
     return raiseSubstitutable(makeError(EG_ARG, subCode, operation, makeArray(args)));
 }
 
-bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isBlankByte(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-}  // namespace
+} // namespace
 
 std::int64_t AT(const Value& needle, const Value& text, const Value& start, const Value& end) {
     Frame frame("AT", {&needle, &text});
-    if (!needle.isString() || !text.isString())
-        return argumentError(1108, "AT", {needle, text}).asInteger();
+    if (!needle.isString() || !text.isString()) return argumentError(1108, "AT", {needle, text}).asInteger();
     const std::string& n = needle.asString();
     const std::string& t = text.asString();
     std::int64_t from = start.isNumber() ? start.asInteger() : 1;
@@ -60,18 +61,24 @@ std::string LOWER(const Value& s) {
 
 bool EMPTY(const Value& v) {
     switch (v.type()) {
-    case Type::Nil: return true;
-    case Type::Logical: return !v.asLogical();
+    case Type::Nil:
+        return true;
+    case Type::Logical:
+        return !v.asLogical();
     case Type::Integer:
-    case Type::Double: return v.asNumber() == 0.0;
+    case Type::Double:
+        return v.asNumber() == 0.0;
     case Type::String:
         for (char c : v.asString())
             if (!isBlankByte(c)) return false;
         return true;
-    case Type::Date: return v.asDate().empty();
-    case Type::Array: return v.asArray()->size() == 0;
+    case Type::Date:
+        return v.asDate().empty();
+    case Type::Array:
+        return !v.asArray() || v.asArray()->size() == 0;
     case Type::Block:
-    case Type::Object: return false;
+    case Type::Object:
+        return false;
     }
     return false;
 }
@@ -88,7 +95,8 @@ std::string numberText(const Value& n) {
 
 std::string STR(const Value& n, const Value& width, const Value& decimals) {
     if (!n.isNumber()) return "";
-    int dec = decimals.isNumber() ? static_cast<int>(decimals.asInteger()) : (n.isDouble() && width.isNil() ? 2 : 0);
+    int dec = decimals.isNumber() ? static_cast<int>(decimals.asInteger())
+                                  : (n.isDouble() && width.isNil() ? 2 : 0);
     if (dec < 0) dec = 0;
     if (dec > 30) dec = 30;
     int w = width.isNumber() ? static_cast<int>(width.asInteger()) : (dec > 0 ? 10 + 1 + dec : 10);
@@ -108,20 +116,30 @@ std::string STR(const Value& n, const Value& width, const Value& decimals) {
 
 std::string CVALTOCHAR(const Value& v) {
     switch (v.type()) {
-    case Type::String: return v.asString();
-    case Type::Date: return DTOC(v.asDate());
-    case Type::Logical: return v.asLogical() ? ".t." : ".f.";
+    case Type::String:
+        return v.asString();
+    case Type::Date:
+        return DTOC(v.asDate());
+    case Type::Logical:
+        return v.asLogical() ? ".t." : ".f.";
     case Type::Integer:
-    case Type::Double: return numberText(v);
-    case Type::Block: return "{|| ... }";
-    case Type::Array: return "{ ... }";
-    case Type::Object: return "Object";
-    case Type::Nil: return "";
+    case Type::Double:
+        return numberText(v);
+    case Type::Block:
+        return "{|| ... }";
+    case Type::Array:
+        return "{ ... }";
+    case Type::Object:
+        return "Object";
+    case Type::Nil:
+        return "";
     }
     return "";
 }
 
-std::string VALTYPE(const Value& v) { return std::string(1, v.typeLetter()); }
+std::string VALTYPE(const Value& v) {
+    return std::string(1, v.typeLetter());
+}
 
 std::string TRIM(std::string_view s) {
     std::size_t end = s.size();
@@ -129,7 +147,9 @@ std::string TRIM(std::string_view s) {
     return std::string(s.substr(0, end));
 }
 
-std::string RTRIM(std::string_view s) { return TRIM(s); }
+std::string RTRIM(std::string_view s) {
+    return TRIM(s);
+}
 
 std::string LTRIM(std::string_view s) {
     std::size_t start = 0;
@@ -137,7 +157,9 @@ std::string LTRIM(std::string_view s) {
     return std::string(s.substr(start));
 }
 
-std::string ALLTRIM(std::string_view s) { return LTRIM(TRIM(s)); }
+std::string ALLTRIM(std::string_view s) {
+    return LTRIM(TRIM(s));
+}
 
 std::string PADR(std::string_view s, std::int64_t width, char fill) {
     if (width <= 0) return "";
@@ -161,7 +183,9 @@ std::string PADC(std::string_view s, std::int64_t width, char fill) {
     return std::string(left, fill) + std::string(s) + std::string(w - s.size() - left, fill);
 }
 
-std::string SPACE(std::int64_t n) { return n > 0 ? std::string(static_cast<std::size_t>(n), ' ') : ""; }
+std::string SPACE(std::int64_t n) {
+    return n > 0 ? std::string(static_cast<std::size_t>(n), ' ') : "";
+}
 
 std::string REPLICATE(std::string_view s, std::int64_t n) {
     std::string out;
@@ -171,7 +195,7 @@ std::string REPLICATE(std::string_view s, std::int64_t n) {
 
 std::string SUBSTR(std::string_view s, std::int64_t start, std::int64_t count) {
     const auto len = static_cast<std::int64_t>(s.size());
-    if (start < 0) start = len + start + 1;  // from the end
+    if (start < 0) start = len + start + 1; // from the end
     if (start < 1) start = 1;
     if (start > len) return "";
     std::int64_t avail = len - start + 1;
@@ -192,7 +216,7 @@ std::string RIGHT(std::string_view s, std::int64_t n) {
 
 std::int64_t LEN(const Value& v) {
     if (v.isString()) return static_cast<std::int64_t>(v.asString().size());
-    if (v.isArray()) return static_cast<std::int64_t>(v.asArray()->size());
+    if (v.isArray()) return v.asArray() ? static_cast<std::int64_t>(v.asArray()->size()) : 0;
     return 0;
 }
 
@@ -202,25 +226,36 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
     int intDigits = 0, fracDigits = 0;
     bool afterPoint = false;
     for (char c : picture) {
-        if (c == '9' || c == '#') (afterPoint ? fracDigits : intDigits)++;
-        else if (c == '.') afterPoint = true;
+        if (c == '9' || c == '#')
+            (afterPoint ? fracDigits : intDigits)++;
+        else if (c == '.')
+            afterPoint = true;
     }
-    char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", fracDigits, std::fabs(n.asNumber()));
-    std::string digits = buf;
-    std::string intPart = digits.substr(0, digits.find('.'));
-    std::string fracPart = fracDigits ? digits.substr(digits.find('.') + 1) : "";
-    if (intPart == "0" && intDigits > 0 && fracDigits > 0) intPart = "0";
-    const bool negative = n.asNumber() < 0 && std::stod(digits) != 0.0;
+    // The text is as long as the number and the picture's decimals make it (a picture may ask
+    // for hundreds of them); a number that is not finite fills no picture.
+    const double value = n.asNumber();
+    std::string digits;
+    if (std::isfinite(value)) {
+        const int length = std::snprintf(nullptr, 0, "%.*f", fracDigits, std::fabs(value));
+        digits.resize(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+        std::snprintf(digits.data(), digits.size(), "%.*f", fracDigits, std::fabs(value));
+        digits.resize(digits.size() - 1);
+    }
+    const std::size_t point = digits.find('.');
+    std::string intPart = digits.substr(0, point);
+    std::string fracPart = fracDigits && point != std::string::npos ? digits.substr(point + 1) : "";
+    fracPart.resize(static_cast<std::size_t>(fracDigits), '0');
+    const bool negative = value < 0 && digits.find_first_not_of("0.") != std::string::npos;
     const int needed = static_cast<int>(intPart.size()) + (negative ? 1 : 0);
-    if (needed > intDigits) {
+    if (digits.empty() || needed > intDigits) {
         std::string out;
-        for (char c : picture) out += (c == '9' || c == '#' || c == ',' || c == '.') ? (c == '.' ? '.' : '*') : c;
+        for (char c : picture)
+            out += (c == '9' || c == '#' || c == ',' || c == '.') ? (c == '.' ? '.' : '*') : c;
         return out;
     }
     // Right-align the integer digits (and the sign) in the integer positions.
-    std::string intField = std::string(static_cast<std::size_t>(intDigits - needed), ' ') +
-                           (negative ? "-" : "") + intPart;
+    std::string intField =
+        std::string(static_cast<std::size_t>(intDigits - needed), ' ') + (negative ? "-" : "") + intPart;
     std::string out;
     std::size_t di = 0, fi = 0;
     bool seenDigit = false;
@@ -256,7 +291,9 @@ bool stringEquals(std::string_view a, std::string_view b, bool exact) {
     return a.size() >= b.size() && a.substr(0, b.size()) == b;
 }
 
-bool stringEquals(std::string_view a, std::string_view b) { return stringEquals(a, b, setExact()); }
+bool stringEquals(std::string_view a, std::string_view b) {
+    return stringEquals(a, b, setExact());
+}
 
 Value AADD(const Value& list, const Value& value) {
     if (const auto& a = list.asArray()) a->add(value);
@@ -264,14 +301,19 @@ Value AADD(const Value& list, const Value& value) {
 }
 
 std::int64_t ASCAN(const Value& list, const Value& value, const Value& start, const Value& count) {
-    const auto& a = list.asArray();
+    // Our own reference: the block may change the variable that held the list.
+    const ArrayPtr a = list.asArray();
     if (!a) return 0;
     const auto size = static_cast<std::int64_t>(a->size());
     std::int64_t from = start.isNumber() ? start.asInteger() : 1;
     if (from < 1) from = 1;
-    std::int64_t to = count.isNumber() ? from + count.asInteger() - 1 : size;
-    if (to > size) to = size;
-    for (std::int64_t i = from; i <= to; ++i) {
+    std::int64_t to = size;
+    if (count.isNumber()) {
+        const std::int64_t n = count.asInteger();
+        to = n < 1 ? from - 1 : (n > size - from + 1 ? size : from + n - 1);
+    }
+    // A block may shrink the list while it is scanned: the scan ends at its current end.
+    for (std::int64_t i = from; i <= to && i <= static_cast<std::int64_t>(a->size()); ++i) {
         const Value element = a->items[static_cast<std::size_t>(i - 1)];
         if (value.isBlock()) {
             if (evalWith(value, element).asLogical()) return i;
@@ -288,4 +330,4 @@ ArrayPtr ARRAY(std::int64_t n) {
     return std::make_shared<Array>(n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-}  // namespace rt
+} // namespace rt
