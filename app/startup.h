@@ -17,6 +17,13 @@ namespace app {
 // not begin with "//", and ends the process with exit code = ERRORLEVEL(). Never returns.
 [[noreturn]] void run(std::string_view programPath, std::string_view commandLine);
 
+// The error output of the windowed program (a GUI process on Windows has no standard error a
+// person sees): the unrecoverable errors' text goes to standard error and to the end of
+// "Error.log" in the current folder (the folder of the last error report), or of the temp
+// folder's "Error.log" when the current folder cannot be written; line ends become CR LF.
+inline constexpr const char* kFatalLogName = "Error.log";
+void writeFatalText(std::string_view text);
+
 // The argument table run() filled.
 const ArgumentTable& argumentTable();
 

@@ -6,6 +6,7 @@
 #include <dde.h>
 
 #include <array>
+#include <new>
 #include <set>
 #include <utility>
 
@@ -76,6 +77,8 @@ LRESULT commonProcedure(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, int 
             return oldProc ? CallWindowProcA(oldProc, hWnd, nMsg, wParam, lParam)
                            : DefWindowProcA(hWnd, nMsg, wParam, lParam);
         return resultNumber(result);
+    } catch (const std::bad_alloc&) {
+        rt::memoryLow();
     } catch (...) {
         escapedException();
     }

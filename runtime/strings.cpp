@@ -19,15 +19,14 @@ Value argumentError(std::int64_t subCode, std::string_view operation, std::initi
     return raiseSubstitutable(makeError(EG_ARG, subCode, operation, makeArray(args)));
 }
 
-bool isBlankByte(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-} // namespace
+}  // namespace
 
 std::int64_t AT(const Value& needle, const Value& text, const Value& start, const Value& end) {
     Frame frame("AT", {&needle, &text});
-    if (!needle.isString() || !text.isString()) return argumentError(1108, "AT", {needle, text}).asInteger();
+    if (!needle.isString() || !text.isString())
+        return argumentError(1108, "AT", {needle, text}).asInteger();
     const std::string& n = needle.asString();
     const std::string& t = text.asString();
     std::int64_t from = start.isNumber() ? start.asInteger() : 1;
@@ -61,24 +60,18 @@ std::string LOWER(const Value& s) {
 
 bool EMPTY(const Value& v) {
     switch (v.type()) {
-    case Type::Nil:
-        return true;
-    case Type::Logical:
-        return !v.asLogical();
+    case Type::Nil: return true;
+    case Type::Logical: return !v.asLogical();
     case Type::Integer:
-    case Type::Double:
-        return v.asNumber() == 0.0;
+    case Type::Double: return v.asNumber() == 0.0;
     case Type::String:
         for (char c : v.asString())
             if (!isBlankByte(c)) return false;
         return true;
-    case Type::Date:
-        return v.asDate().empty();
-    case Type::Array:
-        return !v.asArray() || v.asArray()->size() == 0;
+    case Type::Date: return v.asDate().empty();
+    case Type::Array: return !v.asArray() || v.asArray()->size() == 0;
     case Type::Block:
-    case Type::Object:
-        return false;
+    case Type::Object: return false;
     }
     return false;
 }
@@ -95,8 +88,7 @@ std::string numberText(const Value& n) {
 
 std::string STR(const Value& n, const Value& width, const Value& decimals) {
     if (!n.isNumber()) return "";
-    int dec = decimals.isNumber() ? static_cast<int>(decimals.asInteger())
-                                  : (n.isDouble() && width.isNil() ? 2 : 0);
+    int dec = decimals.isNumber() ? static_cast<int>(decimals.asInteger()) : (n.isDouble() && width.isNil() ? 2 : 0);
     if (dec < 0) dec = 0;
     if (dec > 30) dec = 30;
     int w = width.isNumber() ? static_cast<int>(width.asInteger()) : (dec > 0 ? 10 + 1 + dec : 10);
@@ -116,30 +108,20 @@ std::string STR(const Value& n, const Value& width, const Value& decimals) {
 
 std::string CVALTOCHAR(const Value& v) {
     switch (v.type()) {
-    case Type::String:
-        return v.asString();
-    case Type::Date:
-        return DTOC(v.asDate());
-    case Type::Logical:
-        return v.asLogical() ? ".t." : ".f.";
+    case Type::String: return v.asString();
+    case Type::Date: return DTOC(v.asDate());
+    case Type::Logical: return v.asLogical() ? ".t." : ".f.";
     case Type::Integer:
-    case Type::Double:
-        return numberText(v);
-    case Type::Block:
-        return "{|| ... }";
-    case Type::Array:
-        return "{ ... }";
-    case Type::Object:
-        return "Object";
-    case Type::Nil:
-        return "";
+    case Type::Double: return numberText(v);
+    case Type::Block: return "{|| ... }";
+    case Type::Array: return "{ ... }";
+    case Type::Object: return "Object";
+    case Type::Nil: return "";
     }
     return "";
 }
 
-std::string VALTYPE(const Value& v) {
-    return std::string(1, v.typeLetter());
-}
+std::string VALTYPE(const Value& v) { return std::string(1, v.typeLetter()); }
 
 std::string TRIM(std::string_view s) {
     std::size_t end = s.size();
@@ -147,9 +129,7 @@ std::string TRIM(std::string_view s) {
     return std::string(s.substr(0, end));
 }
 
-std::string RTRIM(std::string_view s) {
-    return TRIM(s);
-}
+std::string RTRIM(std::string_view s) { return TRIM(s); }
 
 std::string LTRIM(std::string_view s) {
     std::size_t start = 0;
@@ -157,9 +137,7 @@ std::string LTRIM(std::string_view s) {
     return std::string(s.substr(start));
 }
 
-std::string ALLTRIM(std::string_view s) {
-    return LTRIM(TRIM(s));
-}
+std::string ALLTRIM(std::string_view s) { return LTRIM(TRIM(s)); }
 
 std::string PADR(std::string_view s, std::int64_t width, char fill) {
     if (width <= 0) return "";
@@ -183,9 +161,7 @@ std::string PADC(std::string_view s, std::int64_t width, char fill) {
     return std::string(left, fill) + std::string(s) + std::string(w - s.size() - left, fill);
 }
 
-std::string SPACE(std::int64_t n) {
-    return n > 0 ? std::string(static_cast<std::size_t>(n), ' ') : "";
-}
+std::string SPACE(std::int64_t n) { return n > 0 ? std::string(static_cast<std::size_t>(n), ' ') : ""; }
 
 std::string REPLICATE(std::string_view s, std::int64_t n) {
     std::string out;
@@ -195,7 +171,7 @@ std::string REPLICATE(std::string_view s, std::int64_t n) {
 
 std::string SUBSTR(std::string_view s, std::int64_t start, std::int64_t count) {
     const auto len = static_cast<std::int64_t>(s.size());
-    if (start < 0) start = len + start + 1; // from the end
+    if (start < 0) start = len + start + 1;  // from the end
     if (start < 1) start = 1;
     if (start > len) return "";
     std::int64_t avail = len - start + 1;
@@ -226,10 +202,8 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
     int intDigits = 0, fracDigits = 0;
     bool afterPoint = false;
     for (char c : picture) {
-        if (c == '9' || c == '#')
-            (afterPoint ? fracDigits : intDigits)++;
-        else if (c == '.')
-            afterPoint = true;
+        if (c == '9' || c == '#') (afterPoint ? fracDigits : intDigits)++;
+        else if (c == '.') afterPoint = true;
     }
     // The text is as long as the number and the picture's decimals make it (a picture may ask
     // for hundreds of them); a number that is not finite fills no picture.
@@ -249,13 +223,12 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
     const int needed = static_cast<int>(intPart.size()) + (negative ? 1 : 0);
     if (digits.empty() || needed > intDigits) {
         std::string out;
-        for (char c : picture)
-            out += (c == '9' || c == '#' || c == ',' || c == '.') ? (c == '.' ? '.' : '*') : c;
+        for (char c : picture) out += (c == '9' || c == '#' || c == ',' || c == '.') ? (c == '.' ? '.' : '*') : c;
         return out;
     }
     // Right-align the integer digits (and the sign) in the integer positions.
-    std::string intField =
-        std::string(static_cast<std::size_t>(intDigits - needed), ' ') + (negative ? "-" : "") + intPart;
+    std::string intField = std::string(static_cast<std::size_t>(intDigits - needed), ' ') +
+                           (negative ? "-" : "") + intPart;
     std::string out;
     std::size_t di = 0, fi = 0;
     bool seenDigit = false;
@@ -291,9 +264,7 @@ bool stringEquals(std::string_view a, std::string_view b, bool exact) {
     return a.size() >= b.size() && a.substr(0, b.size()) == b;
 }
 
-bool stringEquals(std::string_view a, std::string_view b) {
-    return stringEquals(a, b, setExact());
-}
+bool stringEquals(std::string_view a, std::string_view b) { return stringEquals(a, b, setExact()); }
 
 Value AADD(const Value& list, const Value& value) {
     if (const auto& a = list.asArray()) a->add(value);
@@ -330,4 +301,4 @@ ArrayPtr ARRAY(std::int64_t n) {
     return std::make_shared<Array>(n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-} // namespace rt
+}  // namespace rt

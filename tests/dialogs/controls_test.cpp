@@ -3,7 +3,9 @@
 // identifiers, transparent bitmaps, dynamic calls and call frames.
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 using namespace dialogs;
 using namespace testing_dialogs;
@@ -310,6 +312,54 @@ TEST_F(Controls, FocusLossRunsTheValidTestUnlessACancelButtonTakesIt) {
                      [&](HWND) {
                          EXPECT_EQ(asked, 1);
                          EXPECT_EQ(GetFocus(), exit->hWnd);
+                         d->End();
+                     },
+                 })});
+}
+
+// An arrow key that the combo box uses is no navigation key, and a focus change made with a
+// mouse button held stays where the click put it whatever key came before.
+TEST_F(Controls, KeysTheComboBoxUsesNeverMoveAClickedFocus) {
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    Bound drive{rt::Value("C")};
+    auto combo = TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
+    auto install = TButton::ReDefine({.nId = 550, .oWnd = d});
+    auto exit = TButton::ReDefine({.nId = 551, .oWnd = d, .lCancel = true});
+    auto ask = [&](UINT message, WPARAM key) {
+        MSG m{combo->hWnd, message, key, 0, 0, {0, 0}};
+        SendMessageA(combo->hWnd, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&m));
+    };
+    BYTE saved[256] = {};
+    d->Activate({.bInit = script({
+                     [&](HWND) {
+                         ::SetFocus(combo->hWnd);
+                         ask(WM_KEYDOWN, VK_DOWN);
+                         EXPECT_EQ(d->nLastKey, 0); // the combo box's own key
+                         ask(WM_KEYDOWN, VK_TAB);
+                         EXPECT_EQ(d->nLastKey, VK_TAB);
+                         ask(WM_CHAR, '('); // a typed character, not the Down key
+                         EXPECT_EQ(d->nLastKey, VK_TAB);
+                         d->nLastKey = VK_DOWN; // left over from before
+                         GetKeyboardState(saved);
+                         BYTE held[256];
+                         std::copy(std::begin(saved), std::end(saved), held);
+                         held[VK_LBUTTON] = 0x80;
+                         SetKeyboardState(held);
+                         ::SetFocus(exit->hWnd); // as the button does on the mouse press
+                         SetKeyboardState(saved);
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), exit->hWnd); // not moved on to the install button
+                         EXPECT_EQ(d->nLastKey, 0);
+                         ::SetFocus(combo->hWnd);
+                     },
+                     [&](HWND) {
+                         ask(WM_KEYDOWN, VK_TAB);
+                         ::SetFocus(exit->hWnd); // the key moves the focus on as before
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), install->hWnd);
                          d->End();
                      },
                  })});
