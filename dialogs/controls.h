@@ -95,6 +95,7 @@ class TBitmap : public TControl {
   public:
     static const rt::ClassInfo kClass;
     TBitmap() : TControl(kClass) {}
+    ~TBitmap() override { forgetBitmapPalette(this); }
 
     rt::Value cResName, cBmpFile;
     HBITMAP hBitmap = nullptr;

@@ -196,8 +196,9 @@ std::int64_t LEN(const Value& v) {
     return 0;
 }
 
-std::string TRANSFORM(const Value& n, std::string_view picture) {
-    if (!n.isNumber()) return CVALTOCHAR(n);
+namespace {
+
+std::string transformNumber(const Value& n, std::string_view picture) {
     // The digit positions before and after the decimal point.
     int intDigits = 0, fracDigits = 0;
     bool afterPoint = false;
@@ -252,6 +253,61 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
         }
     }
     return out;
+}
+
+bool isPlaceholder(char c) {
+    return c == '9' || c == '#' || c == 'A' || c == 'N' || c == 'X' || c == 'L' || c == 'Y' || c == '!' ||
+           c == '*' || c == '$' || c == 'a' || c == 'n' || c == 'x' || c == 'l' || c == 'y';
+}
+
+}  // namespace
+
+std::string TRANSFORM(const Value& v, std::string_view picture) {
+    // A picture may open with functions ("@" and letters, up to a blank); the template follows.
+    std::string_view functions, mask = picture;
+    if (!picture.empty() && picture[0] == '@') {
+        const std::size_t blank = picture.find(' ');
+        functions = picture.substr(1, blank == std::string_view::npos ? std::string_view::npos : blank - 1);
+        mask = blank == std::string_view::npos ? std::string_view() : picture.substr(blank + 1);
+    }
+    const auto has = [functions](char f) {
+        for (char c : functions)
+            if (c == f || c == f + ('a' - 'A')) return true;
+        return false;
+    };
+    switch (v.type()) {
+    case Type::Integer:
+    case Type::Double: return mask.empty() ? numberText(v) : transformNumber(v, mask);
+    case Type::String: {
+        std::string text = v.asString();
+        if (has('!')) text = UPPER(Value(text));
+        if (mask.empty()) return text;
+        // Each placeholder takes the next character ("!" upper-cased; blank past the end), any
+        // other template character is inserted.
+        std::string out;
+        std::size_t next = 0;
+        for (char m : mask) {
+            if (!isPlaceholder(m)) {
+                out += m;
+                continue;
+            }
+            char c = next < text.size() ? text[next] : ' ';
+            ++next;
+            if (m == '!' && c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+            out += c;
+        }
+        return out;
+    }
+    case Type::Date: {
+        if (!has('E')) return DTOC(v.asDate());
+        // British order, with the century when the century switch is on.
+        return formatDate(v.asDate(), __SETCENTURY() ? "dd/mm/yyyy" : "dd/mm/yy");
+    }
+    case Type::Logical:
+        if (!mask.empty() && (mask[0] == 'Y' || mask[0] == 'y')) return v.asLogical() ? "Y" : "N";
+        return v.asLogical() ? "T" : "F";
+    default: return CVALTOCHAR(v);
+    }
 }
 
 bool stringEquals(std::string_view a, std::string_view b, bool exact) {

@@ -76,6 +76,22 @@ TEST(Transform, LongPicturesAndNumbersThatFitNone) {
     EXPECT_EQ(TRANSFORM(-0.001, "9.99"), "0.00"); // no sign on a number that shows as zero
 }
 
+TEST(Transform, TextDatesAndLogicals) {
+    resetSettings();
+    EXPECT_EQ(TRANSFORM("abc", "@!"), "ABC");
+    EXPECT_EQ(TRANSFORM("ab12", "!X-99"), "Ab-12");
+    EXPECT_EQ(TRANSFORM("ab", "XXXX"), "ab  ");
+    EXPECT_EQ(TRANSFORM("abcdef", "XXX"), "abc");
+    EXPECT_EQ(TRANSFORM("x", ""), "x");
+    const Value d(CTOD("12/31/09"));
+    EXPECT_EQ(TRANSFORM(d, ""), "12/31/09");
+    EXPECT_EQ(TRANSFORM(d, "@E"), "31/12/09");
+    EXPECT_EQ(TRANSFORM(true, "Y"), "Y");
+    EXPECT_EQ(TRANSFORM(false, ""), "F");
+    EXPECT_EQ(TRANSFORM(42, "@Z 999"), " 42");
+    EXPECT_EQ(TRANSFORM(Value(), "XX"), "");
+}
+
 TEST(TrimPad, BlanksOnly) {
     EXPECT_EQ(TRIM("ab  "), "ab");
     EXPECT_EQ(ALLTRIM("  ab \t"), "ab \t");
