@@ -365,6 +365,61 @@ TEST_F(Controls, KeysTheComboBoxUsesNeverMoveAClickedFocus) {
                  })});
 }
 
+// The bitmap-palette table: a bitmap with a palette is found by the palette messages of its
+// dialog once its window is known, and is gone with the window. A resource name clears the
+// object's file name; a picture formats text as well as numbers.
+TEST_F(Controls, PaletteMessagesRealiseTheBitmapsPalette) {
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    auto bmp = TBitmap::ReDefine({.nId = 700, .cResName = "PAL256", .cBmpFile = "  nothing.bmp ", .oWnd = d});
+    EXPECT_TRUE(bmp->cBmpFile.isNil());
+    auto say = TSay::ReDefine(
+        {.nId = 101, .bText = block([] { return rt::Value("abc"); }), .oWnd = d, .cPicture = "@!"});
+    EXPECT_EQ(say->cCaption, rt::Value("ABC"));
+    ASSERT_NE(bmp->hPalette, nullptr);
+    HWND h = nullptr;
+    d->Activate({.bInit = script({[&](HWND w) {
+                     h = w;
+                     EXPECT_EQ(realiseBitmapPalettes(w, false), 1);
+                     EXPECT_EQ(d->QueryNewPalette(), rt::Value(true));
+                     EXPECT_TRUE(d->PaletteChanged(reinterpret_cast<WPARAM>(bmp->hWnd)).isNil()); // its own
+                     EXPECT_EQ(d->PaletteChanged(reinterpret_cast<WPARAM>(GetDesktopWindow())), rt::Value(0));
+                     EXPECT_EQ(realiseBitmapPalettes(GetDesktopWindow(), false), 0); // not a window of ours
+                     SendMessageA(w, WM_QUERYNEWPALETTE, 0, 0);
+                     d->End();
+                 }})});
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(realiseBitmapPalettes(h, false), 0);
+    EXPECT_EQ(bmp->hPalette, nullptr);
+}
+
+// The combo box's edit field: a refused valid test puts the focus back into it.
+TEST_F(Controls, ComboBoxEditTakesTheFocusBackWhenItsValidTestFails) {
+    auto d = pixelDialog("Edit combo");
+    Bound text{rt::Value("abc")};
+    auto combo = TComboBox::New({.nRow = 10,
+                                 .nCol = 10,
+                                 .bSetGet = text.blockOf(),
+                                 .aItems = rt::makeArray({"abc", "def"}),
+                                 .nWidth = 100,
+                                 .oWnd = d,
+                                 .bValid = block([] { return rt::Value(false); }),
+                                 .lPixel = true,
+                                 .nStyle = CBS_DROPDOWN});
+    auto other = TButton::New({.nRow = 80, .nCol = 10, .cCaption = "Other", .oWnd = d, .lPixel = true});
+    d->Activate({.bInit = script({
+                     [&](HWND) {
+                         ASSERT_NE(combo->oGet, nullptr);
+                         ASSERT_NE(combo->oGet->hWnd, nullptr);
+                         ::SetFocus(combo->oGet->hWnd);
+                         ::SetFocus(other->hWnd);
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), combo->oGet->hWnd);
+                         d->End();
+                     },
+                 })});
+}
+
 TEST_F(Controls, EnterClicksTheTemplatesDefaultButton) {
     auto d = TDialog::New({.cResName = "DEFDLG"});
     int clicks = 0;
