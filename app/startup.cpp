@@ -57,7 +57,10 @@ void installErrorHandler() {
 
 void startupProcedures() {
     rt::INITTIME();
+    // The runtime's own: the public GETLIST, the error handler, the help key.
+    rt::PUBLICVAR("GETLIST", rt::Value(rt::makeArray()));
     installErrorHandler();
+    rt::__SETHELPK();
     tables::registerStartupDrivers();
 }
 

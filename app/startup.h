@@ -31,8 +31,8 @@ const ArgumentTable& argumentTable();
 void setInstanceHandle(std::uintptr_t handle);
 std::uintptr_t instanceHandle();
 
-// The start-up procedures, in order: the time of start, the error handler, the table layer's
-// default driver and local drivers.
+// The start-up procedures, in order: the time of start, the public variable GETLIST (an empty
+// list), the error handler, the help key, the table layer's default driver and local drivers.
 void startupProcedures();
 
 // The start-up's error handler: ERRORSYS makes ERRORDIALOG the error block (errors/), and the

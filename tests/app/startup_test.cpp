@@ -5,6 +5,7 @@
 
 #include "errors/errorsys.h"
 #include "runtime/frames.h"
+#include "runtime/process.h"
 #include "runtime/settings.h"
 #include "runtime/strings.h"
 #include "runtime/ui.h"
@@ -116,6 +117,16 @@ TEST_F(Startup, WithoutAHelpFileTheProgramEndsAtOnce) {
         EXPECT_TRUE(output.empty());
     }
     EXPECT_EQ(argumentTable().entries[0], "C:\\Programas\\instayuda.exe");
+    // The runtime's start-up made the public GETLIST and bound the help key.
+    ASSERT_TRUE(rt::PUBLICVALUE("getlist").isArray());
+    EXPECT_EQ(rt::PUBLICVALUE("GETLIST").asArray()->size(), 0u);
+    const rt::Value help = rt::SETKEY(rt::K_F1);
+    ASSERT_TRUE(help.isBlock());
+    int asked = 0;
+    rt::setHelpRoutine([&](rt::Args) { ++asked; });
+    rt::eval(help);
+    rt::setHelpRoutine(nullptr);
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(Startup, MainConfiguresAndRunsTheDialog) {
