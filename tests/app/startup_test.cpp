@@ -292,8 +292,11 @@ TEST(FatalText, GoesToTheEndOfTheErrorLog) {
         report << "report\r\n\x1A";
     }
     writeFatalText("\nUnrecoverable error 9002: No ERRORBLOCK() for error\nCalled from MAIN(3)\n");
-    std::ifstream in(kFatalLogName, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    {
+        std::ifstream in(kFatalLogName, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     std::filesystem::current_path(saved);
     std::filesystem::remove_all(dir);
     EXPECT_EQ(

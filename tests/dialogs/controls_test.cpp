@@ -68,6 +68,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     EXPECT_NE(bmp->hPalette, nullptr);
     EXPECT_EQ(d->aControls.size(), 5u);
     HWND h = nullptr;
+    std::shared_ptr<TFont> font;
     d->Activate({.lCentered = true,
                  .bValid = block([&] { return rt::Value(exitFlag); }),
                  .bInit = script({
@@ -95,6 +96,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
                          EXPECT_FALSE(d->oFont->lDestroy);
                          EXPECT_EQ(d->oFont->nCount, 6);
                          EXPECT_EQ(say->oFont, d->oFont);
+                         font = d->oFont;
                          EXPECT_EQ(GetWindowLongPtrA(w, GWL_EXSTYLE) & WS_EX_CONTEXTHELP, WS_EX_CONTEXTHELP);
                          UpdateWindow(w);
                      },
@@ -108,7 +110,10 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     EXPECT_TRUE(exitFlag);
     EXPECT_FALSE(IsWindow(h));
     for (const auto& c : d->aControls) EXPECT_EQ(c->hWnd, nullptr);
-    EXPECT_EQ(d->oFont->nCount, 1); // every control ended its use
+    // The template's font went with the window; the dialog and every control ended their use.
+    EXPECT_EQ(d->oFont, nullptr);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->nCount, 0);
     EXPECT_EQ(bmp->hBitmap, nullptr);
     EXPECT_EQ(drive.value, rt::Value("C"));
 }
