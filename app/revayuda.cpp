@@ -84,8 +84,9 @@ void REVAYUDA(const rt::Value& helpFile, const rt::Value& textHolder, const rt::
     std::vector<std::string> installed, failed;
     for (const std::string& path : found) {
         RT_LINE();
-        const rt::Value copied = files::COPYFILE(helpFile, path + std::string(kHelpTarget));
-        (copied.isLogical() && copied.asLogical() ? installed : failed).push_back(path);
+        // Through a temporary name: a copy that fails part way leaves no half help file.
+        const bool copied = files::COPYFILEWHOLE(helpFile.asString(), path + std::string(kHelpTarget));
+        (copied ? installed : failed).push_back(path);
     }
 
     state().lExit = true;

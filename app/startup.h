@@ -17,6 +17,13 @@ namespace app {
 // not begin with "//", and ends the process with exit code = ERRORLEVEL(). Never returns.
 [[noreturn]] void run(std::string_view programPath, std::string_view commandLine);
 
+// The error output of the windowed program (a GUI process on Windows has no standard error a
+// person sees): the unrecoverable errors' text goes to standard error and to the end of
+// "Error.log" in the current folder (the folder of the last error report), or of the temp
+// folder's "Error.log" when the current folder cannot be written; line ends become CR LF.
+inline constexpr const char* kFatalLogName = "Error.log";
+void writeFatalText(std::string_view text);
+
 // The argument table run() filled.
 const ArgumentTable& argumentTable();
 
@@ -24,8 +31,8 @@ const ArgumentTable& argumentTable();
 void setInstanceHandle(std::uintptr_t handle);
 std::uintptr_t instanceHandle();
 
-// The start-up procedures, in order: the time of start, the error handler, the table layer's
-// default driver and local drivers.
+// The start-up procedures, in order: the time of start, the public variable GETLIST (an empty
+// list), the error handler, the help key, the table layer's default driver and local drivers.
 void startupProcedures();
 
 // The start-up's error handler: ERRORSYS makes ERRORDIALOG the error block (errors/), and the

@@ -22,6 +22,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         path.resize(path.size() * 2);
     }
     const char* commandLine = GetCommandLineA();
+    rt::setErrorOutput(app::writeFatalText);
     // The framework's message boxes and main dialog take the place of the portable defaults.
     dialogs::install();
     app::installWindowRefresh();

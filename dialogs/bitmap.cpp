@@ -67,7 +67,7 @@ bool TBitmap::LoadImage(const rt::Value& resName, const rt::Value& bmpFile) {
     bool taken = false;
     if ((name.isString() && !name.asString().empty()) || name.isNumber()) {
         image = loadBitmapResource(GETRESOURCES(), name);
-        file = rt::Value();
+        cBmpFile = rt::Value(); // the resource takes the place of any file
         taken = image.hBitmap != nullptr;
         if (taken) cResName = name;
     } else if (file.isString() && !file.asString().empty() &&
@@ -85,6 +85,7 @@ bool TBitmap::LoadImage(const rt::Value& resName, const rt::Value& bmpFile) {
     if (hPalette) DeleteObject(hPalette);
     hBitmap = image.hBitmap;
     hPalette = image.hPalette;
+    recordBitmapPalette(this, hWnd, hBitmap, hPalette);
     return true;
 }
 
@@ -96,6 +97,8 @@ rt::Value TBitmap::Initiate(HWND hDlg) {
 
 void TBitmap::Default() {
     if (lScroll.isNil()) lScroll = (GetWindowLongPtrA(hWnd, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL)) != 0;
+    // The window is known now: the palette messages can reach the bitmap.
+    if (hBitmap) recordBitmapPalette(this, hWnd, hBitmap, hPalette);
     // Scroll-bar objects belong to the wider class library; the image is drawn at offset 0.
 }
 
@@ -197,6 +200,7 @@ rt::Value TBitmap::Paint() {
 }
 
 rt::Value TBitmap::Destroy() {
+    forgetBitmapPalette(this);
     if (hBitmap) DeleteObject(hBitmap);
     if (hPalette) DeleteObject(hPalette);
     hBitmap = nullptr;

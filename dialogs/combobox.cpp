@@ -207,7 +207,7 @@ void TComboBox::EditLostFocus(HWND hWndGetFocus) {
     if (position != CB_ERR) SendMessageA(hWnd, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
     SetWindowTextA(oGet->hWnd, text.c_str());
     if (bValid.isBlock() && hWndGetFocus && GetParent(hWndGetFocus) == GetParent(hWnd) && !lValid())
-        PostMessageA(hWnd, WM_SETFOCUS, 0, 0);
+        ::SetFocus(hWnd); // the focus goes back to the combo box
 }
 
 rt::Value TComboBox::send(std::string_view method, rt::Args args) {

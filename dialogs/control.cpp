@@ -96,6 +96,9 @@ rt::Value TControl::HandleEvent(UINT nMsg, WPARAM w, LPARAM l) {
     switch (nMsg) {
     case WMX_CLICK:
         return Click();
+    case WM_GETDLGCODE:
+        nDlgCodeMsg = l;
+        return GetDlgCode(w);
     case 0x0019 /* WM_CTLCOLOR */:
         return CtlColor(reinterpret_cast<HWND>(static_cast<INT_PTR>(LOWORD(l))), reinterpret_cast<HDC>(w));
     case WM_HELP:
@@ -158,6 +161,10 @@ rt::Value TControl::KillFocus(HWND hWndGetFocus) {
     const rt::Value pGet = handleValue(hWndGetFocus);
     rt::Frame frame("TCONTROL:KILLFOCUS", {&pGet});
     const auto dialog = ownerDialog();
+    // The focus moves with a mouse button held: the user clicked the window that takes it, and
+    // no key recorded earlier may move the focus on from there (the click would be lost).
+    if (dialog && (GetKeyState(VK_LBUTTON) < 0 || GetKeyState(VK_RBUTTON) < 0 || GetKeyState(VK_MBUTTON) < 0))
+        dialog->nLastKey = 0;
     if (hWndGetFocus && bValid.isBlock() && shareAncestor(hWndGetFocus, hWnd) && dialog) {
         const auto receiver = windowFromHandle(hWndGetFocus);
         const bool cancelButton = receiver && receiver->isKindOf(TButton::kClass) && receiver->lCancel;
@@ -224,9 +231,22 @@ void TControl::ForWhen() {
 
 rt::Value TControl::GetDlgCode(WPARAM nKey) {
     const auto dialog = ownerDialog();
-    if (dialog && !dialog->lValidating &&
-        (nKey == VK_RETURN || nKey == VK_TAB || nKey == VK_DOWN || nKey == VK_UP))
-        dialog->nLastKey = static_cast<int>(nKey);
+    if (!dialog || dialog->lValidating) return nDlgCode;
+    // Only a key press counts (the same question comes for typed characters, where 38 and 40
+    // are '&' and '('), and only a key the control leaves to the dialog: an arrow key that a
+    // combo box uses to change its selection moves no focus, now or at the next focus change.
+    const auto* msg = reinterpret_cast<const MSG*>(nDlgCodeMsg);
+    if (msg && msg->message != WM_KEYDOWN) return nDlgCode;
+    if (nKey != VK_RETURN && nKey != VK_TAB && nKey != VK_DOWN && nKey != VK_UP) return nDlgCode;
+    LRESULT wants = 0;
+    if (nDlgCode.isNumber())
+        wants = static_cast<LRESULT>(nDlgCode.asInteger());
+    else if (nOldProc && hWnd)
+        wants = CallWindowProcA(nOldProc, hWnd, WM_GETDLGCODE, nKey, nDlgCodeMsg);
+    const bool own = (wants & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)) ||
+                     ((nKey == VK_DOWN || nKey == VK_UP) && (wants & DLGC_WANTARROWS)) ||
+                     (nKey == VK_TAB && (wants & DLGC_WANTTAB));
+    dialog->nLastKey = own ? 0 : static_cast<int>(nKey);
     return nDlgCode;
 }
 

@@ -16,7 +16,8 @@ class TControl : public TWindow {
     rt::Value bSetGet; // get/set block: no argument reads the value, one argument stores it
     rt::Value bChange; // evaluated after a value change
     bool lUpdate = false;
-    rt::Value nDlgCode; // answer to WM_GETDLGCODE (nil: the platform's)
+    rt::Value nDlgCode;     // answer to WM_GETDLGCODE (nil: the platform's)
+    LPARAM nDlgCodeMsg = 0; // the lParam (MSG pointer or 0) of the WM_GETDLGCODE being answered
     std::weak_ptr<TControl> oJump;
 
     // Automatic identifiers: the counter is increased and answered (101, 102, ...).
@@ -94,6 +95,7 @@ class TBitmap : public TControl {
   public:
     static const rt::ClassInfo kClass;
     TBitmap() : TControl(kClass) {}
+    ~TBitmap() override { forgetBitmapPalette(this); }
 
     rt::Value cResName, cBmpFile;
     HBITMAP hBitmap = nullptr;

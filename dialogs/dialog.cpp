@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace dialogs {
@@ -175,7 +176,8 @@ rt::Value TDialog::Activate(const ActivateArgs& a) {
         nResult = static_cast<long long>(result);
         RT_LINE();
         if (result == -1) frameworkError(3, creationOperation(*this));
-    } else if (!modelessSlotFree()) {
+    } else if (!aControls.empty() && !modelessSlotFree()) {
+        // Only a dialog with controls takes a slot of the modeless-dialog registry.
         RT_LINE();
         MSGALERT("Not possible to create more non-modal Dialogs");
     } else {
@@ -199,7 +201,7 @@ rt::Value TDialog::Activate(const ActivateArgs& a) {
         RT_LINE();
         if (!created) {
             frameworkError(3, creationOperation(*this));
-        } else if (!registerModeless(self)) {
+        } else if (!aControls.empty() && !registerModeless(self)) {
             SendMessageA(created, WM_CLOSE, 0, 0);
             MSGALERT("Not possible to create more non-modal Dialogs");
         } else {
@@ -282,6 +284,7 @@ std::shared_ptr<TFont> TDialog::GetFont() {
     if (oFont) return oFont;
     if (const auto font = hWnd ? reinterpret_cast<HFONT>(SendMessageA(hWnd, WM_GETFONT, 0, 0)) : nullptr) {
         oFont = TFont::adopt(font);
+        lWindowFont = true;
     } else {
         LOGFONTA lf{};
         GetObjectA(GetStockObject(SYSTEM_FONT), sizeof lf, &lf);
@@ -407,8 +410,21 @@ rt::Value TDialog::Command(WPARAM nWParam, LPARAM nLParam) {
     } else if (code == 1) {
         RT_LINE();
         if (hCtl) SendMessageA(hCtl, WMX_CHANGE, 0, 0);
+    } else if (id == 15001) {
+        Zip(nLParam);
+    } else if (id == 15000) {
+        UnZip(LOWORD(nLParam));
     }
-    // Identifiers 15000 and 15001 (compressed-file progress) belong to the wider class library.
+    return {};
+}
+
+rt::Value TDialog::Zip(LPARAM nLParam) {
+    if (bZip.isBlock()) rt::evalWith(bZip, static_cast<long long>(nLParam));
+    return {};
+}
+
+rt::Value TDialog::UnZip(int nPercent) {
+    if (bUnZip.isBlock()) rt::evalWith(bUnZip, nPercent);
     return {};
 }
 
@@ -432,6 +448,13 @@ rt::Value TDialog::QueryEndSession() {
 }
 
 rt::Value TDialog::Destroy() {
+    // The template's font is the platform's and is deleted with this window: a later Activate
+    // must take the new window's own, so the object lets go of it whether or not End has
+    // already cleared hWnd.
+    if (lWindowFont) {
+        lWindowFont = false;
+        if (oFont) std::exchange(oFont, nullptr)->End();
+    }
     if (!hWnd) return {};
     const bool modeless = !lModal;
     TWindow::Destroy();

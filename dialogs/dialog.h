@@ -24,9 +24,11 @@ class TDialog : public TWindow {
     bool lCentered = false, lModal = true, lModify = true, lResize16 = false, lVbx = false;
     rt::Value lHelpIcon; // nil: becomes true in Initiate (context-help button)
     rt::Value bInit, bStart;
+    rt::Value bZip, bUnZip; // compressed-file progress (commands 15001 and 15000)
     std::weak_ptr<TControl> oCtlFocus;
     HWND hCtlFocus = nullptr;
     std::int64_t nPixWidth = 0, nPixHeight = 0; // New positions 18 and 19
+    bool lWindowFont = false; // oFont is the font the platform made for the window (it dies with it)
 
     // New: 19 positional arguments, nil takes the default.
     struct NewArgs {
@@ -65,6 +67,9 @@ class TDialog : public TWindow {
     rt::Value HandleEvent(UINT nMsg, WPARAM nWParam, LPARAM nLParam) override;
     rt::Value Command(WPARAM nWParam, LPARAM nLParam) override;
     rt::Value Close(WPARAM nResult) override;
+    // Progress of a compression (command 15001) or decompression (15000): the block with the value.
+    rt::Value Zip(LPARAM nLParam);
+    rt::Value UnZip(int nPercent);
     rt::Value KeyChar(WPARAM nKey, LPARAM nFlags) override;
     rt::Value SysCommand(WPARAM nType, LPARAM nLParam) override;
     rt::Value EraseBkGnd(HDC hDC) override;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 
 namespace dialogs {
 
@@ -45,13 +46,15 @@ INT_PTR CALLBACK modalDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lPa
         const rt::Value result = dialog->HandleEvent(
             nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
         return dialogResult(result);
+    } catch (const std::bad_alloc&) {
+        rt::memoryLow();
     } catch (...) {
         rt::unrecoverable(9010, "Exception left a window procedure");
     }
 }
 
-// Pushes an entry for one modal creation and pops it afterwards. Beyond 50 nested dialogs
-// nothing is pushed, and nothing is popped: the outer entries stay as they are.
+// Pushes an entry for one modal creation and pops it afterwards (the callers make sure an entry
+// is free).
 class ModalScope {
   public:
     explicit ModalScope(const std::shared_ptr<TDialog>& oDlg) : savedFlag_(rt::setEventLoopFlag(1)) {
@@ -86,6 +89,9 @@ std::weak_ptr<TDialog> g_pending;
 
 INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner,
                   const std::shared_ptr<TDialog>& oDlg) {
+    // Without a free stack entry the dialog's messages could reach no object and nobody could
+    // close it: it is not created (the caller raises framework error 3).
+    if (g_count <= 0) return -1;
     ModalScope scope(oDlg);
     const LPCSTR name = template_.isString()
                             ? template_.asString().c_str()
@@ -96,6 +102,7 @@ INT_PTR DIALOGBOX(HINSTANCE hInst, const rt::Value& template_, HWND hOwner,
 INT_PTR DIALOGBOXINDIRECT(HINSTANCE hInst, const std::string& template_, HWND hOwner,
                           const std::shared_ptr<TDialog>& oDlg) {
     if (template_.empty()) return 0;
+    if (g_count <= 0) return -1;
     ModalScope scope(oDlg);
     const HCURSOR oldCursor = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514) /* IDC_WAIT */));
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, template_.size());
@@ -170,6 +177,8 @@ INT_PTR CALLBACK modelessDialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM 
         const rt::Value result = dialog->HandleEvent(
             nMsg, wParam, nMsg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(hWnd) : lParam);
         return dialogResult(result);
+    } catch (const std::bad_alloc&) {
+        rt::memoryLow();
     } catch (...) {
         rt::unrecoverable(9010, "Exception left a window procedure");
     }

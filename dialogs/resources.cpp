@@ -49,6 +49,8 @@ Slot* slotOfAtom(ATOM atom) {
 void releaseSlot(Slot& s) {
     const HMODULE handle = s.handle;
     s.handle = nullptr;
+    // The freed module is no longer the current one: lookups fall back to the program's own.
+    if (handle && handle == g_current) g_current = nullptr;
     if (handle) FreeLibrary(handle);
     if (s.atom) GlobalDeleteAtom(s.atom);
     s.atom = 0;

@@ -5,8 +5,7 @@ namespace dialogs {
 const rt::ClassInfo TSay::kClass{"TSAY", &TControl::kClass};
 
 std::string TSay::textOf(const rt::Value& v) const {
-    if (cPicture.isString() && !cPicture.asString().empty() && v.isNumber())
-        return rt::TRANSFORM(v, cPicture.asString());
+    if (cPicture.isString() && !cPicture.asString().empty()) return rt::TRANSFORM(v, cPicture.asString());
     return rt::CVALTOCHAR(v);
 }
 

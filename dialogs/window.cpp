@@ -6,7 +6,9 @@
 #include <dde.h>
 
 #include <array>
+#include <new>
 #include <set>
+#include <vector>
 #include <utility>
 
 namespace dialogs {
@@ -76,6 +78,8 @@ LRESULT commonProcedure(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam, int 
             return oldProc ? CallWindowProcA(oldProc, hWnd, nMsg, wParam, lParam)
                            : DefWindowProcA(hWnd, nMsg, wParam, lParam);
         return resultNumber(result);
+    } catch (const std::bad_alloc&) {
+        rt::memoryLow();
     } catch (...) {
         escapedException();
     }
@@ -445,6 +449,65 @@ rt::Value TWindow::RButtonDown(int nRow, int nCol, WPARAM nKeyFlags) {
     if (bRClicked.isBlock())
         rt::evalWith(bRClicked, nRow, nCol, static_cast<long long>(nKeyFlags), rt::Value(shared_from_this()));
     return {};
+}
+
+rt::Value TWindow::QueryNewPalette() {
+    if (!hWnd || !realiseBitmapPalettes(hWnd, false)) return {};
+    return true;
+}
+
+rt::Value TWindow::PaletteChanged(WPARAM hWndPalChg) {
+    const HWND changer = reinterpret_cast<HWND>(hWndPalChg);
+    // Our own realisation: answering it again would loop.
+    if (!hWnd || changer == hWnd || IsChild(hWnd, changer)) return {};
+    if (!realiseBitmapPalettes(hWnd, true)) return {};
+    return 0;
+}
+
+// ---- the bitmap-palette table -----------------------------------------------------------
+
+namespace {
+
+struct PaletteEntry {
+    const void* owner;
+    HWND hWnd;
+    HBITMAP hBitmap;
+    HPALETTE hPalette;
+};
+
+std::vector<PaletteEntry>& paletteTable() {
+    static std::vector<PaletteEntry> table;
+    return table;
+}
+
+} // namespace
+
+void recordBitmapPalette(const void* owner, HWND hWnd, HBITMAP hBitmap, HPALETTE hPalette) {
+    forgetBitmapPalette(owner);
+    if (hPalette) paletteTable().push_back({owner, hWnd, hBitmap, hPalette});
+}
+
+void forgetBitmapPalette(const void* owner) {
+    auto& table = paletteTable();
+    std::erase_if(table, [owner](const PaletteEntry& e) { return e.owner == owner; });
+}
+
+int realiseBitmapPalettes(HWND hTop, bool lBackground) {
+    int realised = 0;
+    // A copy: repainting may change the table.
+    const std::vector<PaletteEntry> entries = paletteTable();
+    for (const PaletteEntry& e : entries) {
+        if (!e.hWnd || !hTop || (e.hWnd != hTop && !IsChild(hTop, e.hWnd))) continue;
+        HDC dc = GetDC(e.hWnd);
+        if (!dc) continue;
+        const HPALETTE old = SelectPalette(dc, e.hPalette, lBackground ? TRUE : FALSE);
+        const UINT changed = RealizePalette(dc);
+        if (old) SelectPalette(dc, old, TRUE);
+        ReleaseDC(e.hWnd, dc);
+        if (changed != GDI_ERROR && changed > 0) InvalidateRect(e.hWnd, nullptr, TRUE);
+        ++realised;
+    }
+    return realised;
 }
 
 rt::Value TWindow::DropFiles(HDROP h) {

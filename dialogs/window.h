@@ -100,8 +100,12 @@ class TWindow : public rt::Object {
     virtual rt::Value MButtonUp(int, int, WPARAM) { return {}; }
     virtual rt::Value MouseWheel(int, int, int, int) { return {}; }
     virtual rt::Value DropFiles(HDROP hDrop);
-    virtual rt::Value QueryNewPalette() { return {}; }
-    virtual rt::Value PaletteChanged(WPARAM) { return {}; }
+    // The window becomes active: the palettes of its bitmaps are realised in the foreground
+    // (true); nil when it shows none.
+    virtual rt::Value QueryNewPalette();
+    // Another window changed the system palette: the bitmaps' palettes are realised again in the
+    // background; nil when the change came from this window or it shows no palette.
+    virtual rt::Value PaletteChanged(WPARAM hWndPalChg);
     virtual rt::Value DdeInitiate(WPARAM, int, int) { return {}; }
     virtual rt::Value DdeTerminate(WPARAM) { return {}; }
     virtual rt::Value DdeAck(WPARAM, LPARAM) { return {}; }
@@ -158,6 +162,16 @@ inline void XFREEPROC(WNDPROC) {}
 // The procedure of slot n (1..1999), null outside the pool.
 WNDPROC slotProcedure(int nSlot);
 constexpr int kSlotProcedures = 2000; // numbers 0..1999; 0 is never used
+
+// ---- the bitmap-palette table
+// The bitmaps with a palette, each with the window that shows it (null until it is bound),
+// keyed by the object that owns them. The palette messages realise those palettes again.
+void recordBitmapPalette(const void* owner, HWND hWnd, HBITMAP hBitmap, HPALETTE hPalette);
+void forgetBitmapPalette(const void* owner);
+// Realises the palettes of the table's windows that are hTop or lie inside it (as background
+// palettes when lBackground) and repaints the windows whose colours changed. Answers the number
+// of palettes realised (0: hTop shows none).
+int realiseBitmapPalettes(HWND hTop, bool lBackground);
 
 // The default window: the dialog most recently made by TDialog::New, given to control
 // constructors that receive no owner.

@@ -184,10 +184,12 @@ std::string CGETINFO(const rt::Value& v) {
     switch (v.type()) {
     case rt::Type::String:
         return "\"" + rt::CVALTOCHAR(v) + "\"";
+    // A frame may hold a null reference of either kind (an object or list variable not yet
+    // given one): it is shown as an object of class NIL and as an empty list.
     case rt::Type::Object:
-        return std::string("Class: ") + v.asObject()->className();
+        return std::string("Class: ") + (v.asObject() ? v.asObject()->className() : "NIL");
     case rt::Type::Array:
-        return "Len: " + rt::STR(static_cast<std::int64_t>(v.asArray()->size()), 4);
+        return "Len: " + rt::STR(static_cast<std::int64_t>(v.asArray() ? v.asArray()->size() : 0), 4);
     default:
         return rt::CVALTOCHAR(v);
     }

@@ -88,6 +88,12 @@ bool GETDISKFREESPACEEX(const rt::Value& folder, rt::Value* free = nullptr, rt::
 // failIfExists an existing target is overwritten.
 rt::Value COPYFILE(const rt::Value& source, const rt::Value& target, const rt::Value& failIfExists = {});
 
+// COPYFILEWHOLE(source, target): the copy that installs a file. COPYFILE copies to a temporary
+// name in the target's folder (the target's name + ".tmp"), which then takes the place of the
+// target. Answers whether the target now holds the whole copy; a copy that fails part way (a
+// full disk) leaves the folder as it was: no partial file, an older target intact.
+bool COPYFILEWHOLE(std::string_view source, std::string_view target);
+
 // SETHANDLECOUNT(n): asks for n file handles. Modern platforms give a process as many as it
 // opens, so this answers n, as 32-bit Windows does.
 rt::Value SETHANDLECOUNT(const rt::Value& n);

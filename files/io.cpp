@@ -9,6 +9,14 @@
 
 namespace files {
 
+bool COPYFILEWHOLE(std::string_view source, std::string_view target) {
+    const std::string part = std::string(target) + ".tmp";
+    const rt::Value copied = COPYFILE(rt::Value(source), rt::Value(part));
+    if (copied.isLogical() && copied.asLogical() && os::replaceFile(part, target)) return true;
+    os::removeFile(part);
+    return false;
+}
+
 std::string MEMOREAD(std::string_view name) {
     std::string contents;
     if (!os::readWholeFile(name, contents)) return {};

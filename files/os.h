@@ -88,6 +88,11 @@ bool createIfMissing(std::string_view path);
 // it. Answers false when the file cannot be opened or the write fails.
 bool appendToFile(std::string_view path, std::string_view bytes);
 
+// Puts the file from in place of the file to (which may exist; it is replaced as a whole, on
+// the same volume), and deletes a file. Both answer false when the platform refuses.
+bool replaceFile(std::string_view from, std::string_view to);
+bool removeFile(std::string_view path);
+
 // The current folder as drive + ":\" + folder (POSIX: the host folder), and changing it.
 std::string currentFolder();
 bool setCurrentFolder(std::string_view path);

@@ -319,6 +319,17 @@ bool appendToFile(std::string_view path, std::string_view bytes) {
     return ok;
 }
 
+bool replaceFile(std::string_view from, std::string_view to) {
+    const auto source = resolveFile(from);
+    const auto target = resolveFile(to);
+    return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+}
+
+bool removeFile(std::string_view path) {
+    const auto host = resolveFile(path);
+    return host && ::unlink(host->c_str()) == 0;
+}
+
 std::string currentFolder() {
     std::string cwd(4096, '\0');
     if (!::getcwd(cwd.data(), cwd.size())) return {};

@@ -238,6 +238,16 @@ bool appendToFile(std::string_view path, std::string_view bytes) {
     return ok;
 }
 
+bool replaceFile(std::string_view from, std::string_view to) {
+    if (!usable(from) || !usable(to)) return false;
+    return MoveFileExA(std::string(from).c_str(), std::string(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(std::string_view path) {
+    return usable(path) && DeleteFileA(std::string(path).c_str()) != 0;
+}
+
 std::string currentFolder() {
     const DWORD need = GetCurrentDirectoryA(0, nullptr);
     if (need == 0) return {};

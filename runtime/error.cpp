@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 namespace rt {
@@ -226,6 +227,19 @@ void unrecoverable(unsigned long code, std::string_view text) {
     }
     writeErrorOutput(out);
     shutdownAndExit(1);
+}
+
+void memoryLow() {
+    static bool inside = false;
+    if (!inside) {
+        inside = true;
+        try {
+            launchError(makeError(EG_MEM, 0, ""));  // no retry and no default: the handler ends it
+        } catch (const std::bad_alloc&) {
+            // the handler itself ran out of memory
+        }
+    }
+    unrecoverable(9010, "Memory low");
 }
 
 void setErrorOutput(std::function<void(std::string_view)> writer) { errorWriter() = std::move(writer); }

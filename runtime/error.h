@@ -152,6 +152,11 @@ void removeShutdownHook(int handle);
 // error output and ends the process with exit code 1 without running the error handler.
 [[noreturn]] void unrecoverable(unsigned long code, std::string_view text);
 
+// Memory exhausted (a std::bad_alloc caught where it would otherwise leave the program): the
+// error "Memory low" (generic code 11) goes to the error handler; when the handler gives it back
+// or a second one comes while it runs, the process ends as unrecoverable error 9010.
+[[noreturn]] void memoryLow();
+
 // Where the process's error output goes (standard error by default; a windowed program may
 // redirect it). Tests replace it.
 void setErrorOutput(std::function<void(std::string_view)> writer);

@@ -69,7 +69,7 @@ bool EMPTY(const Value& v) {
             if (!isBlankByte(c)) return false;
         return true;
     case Type::Date: return v.asDate().empty();
-    case Type::Array: return v.asArray()->size() == 0;
+    case Type::Array: return !v.asArray() || v.asArray()->size() == 0;
     case Type::Block:
     case Type::Object: return false;
     }
@@ -192,12 +192,13 @@ std::string RIGHT(std::string_view s, std::int64_t n) {
 
 std::int64_t LEN(const Value& v) {
     if (v.isString()) return static_cast<std::int64_t>(v.asString().size());
-    if (v.isArray()) return static_cast<std::int64_t>(v.asArray()->size());
+    if (v.isArray()) return v.asArray() ? static_cast<std::int64_t>(v.asArray()->size()) : 0;
     return 0;
 }
 
-std::string TRANSFORM(const Value& n, std::string_view picture) {
-    if (!n.isNumber()) return CVALTOCHAR(n);
+namespace {
+
+std::string transformNumber(const Value& n, std::string_view picture) {
     // The digit positions before and after the decimal point.
     int intDigits = 0, fracDigits = 0;
     bool afterPoint = false;
@@ -205,15 +206,23 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
         if (c == '9' || c == '#') (afterPoint ? fracDigits : intDigits)++;
         else if (c == '.') afterPoint = true;
     }
-    char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", fracDigits, std::fabs(n.asNumber()));
-    std::string digits = buf;
-    std::string intPart = digits.substr(0, digits.find('.'));
-    std::string fracPart = fracDigits ? digits.substr(digits.find('.') + 1) : "";
-    if (intPart == "0" && intDigits > 0 && fracDigits > 0) intPart = "0";
-    const bool negative = n.asNumber() < 0 && std::stod(digits) != 0.0;
+    // The text is as long as the number and the picture's decimals make it (a picture may ask
+    // for hundreds of them); a number that is not finite fills no picture.
+    const double value = n.asNumber();
+    std::string digits;
+    if (std::isfinite(value)) {
+        const int length = std::snprintf(nullptr, 0, "%.*f", fracDigits, std::fabs(value));
+        digits.resize(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+        std::snprintf(digits.data(), digits.size(), "%.*f", fracDigits, std::fabs(value));
+        digits.resize(digits.size() - 1);
+    }
+    const std::size_t point = digits.find('.');
+    std::string intPart = digits.substr(0, point);
+    std::string fracPart = fracDigits && point != std::string::npos ? digits.substr(point + 1) : "";
+    fracPart.resize(static_cast<std::size_t>(fracDigits), '0');
+    const bool negative = value < 0 && digits.find_first_not_of("0.") != std::string::npos;
     const int needed = static_cast<int>(intPart.size()) + (negative ? 1 : 0);
-    if (needed > intDigits) {
+    if (digits.empty() || needed > intDigits) {
         std::string out;
         for (char c : picture) out += (c == '9' || c == '#' || c == ',' || c == '.') ? (c == '.' ? '.' : '*') : c;
         return out;
@@ -246,6 +255,61 @@ std::string TRANSFORM(const Value& n, std::string_view picture) {
     return out;
 }
 
+bool isPlaceholder(char c) {
+    return c == '9' || c == '#' || c == 'A' || c == 'N' || c == 'X' || c == 'L' || c == 'Y' || c == '!' ||
+           c == '*' || c == '$' || c == 'a' || c == 'n' || c == 'x' || c == 'l' || c == 'y';
+}
+
+}  // namespace
+
+std::string TRANSFORM(const Value& v, std::string_view picture) {
+    // A picture may open with functions ("@" and letters, up to a blank); the template follows.
+    std::string_view functions, mask = picture;
+    if (!picture.empty() && picture[0] == '@') {
+        const std::size_t blank = picture.find(' ');
+        functions = picture.substr(1, blank == std::string_view::npos ? std::string_view::npos : blank - 1);
+        mask = blank == std::string_view::npos ? std::string_view() : picture.substr(blank + 1);
+    }
+    const auto has = [functions](char f) {
+        for (char c : functions)
+            if (c == f || c == f + ('a' - 'A')) return true;
+        return false;
+    };
+    switch (v.type()) {
+    case Type::Integer:
+    case Type::Double: return mask.empty() ? numberText(v) : transformNumber(v, mask);
+    case Type::String: {
+        std::string text = v.asString();
+        if (has('!')) text = UPPER(Value(text));
+        if (mask.empty()) return text;
+        // Each placeholder takes the next character ("!" upper-cased; blank past the end), any
+        // other template character is inserted.
+        std::string out;
+        std::size_t next = 0;
+        for (char m : mask) {
+            if (!isPlaceholder(m)) {
+                out += m;
+                continue;
+            }
+            char c = next < text.size() ? text[next] : ' ';
+            ++next;
+            if (m == '!' && c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+            out += c;
+        }
+        return out;
+    }
+    case Type::Date: {
+        if (!has('E')) return DTOC(v.asDate());
+        // British order, with the century when the century switch is on.
+        return formatDate(v.asDate(), __SETCENTURY() ? "dd/mm/yyyy" : "dd/mm/yy");
+    }
+    case Type::Logical:
+        if (!mask.empty() && (mask[0] == 'Y' || mask[0] == 'y')) return v.asLogical() ? "Y" : "N";
+        return v.asLogical() ? "T" : "F";
+    default: return CVALTOCHAR(v);
+    }
+}
+
 bool stringEquals(std::string_view a, std::string_view b, bool exact) {
     if (exact) {
         std::size_t la = a.size(), lb = b.size();
@@ -264,14 +328,19 @@ Value AADD(const Value& list, const Value& value) {
 }
 
 std::int64_t ASCAN(const Value& list, const Value& value, const Value& start, const Value& count) {
-    const auto& a = list.asArray();
+    // Our own reference: the block may change the variable that held the list.
+    const ArrayPtr a = list.asArray();
     if (!a) return 0;
     const auto size = static_cast<std::int64_t>(a->size());
     std::int64_t from = start.isNumber() ? start.asInteger() : 1;
     if (from < 1) from = 1;
-    std::int64_t to = count.isNumber() ? from + count.asInteger() - 1 : size;
-    if (to > size) to = size;
-    for (std::int64_t i = from; i <= to; ++i) {
+    std::int64_t to = size;
+    if (count.isNumber()) {
+        const std::int64_t n = count.asInteger();
+        to = n < 1 ? from - 1 : (n > size - from + 1 ? size : from + n - 1);
+    }
+    // A block may shrink the list while it is scanned: the scan ends at its current end.
+    for (std::int64_t i = from; i <= to && i <= static_cast<std::int64_t>(a->size()); ++i) {
         const Value element = a->items[static_cast<std::size_t>(i - 1)];
         if (value.isBlock()) {
             if (evalWith(value, element).asLogical()) return i;

@@ -56,11 +56,15 @@ std::string LEFT(std::string_view s, std::int64_t n);
 std::string RIGHT(std::string_view s, std::int64_t n);
 std::int64_t LEN(const Value& v);  // string bytes, list elements, 0 otherwise
 
-// Numeric pictures of the kind the error report uses: each "9" is a digit position, a ","
-// between digit positions separates thousands (a blank when no digit stands before it),
-// any other character is copied. "9,999,999 bytes" and "99999". A number too wide for the
-// picture fills the digit positions with asterisks.
-std::string TRANSFORM(const Value& n, std::string_view picture);
+// A value formatted with a picture: optional functions ("@" and letters up to a blank), then a
+// template. Numbers: each "9" or "#" is a digit position, a "," between digit positions
+// separates thousands (a blank when no digit stands before it), any other character is copied
+// ("9,999,999 bytes", "99999"); a number too wide fills the digit positions with asterisks.
+// Text: "@!" upper-cases it; in a template, each of 9 # A N X L Y ! * $ takes the next
+// character ("!" upper-cased, a blank past the end) and any other character is inserted.
+// Dates: "@E" gives day/month/year, otherwise the current date format. Logicals: "T"/"F", or
+// "Y"/"N" with a template beginning with "Y". Anything else as CVALTOCHAR.
+std::string TRANSFORM(const Value& v, std::string_view picture);
 
 // The runtime's string comparison "a = b": with exact compare off, a equals b when a is at
 // least as long as b and begins with b (an empty b equals every string); with exact compare

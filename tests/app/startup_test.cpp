@@ -5,6 +5,7 @@
 
 #include "errors/errorsys.h"
 #include "runtime/frames.h"
+#include "runtime/process.h"
 #include "runtime/settings.h"
 #include "runtime/strings.h"
 #include "runtime/ui.h"
@@ -13,7 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <new>
+#include <stdexcept>
+
+#include <unistd.h>
 
 using namespace app;
 
@@ -109,6 +117,16 @@ TEST_F(Startup, WithoutAHelpFileTheProgramEndsAtOnce) {
         EXPECT_TRUE(output.empty());
     }
     EXPECT_EQ(argumentTable().entries[0], "C:\\Programas\\instayuda.exe");
+    // The runtime's start-up made the public GETLIST and bound the help key.
+    ASSERT_TRUE(rt::PUBLICVALUE("getlist").isArray());
+    EXPECT_EQ(rt::PUBLICVALUE("GETLIST").asArray()->size(), 0u);
+    const rt::Value help = rt::SETKEY(rt::K_F1);
+    ASSERT_TRUE(help.isBlock());
+    int asked = 0;
+    rt::setHelpRoutine([&](rt::Args) { ++asked; });
+    rt::eval(help);
+    rt::setHelpRoutine(nullptr);
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(Startup, MainConfiguresAndRunsTheDialog) {
@@ -221,6 +239,67 @@ TEST_F(Startup, ErrorsReachTheErrorHandlerWhichEndsWithOne) {
     EXPECT_EQ(errorPort.shown.stackLines.front(), "   Called from AT(0)");
     EXPECT_EQ(errorPort.shown.stackLines.back().substr(0, 19), "   Called from MAIN");
     // The table drivers of kind 1 registered by then: the start-up's "DBF" and MAIN's "ADS".
-    EXPECT_NE(errorPort.report.find("\r\nLinked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n\r\nDataBases in use"),
-              std::string::npos);
+    EXPECT_NE(
+        errorPort.report.find("\r\nLinked RDDs\r\n===========\r\n   DBF\r\n   ADS\r\n\r\nDataBases in use"),
+        std::string::npos);
+}
+
+namespace {
+void throwsAnInteger() {
+    throw 42;
+}
+void endsThroughTerminate() noexcept {
+    throwsAnInteger();
+}
+} // namespace
+
+// A C++ exception that leaves MAIN never ends the process through std::terminate unreported:
+// memory exhaustion is the runtime error "Memory low" for the error handler, any other exception
+// an unrecoverable error; the exit code is 1 either way.
+TEST_F(Startup, ExceptionsOutsideWindowProceduresEndWithOne) {
+    QuitErrorPort errorPort;
+    errors::setErrorPort(&errorPort);
+    port.onRun = [](MainDialog&) { throw std::bad_alloc(); };
+    EXPECT_EQ(runProgram("instayuda.exe C:\\ayuda.chm"), 1);
+    errors::setErrorPort(nullptr);
+    EXPECT_EQ(errorPort.shown.errorLine, "   Error description: Error BASE/0  Memory low\r\n");
+    EXPECT_NE(errorPort.report.find("Memory low"), std::string::npos);
+
+    port.onRun = [](MainDialog&) { throw std::runtime_error("lost"); };
+    EXPECT_EQ(runProgram("instayuda.exe C:\\ayuda.chm"), 1);
+    EXPECT_NE(output.find("Unrecoverable error 9010: Exception left the program: lost"), std::string::npos);
+
+    port.onRun = [](MainDialog&) { endsThroughTerminate(); };
+    EXPECT_EXIT(
+        {
+            std::filesystem::current_path(std::filesystem::temp_directory_path()); // its Error.log
+            rt::setExitFunction(nullptr);
+            rt::setErrorOutput(writeFatalText);
+            runProgram("instayuda.exe C:\\ayuda.chm");
+        },
+        ::testing::ExitedWithCode(1), "Unrecoverable error 9010: Exception left the program");
+}
+
+// The windowed program's error output: appended to Error.log in the current folder, CR LF.
+TEST(FatalText, GoesToTheEndOfTheErrorLog) {
+    const auto saved = std::filesystem::current_path();
+    const auto dir = std::filesystem::temp_directory_path() / ("fataltext-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    {
+        std::ofstream report(kFatalLogName, std::ios::binary);
+        report << "report\r\n\x1A";
+    }
+    writeFatalText("\nUnrecoverable error 9002: No ERRORBLOCK() for error\nCalled from MAIN(3)\n");
+    std::string text;
+    {
+        std::ifstream in(kFatalLogName, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(
+        text,
+        "report\r\n\x1A\r\nUnrecoverable error 9002: No ERRORBLOCK() for error\r\nCalled from MAIN(3)\r\n");
 }

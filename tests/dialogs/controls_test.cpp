@@ -3,7 +3,9 @@
 // identifiers, transparent bitmaps, dynamic calls and call frames.
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 using namespace dialogs;
 using namespace testing_dialogs;
@@ -66,6 +68,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     EXPECT_NE(bmp->hPalette, nullptr);
     EXPECT_EQ(d->aControls.size(), 5u);
     HWND h = nullptr;
+    std::shared_ptr<TFont> font;
     d->Activate({.lCentered = true,
                  .bValid = block([&] { return rt::Value(exitFlag); }),
                  .bInit = script({
@@ -93,6 +96,7 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
                          EXPECT_FALSE(d->oFont->lDestroy);
                          EXPECT_EQ(d->oFont->nCount, 6);
                          EXPECT_EQ(say->oFont, d->oFont);
+                         font = d->oFont;
                          EXPECT_EQ(GetWindowLongPtrA(w, GWL_EXSTYLE) & WS_EX_CONTEXTHELP, WS_EX_CONTEXTHELP);
                          UpdateWindow(w);
                      },
@@ -106,7 +110,10 @@ TEST_F(Controls, TemplateItemsAreBoundLikeTheMainDialog) {
     EXPECT_TRUE(exitFlag);
     EXPECT_FALSE(IsWindow(h));
     for (const auto& c : d->aControls) EXPECT_EQ(c->hWnd, nullptr);
-    EXPECT_EQ(d->oFont->nCount, 1); // every control ended its use
+    // The template's font went with the window; the dialog and every control ended their use.
+    EXPECT_EQ(d->oFont, nullptr);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->nCount, 0);
     EXPECT_EQ(bmp->hBitmap, nullptr);
     EXPECT_EQ(drive.value, rt::Value("C"));
 }
@@ -310,6 +317,109 @@ TEST_F(Controls, FocusLossRunsTheValidTestUnlessACancelButtonTakesIt) {
                      [&](HWND) {
                          EXPECT_EQ(asked, 1);
                          EXPECT_EQ(GetFocus(), exit->hWnd);
+                         d->End();
+                     },
+                 })});
+}
+
+// An arrow key that the combo box uses is no navigation key, and a focus change made with a
+// mouse button held stays where the click put it whatever key came before.
+TEST_F(Controls, KeysTheComboBoxUsesNeverMoveAClickedFocus) {
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    Bound drive{rt::Value("C")};
+    auto combo = TComboBox::ReDefine(
+        {.nId = 110, .bSetGet = drive.blockOf(), .aItems = rt::makeArray({"C", "D", "E"}), .oWnd = d});
+    auto install = TButton::ReDefine({.nId = 550, .oWnd = d});
+    auto exit = TButton::ReDefine({.nId = 551, .oWnd = d, .lCancel = true});
+    auto ask = [&](UINT message, WPARAM key) {
+        MSG m{combo->hWnd, message, key, 0, 0, {0, 0}};
+        SendMessageA(combo->hWnd, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&m));
+    };
+    BYTE saved[256] = {};
+    d->Activate({.bInit = script({
+                     [&](HWND) {
+                         ::SetFocus(combo->hWnd);
+                         ask(WM_KEYDOWN, VK_DOWN);
+                         EXPECT_EQ(d->nLastKey, 0); // the combo box's own key
+                         ask(WM_KEYDOWN, VK_TAB);
+                         EXPECT_EQ(d->nLastKey, VK_TAB);
+                         ask(WM_CHAR, '('); // a typed character, not the Down key
+                         EXPECT_EQ(d->nLastKey, VK_TAB);
+                         d->nLastKey = VK_DOWN; // left over from before
+                         GetKeyboardState(saved);
+                         BYTE held[256];
+                         std::copy(std::begin(saved), std::end(saved), held);
+                         held[VK_LBUTTON] = 0x80;
+                         SetKeyboardState(held);
+                         ::SetFocus(exit->hWnd); // as the button does on the mouse press
+                         SetKeyboardState(saved);
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), exit->hWnd); // not moved on to the install button
+                         EXPECT_EQ(d->nLastKey, 0);
+                         ::SetFocus(combo->hWnd);
+                     },
+                     [&](HWND) {
+                         ask(WM_KEYDOWN, VK_TAB);
+                         ::SetFocus(exit->hWnd); // the key moves the focus on as before
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), install->hWnd);
+                         d->End();
+                     },
+                 })});
+}
+
+// The bitmap-palette table: a bitmap with a palette is found by the palette messages of its
+// dialog once its window is known, and is gone with the window. A resource name clears the
+// object's file name; a picture formats text as well as numbers.
+TEST_F(Controls, PaletteMessagesRealiseTheBitmapsPalette) {
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    auto bmp = TBitmap::ReDefine({.nId = 700, .cResName = "PAL256", .cBmpFile = "  nothing.bmp ", .oWnd = d});
+    EXPECT_TRUE(bmp->cBmpFile.isNil());
+    auto say = TSay::ReDefine(
+        {.nId = 101, .bText = block([] { return rt::Value("abc"); }), .oWnd = d, .cPicture = "@!"});
+    EXPECT_EQ(say->cCaption, rt::Value("ABC"));
+    ASSERT_NE(bmp->hPalette, nullptr);
+    HWND h = nullptr;
+    d->Activate({.bInit = script({[&](HWND w) {
+                     h = w;
+                     EXPECT_EQ(realiseBitmapPalettes(w, false), 1);
+                     EXPECT_EQ(d->QueryNewPalette(), rt::Value(true));
+                     EXPECT_TRUE(d->PaletteChanged(reinterpret_cast<WPARAM>(bmp->hWnd)).isNil()); // its own
+                     EXPECT_EQ(d->PaletteChanged(reinterpret_cast<WPARAM>(GetDesktopWindow())), rt::Value(0));
+                     EXPECT_EQ(realiseBitmapPalettes(GetDesktopWindow(), false), 0); // not a window of ours
+                     SendMessageA(w, WM_QUERYNEWPALETTE, 0, 0);
+                     d->End();
+                 }})});
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(realiseBitmapPalettes(h, false), 0);
+    EXPECT_EQ(bmp->hPalette, nullptr);
+}
+
+// The combo box's edit field: a refused valid test puts the focus back into it.
+TEST_F(Controls, ComboBoxEditTakesTheFocusBackWhenItsValidTestFails) {
+    auto d = pixelDialog("Edit combo");
+    Bound text{rt::Value("abc")};
+    auto combo = TComboBox::New({.nRow = 10,
+                                 .nCol = 10,
+                                 .bSetGet = text.blockOf(),
+                                 .aItems = rt::makeArray({"abc", "def"}),
+                                 .nWidth = 100,
+                                 .oWnd = d,
+                                 .bValid = block([] { return rt::Value(false); }),
+                                 .lPixel = true,
+                                 .nStyle = CBS_DROPDOWN});
+    auto other = TButton::New({.nRow = 80, .nCol = 10, .cCaption = "Other", .oWnd = d, .lPixel = true});
+    d->Activate({.bInit = script({
+                     [&](HWND) {
+                         ASSERT_NE(combo->oGet, nullptr);
+                         ASSERT_NE(combo->oGet->hWnd, nullptr);
+                         ::SetFocus(combo->oGet->hWnd);
+                         ::SetFocus(other->hWnd);
+                     },
+                     [&](HWND) {
+                         EXPECT_EQ(GetFocus(), combo->oGet->hWnd);
                          d->End();
                      },
                  })});

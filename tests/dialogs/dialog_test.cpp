@@ -2,6 +2,8 @@
 // dialogs and the stack, refused activation, creation failures, modeless dialogs.
 #include "harness.h"
 
+#include <vector>
+
 using namespace dialogs;
 using namespace testing_dialogs;
 
@@ -200,6 +202,22 @@ TEST_F(Dialogs, CommandPaths) {
                          // An accelerator-like command with code 1 and no control does nothing.
                          command(w, 1, 4242, nullptr);
                          EXPECT_EQ(d->hWnd, w);
+                         // Compression progress: 15001 to bZip with lParam, 15000 to bUnZip with
+                         // its low word.
+                         std::vector<long long> zip, unzip;
+                         d->bZip = rt::makeBlock("TEST", [&](rt::Args a) {
+                             zip.push_back(a[0].asInteger());
+                             return rt::Value();
+                         });
+                         d->bUnZip = rt::makeBlock("TEST", [&](rt::Args a) {
+                             unzip.push_back(a[0].asInteger());
+                             return rt::Value();
+                         });
+                         SendMessageA(w, WM_COMMAND, MAKEWPARAM(15001, 2), 0x00030007);
+                         SendMessageA(w, WM_COMMAND, MAKEWPARAM(15000, 2), 0x00030007);
+                         EXPECT_EQ(zip, (std::vector<long long>{0x00030007}));
+                         EXPECT_EQ(unzip, (std::vector<long long>{7}));
+                         EXPECT_EQ(d->hWnd, w);
                      },
                      [&](HWND w) {
                          // IDOK from a control that has no object ends the dialog with 1.
@@ -269,25 +287,20 @@ TEST_F(Dialogs, NestedDialogBindsItsOwnStackEntry) {
     EXPECT_FALSE(rt::LWRUNNING());
 }
 
-HWND g_deepest = nullptr;
-void CALLBACK endDeepest(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    g_deepest = FindWindowA("#32770", "D51 ");
-    EndDialog(g_deepest, 7);
-}
-
-TEST_F(Dialogs, NestingBeyondFiftyLeavesOuterDialogsAlone) {
+TEST_F(Dialogs, NestingBeyondFiftyIsRefused) {
     int routed = 0;
     std::function<void(int)> open = [&](int level) {
         const std::string caption = "D" + std::to_string(level);
         auto d = pixelDialog(caption.c_str());
         if (level == 51) {
-            // No stack entry is left for it: its messages reach no object.
-            SetTimer(nullptr, 0, 50, endDeepest);
-            d->Activate();
-            EXPECT_NE(g_deepest, nullptr);
-            EXPECT_EQ(d->nResult, rt::Value(7));
-            EXPECT_EQ(d->hWnd, nullptr); // never initialised
+            // No stack entry is left for it: it is refused with framework error 3, no window.
+            const std::size_t before = errors.size();
+            EXPECT_TRUE(d->Activate().isNil());
+            ASSERT_EQ(errors.size(), before + 1);
+            EXPECT_EQ(errors.back()->SubCode, rt::Value(3));
+            EXPECT_EQ(errors.back()->Operation, rt::Value("\r\nTitle: D51"));
+            EXPECT_EQ(d->nResult, rt::Value(-1));
+            EXPECT_EQ(FindWindowA("#32770", "D51 "), nullptr);
             EXPECT_EQ(modalStackDepth(), 50);
             return;
         }
@@ -303,6 +316,44 @@ TEST_F(Dialogs, NestingBeyondFiftyLeavesOuterDialogsAlone) {
     open(1);
     EXPECT_EQ(routed, 50);
     EXPECT_EQ(modalStackDepth(), 0);
+}
+
+// The template's font belongs to the window and dies with it: a second activation shows the
+// new window's font, never the deleted one.
+TEST_F(Dialogs, SecondActivationTakesTheNewWindowsFont) {
+    SETRESOURCES(testResources());
+    auto d = TDialog::New({.cResName = "TESTDLG"});
+    auto say = TSay::ReDefine({.nId = 101, .oWnd = d});
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        d->Activate({.bInit = script({[&](HWND w) {
+                         const auto windowFont = reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0));
+                         ASSERT_NE(d->oFont, nullptr);
+                         EXPECT_EQ(d->oFont->hFont, windowFont);
+                         EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(say->hWnd, WM_GETFONT, 0, 0)),
+                                   windowFont);
+                         LOGFONTA lf{};
+                         EXPECT_NE(GetObjectA(d->oFont->hFont, sizeof lf, &lf), 0); // a live font
+                         d->End();
+                     }})});
+        EXPECT_EQ(d->oFont, nullptr);
+    }
+    FREERESOURCES();
+}
+
+// A modeless dialog without controls needs no slot of the registry.
+TEST_F(Dialogs, ModelessDialogsWithoutControlsTakeNoSlot) {
+    std::vector<std::shared_ptr<TDialog>> open;
+    for (int i = 0; i < kModelessDialogs + 2; ++i) {
+        auto d = pixelDialog("Bare");
+        d->Activate({.lModal = false});
+        ASSERT_NE(d->hWnd, nullptr) << i;
+        open.push_back(d);
+    }
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(modelessSlotFree());
+    for (const auto& d : open) DestroyWindow(d->hWnd);
+    for (const auto& d : open) EXPECT_EQ(d->hWnd, nullptr);
 }
 
 TEST_F(Dialogs, RefusedActivationMakesNoWindow) {

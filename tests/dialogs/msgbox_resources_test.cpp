@@ -143,10 +143,14 @@ TEST_F(ResourceModules, FreeLibraryByNameOrHandle) {
     EXPECT_NE(GetModuleHandleA(testResources()), nullptr);
     FREELIBRARY(testResources());
     EXPECT_EQ(GetModuleHandleA(testResources()), nullptr);
+    // The freed module was current: lookups go to the program again, not to the freed one.
+    EXPECT_EQ(GETRESOURCES(), GetModuleHandleA(nullptr));
+    EXPECT_EQ(SETRESOURCES(), 0);
     // Registered again after the release, with a fresh load.
     EXPECT_NE(SETRESOURCES(testResources()), 0);
     FREELIBRARY(rt::Value(static_cast<long long>(SETRESOURCES())));
     EXPECT_EQ(GetModuleHandleA(testResources()), nullptr);
+    EXPECT_EQ(GETRESOURCES(), GetModuleHandleA(nullptr));
     (void)handle;
     const std::intptr_t lib = LOADLIBRARY(testResources());
     EXPECT_NE(lib, 0);

@@ -233,18 +233,21 @@ case_refuse() {
   finish 0
 }
 
-# The exit button, pressed with the mouse after choosing a drive with installations: exit code
-# 0 and nothing copied.
+# The exit button, pressed with the mouse after choosing a drive with installations with the
+# arrow keys: exit code 0 and nothing copied.
 case_exit() {
   mixed_drive "$drives/exit"
   map s "$drives/exit"
   help_file "$out/files/ayuda.chm"
   start exit "$program" 'Z:'"${out//\//\\}"'\files\ayuda.chm'
   if show_dialog; then
-    drv select "$dlg" 110 S
-    sleep 0.3
+    # S chosen with the arrow keys (the combo box uses them itself; Down last, which would send
+    # the focus on to the install button), then a real click on the exit button: the focus must
+    # stay on it until it is released.
+    click_control "$dlg" 101
+    keys r Up Down Down
     drv current "$dlg" 110 >"$out/exit/current.txt"
-    expect "S chosen" same "$out/exit/current.txt" 'S'
+    expect "S chosen with the arrow keys" same "$out/exit/current.txt" 'S'
     shot before-exit
     click_control "$dlg" 551
     expect "the dialog closes" drv gone "$dlg" 10
@@ -344,10 +347,12 @@ case_paths() {
     return
   fi
   click_control "$dlg" 101
-  keys r
+  keys p Down Down Down Up
   drv current "$dlg" 110 >"$out/paths/current.txt"
   expect "R chosen with the keyboard" same "$out/paths/current.txt" 'R'
   shot chosen
+  # A real click on the install button right after the arrow keys (Up last, which would send
+  # the focus back round to the exit button) acts.
   click_control "$dlg" 550
   if drv wait "$installed_title" 20 '#32770'; then
     drv box "$installed_title" >"$out/paths/message.bin"

@@ -336,3 +336,18 @@ TEST(CGetInfo, ShowsValuesAsTheVariablesSectionDoes) {
     EXPECT_EQ(errors::CGETINFO(false), ".f.");
     EXPECT_EQ(errors::CGETINFO(rt::Value()), "");
 }
+
+TEST_F(ReportTest, NullReferencesInAFrameAreReported) {
+    rt::Value object = rt::ObjectPtr(), list = rt::ArrayPtr(), block = rt::BlockPtr();
+    rt::Frame main("MAIN", {&object, &list, &block});
+    const auto e = argumentError();
+    const rt::Value errorValue(e);
+    rt::Frame handlerBlock("(b)ERRORSYS", rt::Args(&errorValue, 1));
+    rt::Frame handler("ERRORDIALOG", {&errorValue});
+    const auto lines = reportLines(errors::buildReport(*e, facts.os, facts, tables).text);
+    const auto vars = section(lines, "Variables in use");
+    ASSERT_EQ(vars.size(), 8u);
+    EXPECT_EQ(vars[5], "     Param   1:    O    Class: NIL");
+    EXPECT_EQ(vars[6], "     Param   2:    A    Len:    0");
+    EXPECT_EQ(vars[7], "     Param   3:    B    {|| ... }");
+}

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace rt;
 
 TEST(At, FindsBytesOverTheFullLength) {
@@ -63,6 +66,32 @@ TEST(Transform, ReportPictures) {
     EXPECT_EQ(TRANSFORM(99999, "99999"), "99999");
 }
 
+TEST(Transform, LongPicturesAndNumbersThatFitNone) {
+    const std::string decimals(600, '9');
+    const std::string out = TRANSFORM(-1.5, "99." + decimals);
+    EXPECT_EQ(out, "-1.5" + std::string(599, '0'));
+    EXPECT_EQ(TRANSFORM(1e300, "999." + decimals).find_first_not_of("*."), std::string::npos);
+    EXPECT_EQ(TRANSFORM(std::numeric_limits<double>::infinity(), "9999.99"), "****.**");
+    EXPECT_EQ(TRANSFORM(std::nan(""), "99"), "**");
+    EXPECT_EQ(TRANSFORM(-0.001, "9.99"), "0.00"); // no sign on a number that shows as zero
+}
+
+TEST(Transform, TextDatesAndLogicals) {
+    resetSettings();
+    EXPECT_EQ(TRANSFORM("abc", "@!"), "ABC");
+    EXPECT_EQ(TRANSFORM("ab12", "!X-99"), "Ab-12");
+    EXPECT_EQ(TRANSFORM("ab", "XXXX"), "ab  ");
+    EXPECT_EQ(TRANSFORM("abcdef", "XXX"), "abc");
+    EXPECT_EQ(TRANSFORM("x", ""), "x");
+    const Value d(CTOD("12/31/09"));
+    EXPECT_EQ(TRANSFORM(d, ""), "12/31/09");
+    EXPECT_EQ(TRANSFORM(d, "@E"), "31/12/09");
+    EXPECT_EQ(TRANSFORM(true, "Y"), "Y");
+    EXPECT_EQ(TRANSFORM(false, ""), "F");
+    EXPECT_EQ(TRANSFORM(42, "@Z 999"), " 42");
+    EXPECT_EQ(TRANSFORM(Value(), "XX"), "");
+}
+
 TEST(TrimPad, BlanksOnly) {
     EXPECT_EQ(TRIM("ab  "), "ab");
     EXPECT_EQ(ALLTRIM("  ab \t"), "ab \t");
@@ -85,7 +114,7 @@ TEST(StringCompare, PrefixRuleAndExactRule) {
 TEST(AScan, PrefixRuleUnderExactOffAndOn) {
     resetSettings();
     const Value list(makeArray({1, "C:\\V\\ABC", "C:\\V\\AB"}));
-    EXPECT_EQ(ASCAN(list, "C:\\V\\AB"), 2);  // the longer path begins with the searched one
+    EXPECT_EQ(ASCAN(list, "C:\\V\\AB"), 2); // the longer path begins with the searched one
     EXPECT_EQ(ASCAN(Value(makeArray({"C:\\V\\AB"})), "C:\\V\\ABC"), 0);
     EXPECT_EQ(ASCAN(list, 1), 1);
     EXPECT_EQ(ASCAN(list, "zz"), 0);
@@ -95,6 +124,28 @@ TEST(AScan, PrefixRuleUnderExactOffAndOn) {
     EXPECT_EQ(ASCAN(list, "C:\\V\\AB  "), 3);
     resetSettings();
     EXPECT_EQ(ASCAN(Value(), 1), 0);
-    const Value even(makeBlock("T", [](Args a) { return Value(a[0].isNumber() && a[0].asInteger() % 2 == 0); }));
+    const Value even(
+        makeBlock("T", [](Args a) { return Value(a[0].isNumber() && a[0].asInteger() % 2 == 0); }));
     EXPECT_EQ(ASCAN(Value(makeArray({1, 3, 4})), even), 3);
+}
+
+TEST(AScan, ABlockThatShrinksTheListAndHugeCounts) {
+    const auto items = makeArray({1, 2, 3, 4, 5});
+    int calls = 0;
+    const Value shrink(makeBlock("T", [&](Args) {
+        ++calls;
+        items->items.pop_back();
+        items->items.pop_back();
+        return Value(false);
+    }));
+    EXPECT_EQ(ASCAN(Value(items), shrink), 0);
+    EXPECT_EQ(calls, 2); // elements 1 and 2, then the list had one left
+    const Value list(makeArray({1, 2, 3}));
+    EXPECT_EQ(ASCAN(list, 3, 2, std::numeric_limits<std::int64_t>::max()), 3);
+    EXPECT_EQ(
+        ASCAN(list, 3, std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max()),
+        0);
+    EXPECT_EQ(ASCAN(list, 3, 1, std::numeric_limits<std::int64_t>::min()), 0);
+    EXPECT_EQ(ASCAN(list, 3, 1, 2), 0);
+    EXPECT_EQ(ASCAN(list, 3, 2, 2), 3);
 }
