@@ -28,6 +28,7 @@ struct State {
     std::string detail;
     Result lastCode = kOk;
     std::string lastText;
+    std::string previousFormat; // the date format set before the current one
 
     // Tables still open when the process ends are closed (their appends written) while the
     // rest of the state still stands.
@@ -40,9 +41,19 @@ struct State {
     }
 };
 
-State& state() {
+// Every call goes through state(): after the first, it is one load and a test.
+State* g_state = nullptr;
+
+[[gnu::noinline]] State& firstState() {
     static State s;
+    g_state = &s;
     return s;
+}
+
+inline State& state() {
+    if (g_state) [[likely]]
+        return *g_state;
+    return firstState();
 }
 
 std::string describe(Result r) {
@@ -109,31 +120,51 @@ std::string describe(Result r) {
     }
 }
 
+[[gnu::noinline]] void keepError(Result r) {
+    if (r == kIndexAlreadyOpen || r == kTableNotLocked || r == kRecordNotLocked) return;
+    State& s = state();
+    s.lastCode = r;
+    s.lastText = describe(r);
+    if (!s.detail.empty()) s.lastText += ": " + s.detail;
+}
+
 // Every call starts with a Call and returns through done(), which keeps the last error.
 struct Call {
     Call() { state().detail.clear(); }
     Result done(Result r) {
-        if (r != kOk && r != kIndexAlreadyOpen && r != kTableNotLocked && r != kRecordNotLocked) {
-            State& s = state();
-            s.lastCode = r;
-            s.lastText = describe(r);
-            if (!s.detail.empty()) s.lastText += ": " + s.detail;
-        }
+        if (r != kOk) [[unlikely]]
+            keepError(r);
         return r;
     }
 };
 
+// A handle's object, or null when the handle is not a live one of that kind.
+inline void* lookup(Handle h, handles::Kind kind) {
+    const State& s = state();
+    const std::uint32_t slot = static_cast<std::uint32_t>(h & 0xFFFFFFFFu);
+    const std::uint32_t generation = static_cast<std::uint32_t>(h >> 32) & 0xFFFFFFu;
+    const auto k = static_cast<std::uint8_t>(h >> 56);
+    if (slot == 0 || slot >= s.slots.size()) return nullptr;
+    const Slot& e = s.slots[slot];
+    if (!e.object || e.generation != generation || static_cast<std::uint8_t>(e.kind) != k || e.kind != kind)
+        return nullptr;
+    return e.object;
+}
+
 Table* tableOf(Handle h) {
-    return static_cast<Table*>(handles::find(h, handles::Kind::table));
+    return static_cast<Table*>(lookup(h, handles::Kind::table));
 }
 OpenTag* tagOf(Handle h) {
-    return static_cast<OpenTag*>(handles::find(h, handles::Kind::index));
+    return static_cast<OpenTag*>(lookup(h, handles::Kind::index));
 }
 
 // A table handle, or an index handle standing for its table in that index's order.
 Table* tableOrIndex(Handle h, OpenTag*& tag) {
-    tag = tagOf(h);
-    if (tag) return tag->bag->owner;
+    tag = nullptr;
+    if (static_cast<handles::Kind>(h >> 56) == handles::Kind::index) {
+        tag = tagOf(h);
+        return tag ? tag->bag->owner : nullptr;
+    }
     return tableOf(h);
 }
 
@@ -262,15 +293,7 @@ Handle add(Kind kind, void* object) {
 }
 
 void* find(Handle h, Kind kind) {
-    const State& s = state();
-    const std::uint32_t slot = static_cast<std::uint32_t>(h & 0xFFFFFFFFu);
-    const std::uint32_t generation = static_cast<std::uint32_t>(h >> 32) & 0xFFFFFFu;
-    const auto k = static_cast<std::uint8_t>(h >> 56);
-    if (slot == 0 || slot >= s.slots.size()) return nullptr;
-    const Slot& e = s.slots[slot];
-    if (!e.object || e.generation != generation || static_cast<std::uint8_t>(e.kind) != k || e.kind != kind)
-        return nullptr;
-    return e.object;
+    return lookup(h, kind);
 }
 
 void remove(Handle h) {
@@ -777,6 +800,15 @@ Result getExact(bool& on) {
 
 Result setDateFormat(std::string_view format) {
     Call call;
+    // Callers switch between two formats around each date they read or write: the same
+    // format again, or the one set before it, costs a compare and no check.
+    Settings& st = settings();
+    if (format == st.dateFormat) return call.done(kOk);
+    State& s = state();
+    if (!s.previousFormat.empty() && format == s.previousFormat) {
+        st.dateFormat.swap(s.previousFormat);
+        return call.done(kOk);
+    }
     bool d = false, m = false, y = false;
     for (char c : format) {
         if (c == 'D' || c == 'd') d = true;
@@ -784,7 +816,8 @@ Result setDateFormat(std::string_view format) {
         if (c == 'Y' || c == 'y') y = true;
     }
     if (format.size() > 32 || !d || !m || !y) return call.done(kBadArgument);
-    settings().dateFormat.assign(format);
+    st.dateFormat.swap(s.previousFormat);
+    st.dateFormat.assign(format);
     return call.done(kOk);
 }
 

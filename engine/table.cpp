@@ -97,7 +97,7 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 bool isYmdFormat(std::string_view fmt) {
-    return sameText(fmt, "YYYYMMDD");
+    return fmt.size() == 8 && (std::memcmp(fmt.data(), "YYYYMMDD", 8) == 0 || sameText(fmt, "YYYYMMDD"));
 }
 
 // The bytes of a blank field: blanks in text fields, zeros in binary ones.
@@ -440,13 +440,21 @@ Result Table::findField(const FieldRef& ref, std::size_t& index) const {
         index = ref.position - 1;
         return kOk;
     }
-    // Callers mostly pass a name as the table stores it (read with getFieldName): find those
-    // with a plain compare first.
-    for (std::size_t i = 0; i < hdr_.fields.size(); ++i) {
-        const std::string& stored = hdr_.fields[i].name;
-        if (stored.size() == ref.name.size() &&
-            std::memcmp(stored.data(), ref.name.data(), stored.size()) == 0) {
-            index = i;
+    // Callers mostly pass a name as the table stores it (read with getFieldName), and walk the
+    // fields in order: try the field after the last one found, then a plain compare of each.
+    const std::size_t count = hdr_.fields.size();
+    auto stored = [&](std::size_t i) {
+        const std::string& n = hdr_.fields[i].name;
+        return n.size() == ref.name.size() && std::memcmp(n.data(), ref.name.data(), n.size()) == 0;
+    };
+    std::size_t next = lastField_ + 1 < count ? lastField_ + 1 : 0;
+    if (count != 0 && stored(next)) {
+        index = lastField_ = next;
+        return kOk;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (stored(i)) {
+            index = lastField_ = i;
             return kOk;
         }
     }
