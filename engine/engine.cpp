@@ -6,6 +6,7 @@
 #include "engine/table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 
@@ -28,7 +29,6 @@ struct State {
     std::string detail;
     Result lastCode = kOk;
     std::string lastText;
-    std::string previousFormat; // the date format set before the current one
 
     // Tables still open when the process ends are closed (their appends written) while the
     // rest of the state still stands.
@@ -800,29 +800,35 @@ Result getExact(bool& on) {
 
 Result setDateFormat(std::string_view format) {
     Call call;
-    // Callers switch between two formats around each date they read or write: the same
-    // format again, or the one set before it, costs a compare and no check.
+    // Callers switch formats around each date they read or write: keep that cheap.
     Settings& st = settings();
     if (format == st.dateFormat) return call.done(kOk);
-    State& s = state();
-    if (!s.previousFormat.empty() && format == s.previousFormat) {
-        st.dateFormat.swap(s.previousFormat);
-        return call.done(kOk);
-    }
-    bool d = false, m = false, y = false;
-    for (char c : format) {
-        if (c == 'D' || c == 'd') d = true;
-        if (c == 'M' || c == 'm') m = true;
-        if (c == 'Y' || c == 'y') y = true;
-    }
-    if (format.size() > 32 || !d || !m || !y) return call.done(kBadArgument);
-    st.dateFormat.swap(s.previousFormat);
-    st.dateFormat.assign(format);
+    if (format.size() > 32) return call.done(kBadArgument);
+    // A format needs a day, a month and a year.
+    static constexpr auto part = [] {
+        std::array<std::uint8_t, 256> t{};
+        t['D'] = t['d'] = 1;
+        t['M'] = t['m'] = 2;
+        t['Y'] = t['y'] = 4;
+        return t;
+    }();
+    unsigned seen = 0;
+    for (char c : format) seen |= part[static_cast<unsigned char>(c)];
+    if (seen != 7) return call.done(kBadArgument);
+    // In place: no reallocation, and no general replace for a short text.
+    std::string& f = st.dateFormat;
+    const std::size_t keep = std::min(f.size(), format.size());
+    std::copy_n(format.data(), keep, f.data());
+    if (format.size() < f.size())
+        f.erase(format.size());
+    else
+        f.append(format.substr(keep));
     return call.done(kOk);
 }
 
 Result getDateFormat(std::string& format) {
-    format = settings().dateFormat;
+    const std::string& now = settings().dateFormat;
+    if (format.size() != now.size() || !std::equal(now.begin(), now.end(), format.begin())) format = now;
     return kOk;
 }
 

@@ -445,7 +445,10 @@ Result Table::findField(const FieldRef& ref, std::size_t& index) const {
     const std::size_t count = hdr_.fields.size();
     auto stored = [&](std::size_t i) {
         const std::string& n = hdr_.fields[i].name;
-        return n.size() == ref.name.size() && std::memcmp(n.data(), ref.name.data(), n.size()) == 0;
+        if (n.size() != ref.name.size()) return false;
+        for (std::size_t k = 0; k < n.size(); ++k) // names are short: no library call
+            if (n[k] != ref.name[k]) return false;
+        return true;
     };
     std::size_t next = lastField_ + 1 < count ? lastField_ + 1 : 0;
     if (count != 0 && stored(next)) {

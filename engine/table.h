@@ -227,7 +227,7 @@ class Table {
     std::string alias_;
     os::File file_;
     dbf::Header hdr_;
-    mutable std::size_t lastField_ = 0; // the field found last by name (a hint for the next)
+    mutable std::size_t lastField_ = 0;   // the field found last by name (a hint for the next)
     std::vector<FieldDesc> exprFields_;   // the fields, then the container's long names
     std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;
