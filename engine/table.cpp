@@ -507,6 +507,18 @@ Result Table::writeCount(std::uint32_t count) {
 
 // ---- Records -----------------------------------------------------------------------------
 
+// A record already in memory (appended and not yet written, or in the read window), or null.
+const std::uint8_t* Table::recordInMemory(std::uint32_t recno) const {
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno >= tailFirst_) {
+        const std::size_t at = static_cast<std::size_t>(recno - tailFirst_) * len;
+        return at + len <= tail_.size() ? tail_.data() + at : nullptr;
+    }
+    if ((!shared_ || tableLocked_) && recno >= windowFirst_ && recno < windowFirst_ + windowCount_)
+        return window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len;
+    return nullptr;
+}
+
 Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
     const std::size_t len = hdr_.recordLength;
     if (!tail_.empty() && recno >= tailFirst_) {
@@ -607,6 +619,11 @@ Result Table::visible(std::uint32_t recno, bool& show) {
     }
     if (settings().showDeleted) {
         show = true;
+        return kOk;
+    }
+    // Only the deleted mark is needed: no copy when the record is in memory.
+    if (const std::uint8_t* rec = recordInMemory(recno)) {
+        show = !hidden(rec);
         return kOk;
     }
     scratch_.resize(hdr_.recordLength);

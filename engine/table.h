@@ -183,6 +183,7 @@ class Table {
     void setEof();
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
+    const std::uint8_t* recordInMemory(std::uint32_t recno) const;
     Result flushRecord();
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
