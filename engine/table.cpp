@@ -434,29 +434,16 @@ std::string Table::relatedPath(std::string_view ext) const {
 
 // ---- Structure and header ----------------------------------------------------------------
 
-Result Table::findField(const FieldRef& ref, std::size_t& index) const {
+Result Table::lookUpField(const FieldRef& ref, std::size_t& index) const {
     if (ref.position != 0) {
         if (ref.position > hdr_.fields.size()) return kUnknownField;
         index = ref.position - 1;
         return kOk;
     }
-    // Callers mostly pass a name as the table stores it (read with getFieldName), and walk the
-    // fields in order: try the field after the last one found, then a plain compare of each.
-    const std::size_t count = hdr_.fields.size();
-    auto stored = [&](std::size_t i) {
-        const std::string& n = hdr_.fields[i].name;
-        if (n.size() != ref.name.size()) return false;
-        for (std::size_t k = 0; k < n.size(); ++k) // names are short: no library call
-            if (n[k] != ref.name[k]) return false;
-        return true;
-    };
-    std::size_t next = lastField_ + 1 < count ? lastField_ + 1 : 0;
-    if (count != 0 && stored(next)) {
-        index = lastField_ = next;
-        return kOk;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (stored(i)) {
+    // Callers mostly pass a name as the table stores it (read with getFieldName): find those
+    // with a plain compare first.
+    for (std::size_t i = 0; i < hdr_.fields.size(); ++i) {
+        if (hdr_.fields[i].name == ref.name) {
             index = lastField_ = i;
             return kOk;
         }
