@@ -1,6 +1,7 @@
 #include "engine/cdx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -89,6 +90,15 @@ std::size_t shared(const std::string& a, const std::string& b, std::size_t limit
     const char* q = b.data();
     limit = std::min({limit, a.size(), b.size()});
     std::size_t d = 0;
+    // Eight bytes at a time while they agree (every leaf is sized this way on each change).
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; d + 8 <= limit; d += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, p + d, 8);
+            std::memcpy(&y, q + d, 8);
+            if (x != y) return d + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+        }
+    }
     while (d < limit && p[d] == q[d]) ++d;
     return d;
 }
@@ -863,6 +873,14 @@ struct CdxState {
         std::vector<Ref> refs;
         if (const Result r = modify(t, es[i].child, insert, key, recno, depth + 1, refs)) return r;
         // The cache keeps its nodes in place, so n is still valid.
+        // An insertion that left the child's place and last key as they were leaves this node
+        // as it was: it need not be written again.
+        if (insert && refs.size() == 1 && refs[0].offset == es[i].child && refs[0].recno == es[i].recno &&
+            refs[0].key == es[i].key) {
+            out.clear();
+            out.push_back({es.back().key, es.back().recno, off});
+            return kOk;
+        }
         es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
         std::vector<CdxEntry> repl;
         for (Ref& r : refs) repl.push_back({std::move(r.key), r.recno, r.offset});
@@ -881,6 +899,7 @@ struct CdxState {
     }
 
     Result settleRoot(TagMeta& t, std::vector<Ref> refs) {
+        const std::uint32_t oldRoot = t.root;
         CdxNode* rootNode = nullptr;
         if (refs.empty()) {
             t.root = allocate(t, rootNode);
@@ -921,9 +940,12 @@ struct CdxState {
                 if (const Result r = load(t, t.root, rootNode)) return r;
             }
         }
+        // A root left as it was (below it only a leaf changed) is not written again.
+        const bool same =
+            t.root == oldRoot && rootNode->root && rootNode->left == kNone && rootNode->right == kNone;
         rootNode->root = true;
         rootNode->left = rootNode->right = kNone;
-        markDirty(t.root, t);
+        if (!same) markDirty(t.root, t);
         dirtyHeaders.insert(t.id);
         return kOk;
     }

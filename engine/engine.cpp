@@ -6,6 +6,7 @@
 #include "engine/table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 
@@ -40,9 +41,19 @@ struct State {
     }
 };
 
-State& state() {
+// Every call goes through state(): after the first, it is one load and a test.
+State* g_state = nullptr;
+
+[[gnu::noinline]] State& firstState() {
     static State s;
+    g_state = &s;
     return s;
+}
+
+inline State& state() {
+    if (g_state) [[likely]]
+        return *g_state;
+    return firstState();
 }
 
 std::string describe(Result r) {
@@ -109,31 +120,51 @@ std::string describe(Result r) {
     }
 }
 
+[[gnu::noinline]] void keepError(Result r) {
+    if (r == kIndexAlreadyOpen || r == kTableNotLocked || r == kRecordNotLocked) return;
+    State& s = state();
+    s.lastCode = r;
+    s.lastText = describe(r);
+    if (!s.detail.empty()) s.lastText += ": " + s.detail;
+}
+
 // Every call starts with a Call and returns through done(), which keeps the last error.
 struct Call {
     Call() { state().detail.clear(); }
     Result done(Result r) {
-        if (r != kOk && r != kIndexAlreadyOpen && r != kTableNotLocked && r != kRecordNotLocked) {
-            State& s = state();
-            s.lastCode = r;
-            s.lastText = describe(r);
-            if (!s.detail.empty()) s.lastText += ": " + s.detail;
-        }
+        if (r != kOk) [[unlikely]]
+            keepError(r);
         return r;
     }
 };
 
+// A handle's object, or null when the handle is not a live one of that kind.
+inline void* lookup(Handle h, handles::Kind kind) {
+    const State& s = state();
+    const std::uint32_t slot = static_cast<std::uint32_t>(h & 0xFFFFFFFFu);
+    const std::uint32_t generation = static_cast<std::uint32_t>(h >> 32) & 0xFFFFFFu;
+    const auto k = static_cast<std::uint8_t>(h >> 56);
+    if (slot == 0 || slot >= s.slots.size()) return nullptr;
+    const Slot& e = s.slots[slot];
+    if (!e.object || e.generation != generation || static_cast<std::uint8_t>(e.kind) != k || e.kind != kind)
+        return nullptr;
+    return e.object;
+}
+
 Table* tableOf(Handle h) {
-    return static_cast<Table*>(handles::find(h, handles::Kind::table));
+    return static_cast<Table*>(lookup(h, handles::Kind::table));
 }
 OpenTag* tagOf(Handle h) {
-    return static_cast<OpenTag*>(handles::find(h, handles::Kind::index));
+    return static_cast<OpenTag*>(lookup(h, handles::Kind::index));
 }
 
 // A table handle, or an index handle standing for its table in that index's order.
 Table* tableOrIndex(Handle h, OpenTag*& tag) {
-    tag = tagOf(h);
-    if (tag) return tag->bag->owner;
+    tag = nullptr;
+    if (static_cast<handles::Kind>(h >> 56) == handles::Kind::index) {
+        tag = tagOf(h);
+        return tag ? tag->bag->owner : nullptr;
+    }
     return tableOf(h);
 }
 
@@ -262,15 +293,7 @@ Handle add(Kind kind, void* object) {
 }
 
 void* find(Handle h, Kind kind) {
-    const State& s = state();
-    const std::uint32_t slot = static_cast<std::uint32_t>(h & 0xFFFFFFFFu);
-    const std::uint32_t generation = static_cast<std::uint32_t>(h >> 32) & 0xFFFFFFu;
-    const auto k = static_cast<std::uint8_t>(h >> 56);
-    if (slot == 0 || slot >= s.slots.size()) return nullptr;
-    const Slot& e = s.slots[slot];
-    if (!e.object || e.generation != generation || static_cast<std::uint8_t>(e.kind) != k || e.kind != kind)
-        return nullptr;
-    return e.object;
+    return lookup(h, kind);
 }
 
 void remove(Handle h) {
@@ -777,19 +800,35 @@ Result getExact(bool& on) {
 
 Result setDateFormat(std::string_view format) {
     Call call;
-    bool d = false, m = false, y = false;
-    for (char c : format) {
-        if (c == 'D' || c == 'd') d = true;
-        if (c == 'M' || c == 'm') m = true;
-        if (c == 'Y' || c == 'y') y = true;
-    }
-    if (format.size() > 32 || !d || !m || !y) return call.done(kBadArgument);
-    settings().dateFormat.assign(format);
+    // Callers switch formats around each date they read or write: keep that cheap.
+    Settings& st = settings();
+    if (format == st.dateFormat) return call.done(kOk);
+    if (format.size() > 32) return call.done(kBadArgument);
+    // A format needs a day, a month and a year.
+    static constexpr auto part = [] {
+        std::array<std::uint8_t, 256> t{};
+        t['D'] = t['d'] = 1;
+        t['M'] = t['m'] = 2;
+        t['Y'] = t['y'] = 4;
+        return t;
+    }();
+    unsigned seen = 0;
+    for (char c : format) seen |= part[static_cast<unsigned char>(c)];
+    if (seen != 7) return call.done(kBadArgument);
+    // In place: no reallocation, and no general replace for a short text.
+    std::string& f = st.dateFormat;
+    const std::size_t keep = std::min(f.size(), format.size());
+    std::copy_n(format.data(), keep, f.data());
+    if (format.size() < f.size())
+        f.erase(format.size());
+    else
+        f.append(format.substr(keep));
     return call.done(kOk);
 }
 
 Result getDateFormat(std::string& format) {
-    format = settings().dateFormat;
+    const std::string& now = settings().dateFormat;
+    if (format.size() != now.size() || !std::equal(now.begin(), now.end(), format.begin())) format = now;
     return kOk;
 }
 

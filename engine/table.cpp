@@ -97,7 +97,7 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 bool isYmdFormat(std::string_view fmt) {
-    return sameText(fmt, "YYYYMMDD");
+    return fmt.size() == 8 && (std::memcmp(fmt.data(), "YYYYMMDD", 8) == 0 || sameText(fmt, "YYYYMMDD"));
 }
 
 // The bytes of a blank field: blanks in text fields, zeros in binary ones.
@@ -434,7 +434,7 @@ std::string Table::relatedPath(std::string_view ext) const {
 
 // ---- Structure and header ----------------------------------------------------------------
 
-Result Table::findField(const FieldRef& ref, std::size_t& index) const {
+Result Table::lookUpField(const FieldRef& ref, std::size_t& index) const {
     if (ref.position != 0) {
         if (ref.position > hdr_.fields.size()) return kUnknownField;
         index = ref.position - 1;
@@ -443,10 +443,8 @@ Result Table::findField(const FieldRef& ref, std::size_t& index) const {
     // Callers mostly pass a name as the table stores it (read with getFieldName): find those
     // with a plain compare first.
     for (std::size_t i = 0; i < hdr_.fields.size(); ++i) {
-        const std::string& stored = hdr_.fields[i].name;
-        if (stored.size() == ref.name.size() &&
-            std::memcmp(stored.data(), ref.name.data(), stored.size()) == 0) {
-            index = i;
+        if (hdr_.fields[i].name == ref.name) {
+            index = lastField_ = i;
             return kOk;
         }
     }
@@ -495,6 +493,18 @@ Result Table::writeCount(std::uint32_t count) {
 }
 
 // ---- Records -----------------------------------------------------------------------------
+
+// A record already in memory (appended and not yet written, or in the read window), or null.
+const std::uint8_t* Table::recordInMemory(std::uint32_t recno) const {
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno >= tailFirst_) {
+        const std::size_t at = static_cast<std::size_t>(recno - tailFirst_) * len;
+        return at + len <= tail_.size() ? tail_.data() + at : nullptr;
+    }
+    if ((!shared_ || tableLocked_) && recno >= windowFirst_ && recno < windowFirst_ + windowCount_)
+        return window_.data() + static_cast<std::size_t>(recno - windowFirst_) * len;
+    return nullptr;
+}
 
 Result Table::readRecordAt(std::uint32_t recno, std::uint8_t* out) {
     const std::size_t len = hdr_.recordLength;
@@ -596,6 +606,11 @@ Result Table::visible(std::uint32_t recno, bool& show) {
     }
     if (settings().showDeleted) {
         show = true;
+        return kOk;
+    }
+    // Only the deleted mark is needed: no copy when the record is in memory.
+    if (const std::uint8_t* rec = recordInMemory(recno)) {
+        show = !hidden(rec);
         return kOk;
     }
     scratch_.resize(hdr_.recordLength);

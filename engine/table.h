@@ -111,7 +111,18 @@ class Table {
 
     // Structure.
     const std::vector<dbf::Field>& fields() const { return hdr_.fields; }
-    Result findField(const FieldRef& ref, std::size_t& index) const;
+    // Callers mostly walk the fields in order, by the names the table stores: the field after
+    // the last one found is tried here, without a call.
+    Result findField(const FieldRef& ref, std::size_t& index) const {
+        if (ref.position == 0) {
+            const std::size_t next = lastField_ + 1 < hdr_.fields.size() ? lastField_ + 1 : 0;
+            if (next < hdr_.fields.size() && hdr_.fields[next].name == ref.name) {
+                index = lastField_ = next;
+                return kOk;
+            }
+        }
+        return lookUpField(ref, index);
+    }
     Result recordCount(std::uint32_t& count);
 
     // Position.
@@ -183,6 +194,8 @@ class Table {
     void setEof();
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
+    const std::uint8_t* recordInMemory(std::uint32_t recno) const;
+    Result lookUpField(const FieldRef& ref, std::size_t& index) const;
     Result flushRecord();
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
@@ -227,6 +240,7 @@ class Table {
     std::string alias_;
     os::File file_;
     dbf::Header hdr_;
+    mutable std::size_t lastField_ = 0;   // the field found last by name (a hint for the next)
     std::vector<FieldDesc> exprFields_;   // the fields, then the container's long names
     std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;

@@ -254,6 +254,7 @@ bool AdsDriver::open(WorkArea& area, const OpenRequest& request) {
     const std::size_t nameLimit = a.tableType == 3 ? 128 : 10;
     std::size_t longest = 18;
     a.fields.assign(count, FieldInfo{});
+    a.fieldNames.assign(count, std::string{});
     for (std::uint16_t i = 1; i <= count; ++i) {
         FieldInfo& f = a.fields[i - 1];
         char type = 'C';
@@ -306,6 +307,7 @@ bool AdsDriver::close(WorkArea& area) {
     a.table = 0;
     a.order = 0;
     a.fields.clear();
+    a.fieldNames.clear();
     a.buffer.clear();
     a.tableName.clear();
     a.fileLocked = false;
@@ -439,11 +441,12 @@ bool AdsDriver::recordCount(WorkArea& area, std::uint32_t& count) {
 
 bool AdsDriver::getValue(WorkArea& area, std::uint32_t position, rt::Value& value) {
     AdsArea& a = ads(area);
-    if (position == 0 || position > a.fields.size()) return false;
+    if (position == 0 || position > a.fields.size() || position > a.fieldNames.size()) return false;
     EnginePort& engine = enginePort();
     const FieldInfo& f = a.fields[position - 1];
-    engine.getFieldName(a.table, position, a.fieldName);
-    const std::string_view name = a.fieldName;
+    std::string& fieldName = a.fieldNames[position - 1];
+    engine.getFieldName(a.table, position, fieldName);
+    const std::string_view name = fieldName;
     switch (f.type) {
     case 'N': {
         double d = 0;
@@ -495,12 +498,13 @@ bool AdsDriver::getValue(WorkArea& area, std::uint32_t position, rt::Value& valu
 
 bool AdsDriver::putValue(WorkArea& area, std::uint32_t position, const rt::Value& value) {
     AdsArea& a = ads(area);
-    if (position == 0 || position > a.fields.size()) return false;
+    if (position == 0 || position > a.fields.size() || position > a.fieldNames.size()) return false;
     if (a.eof) return false;
     EnginePort& engine = enginePort();
     const FieldInfo& f = a.fields[position - 1];
-    engine.getFieldName(a.table, position, a.fieldName);
-    const std::string_view name = a.fieldName;
+    std::string& fieldName = a.fieldNames[position - 1];
+    engine.getFieldName(a.table, position, fieldName);
+    const std::string_view name = fieldName;
     Result r = kOk;
     switch (f.type) {
     case 'C':

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tables {
 
@@ -26,7 +27,7 @@ class AdsArea : public WorkArea {
     std::string tableName; // as passed to the open
     std::string buffer;    // the value buffer: the longest field, at least 18 characters
     bool recordChanged = false;
-    std::string fieldName; // the name of the field being read or written
+    std::vector<std::string> fieldNames; // by position - 1: the engine's name, asked before each use
     std::string savedFormat;
 };
 

@@ -1,5 +1,6 @@
 #include "engine_port.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tables {
@@ -94,7 +95,10 @@ Result EnginePort::getNumFields(Handle table, std::uint16_t& count) {
 Result EnginePort::getFieldName(Handle table, std::uint32_t position, std::string& name) {
     NameCache* cache = namesOf(table);
     if (cache && position >= 1 && position <= cache->names.size() && !cache->names[position - 1].empty()) {
-        name.assign(cache->names[position - 1]);
+        // Callers mostly keep a buffer per field, holding this name already.
+        const std::string& known = cache->names[position - 1];
+        if (name.size() != known.size() || !std::equal(known.begin(), known.end(), name.begin()))
+            name.assign(known);
         return 0;
     }
     const Result r = engine::getFieldName(table, static_cast<int>(position), name);

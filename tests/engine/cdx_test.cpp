@@ -295,7 +295,14 @@ void runModel(const ModelCase& c, int operations, std::uint32_t seed) {
             model.erase(e);
             ASSERT_EQ(cdx.erase(tag, e.first, e.second), kCdxKeyNotFound);
         }
-        if (op % 1500 == 1499) check(cdx);
+        if (op % 1500 == 1499) {
+            check(cdx);
+            // What the file holds, not only the cache: every changed node was written.
+            MemoryBlockFile now(file.bytes);
+            CdxIndex fresh(now);
+            ASSERT_EQ(fresh.open(), kOk);
+            check(fresh);
+        }
     }
     check(cdx);
 
