@@ -6,6 +6,7 @@
 #include "settings.h"
 #include "strings.h"
 
+#include "engine/lang.h"
 #include "engine/syntax.h"
 
 #include <cmath>
@@ -80,27 +81,8 @@ Value addDays(Date d, double days) {
     return Value(Date{static_cast<std::int32_t>(r)});
 }
 
-std::string rtrimBlanks(std::string_view s) {
-    std::size_t end = s.size();
-    while (end > 0 && s[end - 1] == ' ') --end;
-    return std::string(s.substr(0, end));
-}
-
-// String order of "<" and the like: with exact off a string equals every string it begins.
-int compareStrings(std::string_view a, std::string_view b, bool exact) {
-    if (exact) {
-        const std::size_t n = std::max(a.size(), b.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto ca = static_cast<unsigned char>(i < a.size() ? a[i] : ' ');
-            const auto cb = static_cast<unsigned char>(i < b.size() ? b[i] : ' ');
-            if (ca != cb) return ca < cb ? -1 : 1;
-        }
-        return 0;
-    }
-    if (a.size() >= b.size() && a.substr(0, b.size()) == b) return 0;
-    const int c = a.compare(b);
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
+using lang::compareStrings;
+using lang::rtrimBlanks;
 
 struct OpInfo {
     const char* text;
