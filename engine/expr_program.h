@@ -5,6 +5,7 @@
 
 #include "engine/expr.h"
 #include "engine/lang.h"
+#include "engine/syntax.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -96,26 +97,12 @@ enum class Op : std::uint8_t {
     Call,
     Neg,
     Not,
-    And,
-    Or,
-    Add,
-    Sub,
-    Mul,
-    Div,
-    Mod,
-    Pow,
-    Eq,
-    EqEq,
-    Ne,
-    Lt,
-    Le,
-    Gt,
-    Ge,
-    Contains,
+    Binary, // the operator is in bin
 };
 
 struct ExprNode {
     Op op = Op::Literal;
+    syntax::BinaryOp bin = syntax::BinaryOp::And;
     char type = 'U';                 // static type
     std::uint32_t a = 0, b = 0;      // children (unary, binary)
     std::vector<std::uint32_t> args; // call arguments
