@@ -83,11 +83,8 @@ class Evaluator {
             return {};
         case B::Sub:
             if (a.kind == Kind::Character && b.kind == Kind::Character) {
-                // The left side's trailing blanks move to the end of the result.
                 if (a.str.size() + b.str.size() > kMaxExprString) return {};
-                std::string left = rtrimBlanks(a.str);
-                const std::size_t blanks = a.str.size() - left.size();
-                return ExprValue::character(left + b.str + std::string(blanks, ' '));
+                return ExprValue::character(lang::joinMovingBlanks(a.str, b.str));
             }
             if (a.kind == Kind::Numeric && b.kind == Kind::Numeric) return ExprValue::numeric(a.num - b.num);
             if (a.kind == Kind::Date && b.kind == Kind::Numeric) return addDays(a.date, -b.num);
@@ -125,12 +122,7 @@ class Evaluator {
         if (a.kind == Kind::Character) {
             if (op == B::EqEq) return ExprValue::logicalValue(a.str == b.str);
             if (op == B::Eq || op == B::Ne) {
-                // "=" with exact off: a begins with b; with exact on trailing blanks are ignored.
-                bool eq;
-                if (set_.exact)
-                    eq = compareStrings(a.str, b.str, true) == 0;
-                else
-                    eq = a.str.size() >= b.str.size() && a.str.compare(0, b.str.size(), b.str) == 0;
+                const bool eq = lang::stringEquals(a.str, b.str, set_.exact);
                 return ExprValue::logicalValue(op == B::Eq ? eq : !eq);
             }
             return ordered(op, compareStrings(a.str, b.str, set_.exact));
@@ -173,11 +165,7 @@ class Evaluator {
     }
 
     static ExprValue addDays(std::int32_t date, double days) {
-        if (!date) return ExprValue::dateValue(0);
-        const double r = std::trunc(static_cast<double>(date) + days);
-        // Outside years 1 to 9999 there is no date.
-        if (!(r >= 1721426 && r <= 5373484)) return ExprValue::dateValue(0);
-        return ExprValue::dateValue(static_cast<std::int32_t>(r));
+        return ExprValue::dateValue(lang::addDays(date, days));
     }
 
     ExprValue call(const ExprNode& node) {

@@ -1,6 +1,7 @@
 #include "engine/lang.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace lang {
@@ -43,6 +44,24 @@ std::string rtrimBlanks(std::string_view s) {
     std::size_t end = s.size();
     while (end > 0 && s[end - 1] == ' ') --end;
     return std::string(s.substr(0, end));
+}
+
+bool stringEquals(std::string_view a, std::string_view b, bool exact) {
+    if (exact) return compareStrings(a, b, true) == 0;
+    return a.size() >= b.size() && a.substr(0, b.size()) == b;
+}
+
+std::string joinMovingBlanks(std::string_view a, std::string_view b) {
+    std::string left = rtrimBlanks(a);
+    const std::size_t blanks = a.size() - left.size();
+    return left.append(b).append(blanks, ' ');
+}
+
+std::int32_t addDays(std::int32_t julian, double days) {
+    if (!julian) return 0;
+    const double r = std::trunc(static_cast<double>(julian) + days);
+    if (!(r >= 1721426 && r <= 5373484)) return 0;
+    return static_cast<std::int32_t>(r);
 }
 
 double leadingNumber(std::string_view s, bool& hasPoint) {

@@ -5,6 +5,7 @@
 // Standard library only, so that both the engine and the runtime can link it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,19 @@ namespace lang {
 // (so "" equals all); with exact on trailing blanks do not count.
 int compareStrings(std::string_view a, std::string_view b, bool exact);
 
+// "=" between strings: with exact off a equals every string it begins with; with exact on
+// trailing blanks do not count.
+bool stringEquals(std::string_view a, std::string_view b, bool exact);
+
 // The text without its trailing blanks.
 std::string rtrimBlanks(std::string_view s);
+
+// "-" between strings: a and b joined, a's trailing blanks moved to the end of the result.
+std::string joinMovingBlanks(std::string_view a, std::string_view b);
+
+// A date (a Julian day number, 0 the empty date) plus a number of days, the fraction dropped:
+// the empty date stays empty, and a result outside the years 1 to 9999 is the empty date.
+std::int32_t addDays(std::int32_t julian, double days);
 
 // The number at the very start of s (the caller skips any blanks): a sign, digits and at most
 // one point, read up to 64 characters; 0 when there is none. hasPoint tells whether a point

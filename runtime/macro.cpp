@@ -75,14 +75,10 @@ Value addInts(std::int64_t a, std::int64_t b, bool subtract) {
 
 // Days added to a date; the empty date stays empty and a date outside years 1 to 9999 is empty.
 Value addDays(Date d, double days) {
-    if (d.empty() || !std::isfinite(days)) return Value(Date{});
-    const double r = std::trunc(static_cast<double>(d.julian) + days);
-    if (!(r >= 1721426 && r <= 5373484)) return Value(Date{});
-    return Value(Date{static_cast<std::int32_t>(r)});
+    return Value(Date{lang::addDays(d.julian, days)});
 }
 
 using lang::compareStrings;
-using lang::rtrimBlanks;
 
 struct OpInfo {
     const char* text;
@@ -151,10 +147,7 @@ Value arithmetic(BinaryOp op, const Value& a, const Value& b) {
     case BinaryOp::Sub:
         if (a.isString() && b.isString()) {
             if (a.asString().size() + b.asString().size() > kMaxMacroString) return overflow("-", a, b);
-            // The left side's trailing blanks move to the end of the result.
-            std::string left = rtrimBlanks(a.asString());
-            const std::size_t blanks = a.asString().size() - left.size();
-            return Value(left + b.asString() + std::string(blanks, ' '));
+            return Value(lang::joinMovingBlanks(a.asString(), b.asString()));
         }
         if (a.isInteger() && b.isInteger()) return addInts(a.asInteger(), b.asInteger(), true);
         if (isNumber(a) && isNumber(b)) return numberResult(a.asNumber() - b.asNumber());
