@@ -37,45 +37,6 @@ Result faultCode(syntax::Fault f) {
     }
 }
 
-Op binaryOp(syntax::BinaryOp op) {
-    using B = syntax::BinaryOp;
-    switch (op) {
-    case B::And:
-        return Op::And;
-    case B::Or:
-        return Op::Or;
-    case B::Add:
-        return Op::Add;
-    case B::Sub:
-        return Op::Sub;
-    case B::Mul:
-        return Op::Mul;
-    case B::Div:
-        return Op::Div;
-    case B::Mod:
-        return Op::Mod;
-    case B::Pow:
-        return Op::Pow;
-    case B::Eq:
-        return Op::Eq;
-    case B::EqEq:
-        return Op::EqEq;
-    case B::Ne:
-        return Op::Ne;
-    case B::Lt:
-        return Op::Lt;
-    case B::Le:
-        return Op::Le;
-    case B::Gt:
-        return Op::Gt;
-    case B::Ge:
-        return Op::Ge;
-    case B::Contains:
-        return Op::Contains;
-    }
-    return Op::Eq;
-}
-
 // Walks the tree children first, left to right, so faults are found in the order of the text.
 class Compiler {
   public:
@@ -110,7 +71,7 @@ class Compiler {
         std::size_t h = 0;
         if (node.op >= Op::Neg) {
             h = prog_.nodes[node.a].height;
-            if (node.op >= Op::And) h = std::max(h, prog_.nodes[node.b].height);
+            if (node.op == Op::Binary) h = std::max(h, prog_.nodes[node.b].height);
         }
         for (std::uint32_t arg : node.args) h = std::max(h, prog_.nodes[arg].height);
         node.height = h + 1;
@@ -121,18 +82,20 @@ class Compiler {
 
     char typeOf(std::uint32_t n) const { return prog_.nodes[n].type; }
 
-    bool binary(Op op, std::size_t pos, std::uint32_t left, std::uint32_t right, std::uint32_t& out) {
+    bool binary(syntax::BinaryOp op, std::size_t pos, std::uint32_t left, std::uint32_t right,
+                std::uint32_t& out) {
         const char l = typeOf(left), r = typeOf(right);
         const bool known = l != 'U' && r != 'U';
         char type = 'U';
+        using B = syntax::BinaryOp;
         bool bad = false;
         switch (op) {
-        case Op::And:
-        case Op::Or:
+        case B::And:
+        case B::Or:
             bad = (l != 'U' && l != 'L') || (r != 'U' && r != 'L');
             type = 'L';
             break;
-        case Op::Add:
+        case B::Add:
             if (known) {
                 if (l == 'C' && r == 'C')
                     type = 'C';
@@ -144,7 +107,7 @@ class Compiler {
                     bad = true;
             }
             break;
-        case Op::Sub:
+        case B::Sub:
             if (known) {
                 if (l == 'C' && r == 'C')
                     type = 'C';
@@ -158,14 +121,14 @@ class Compiler {
                     bad = true;
             }
             break;
-        case Op::Mul:
-        case Op::Div:
-        case Op::Mod:
-        case Op::Pow:
+        case B::Mul:
+        case B::Div:
+        case B::Mod:
+        case B::Pow:
             bad = (l != 'U' && l != 'N') || (r != 'U' && r != 'N');
             type = 'N';
             break;
-        case Op::Contains:
+        case B::Contains:
             bad = (l != 'U' && l != 'C') || (r != 'U' && r != 'C');
             type = 'L';
             break;
@@ -176,7 +139,8 @@ class Compiler {
         }
         if (bad) return error(kExprType, pos);
         ExprNode node;
-        node.op = op;
+        node.op = Op::Binary;
+        node.bin = op;
         node.type = type;
         node.a = left;
         node.b = right;
@@ -333,7 +297,7 @@ class Compiler {
         case K::Binary: {
             std::uint32_t left, right;
             if (!walk(*n.kids[0], left) || !walk(*n.kids[1], right)) return false;
-            return binary(binaryOp(n.binary()), n.pos, left, right, out);
+            return binary(n.binary(), n.pos, left, right, out);
         }
         default:
             // Arrays, code blocks, NIL and omitted arguments are not part of keys and conditions.

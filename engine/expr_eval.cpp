@@ -9,6 +9,7 @@ namespace engine {
 namespace {
 
 using Kind = ExprValue::Kind;
+using B = syntax::BinaryOp;
 
 class Evaluator {
   public:
@@ -36,20 +37,20 @@ class Evaluator {
             if (v.kind != Kind::Logical) return {};
             return ExprValue::logicalValue(!v.logical);
         }
-        case Op::And:
-        case Op::Or: {
+        case Op::Binary:
+            break;
+        }
+        if (node.bin == B::And || node.bin == B::Or) {
             // Both sides are evaluated; only the logical result matters.
             const ExprValue a = eval(node.a);
             if (a.kind != Kind::Logical) return {};
-            if (node.op == Op::And && !a.logical) return a;
-            if (node.op == Op::Or && a.logical) return a;
+            if (node.bin == B::And && !a.logical) return a;
+            if (node.bin == B::Or && a.logical) return a;
             const ExprValue b = eval(node.b);
             if (b.kind != Kind::Logical) return {};
             return b;
         }
-        default:
-            return binary(node.op, eval(node.a), eval(node.b));
-        }
+        return binary(node.bin, eval(node.a), eval(node.b));
     }
 
   private:
@@ -68,10 +69,10 @@ class Evaluator {
         return v;
     }
 
-    ExprValue binary(Op op, const ExprValue& a, const ExprValue& b) {
+    ExprValue binary(B op, const ExprValue& a, const ExprValue& b) {
         if (a.isNil() || b.isNil()) return {};
         switch (op) {
-        case Op::Add:
+        case B::Add:
             if (a.kind == Kind::Character && b.kind == Kind::Character) {
                 if (a.str.size() + b.str.size() > kMaxExprString) return {};
                 return ExprValue::character(a.str + b.str);
@@ -80,13 +81,10 @@ class Evaluator {
             if (a.kind == Kind::Date && b.kind == Kind::Numeric) return addDays(a.date, b.num);
             if (a.kind == Kind::Numeric && b.kind == Kind::Date) return addDays(b.date, a.num);
             return {};
-        case Op::Sub:
+        case B::Sub:
             if (a.kind == Kind::Character && b.kind == Kind::Character) {
-                // The left side's trailing blanks move to the end of the result.
                 if (a.str.size() + b.str.size() > kMaxExprString) return {};
-                std::string left = rtrimBlanks(a.str);
-                const std::size_t blanks = a.str.size() - left.size();
-                return ExprValue::character(left + b.str + std::string(blanks, ' '));
+                return ExprValue::character(lang::joinMovingBlanks(a.str, b.str));
             }
             if (a.kind == Kind::Numeric && b.kind == Kind::Numeric) return ExprValue::numeric(a.num - b.num);
             if (a.kind == Kind::Date && b.kind == Kind::Numeric) return addDays(a.date, -b.num);
@@ -95,25 +93,25 @@ class Evaluator {
                 return ExprValue::numeric(static_cast<double>(a.date) - b.date);
             }
             return {};
-        case Op::Mul:
-        case Op::Div:
-        case Op::Mod:
-        case Op::Pow: {
+        case B::Mul:
+        case B::Div:
+        case B::Mod:
+        case B::Pow: {
             if (a.kind != Kind::Numeric || b.kind != Kind::Numeric) return {};
             double r = 0;
             // Division by zero answers 0, as the runtime's error handler does.
-            if (op == Op::Mul)
+            if (op == B::Mul)
                 r = a.num * b.num;
-            else if (op == Op::Div)
+            else if (op == B::Div)
                 r = b.num == 0 ? 0 : a.num / b.num;
-            else if (op == Op::Mod)
+            else if (op == B::Mod)
                 r = b.num == 0 ? 0 : std::fmod(a.num, b.num);
             else
                 r = std::pow(a.num, b.num);
             if (!std::isfinite(r)) r = 0;
             return ExprValue::numeric(r);
         }
-        case Op::Contains:
+        case B::Contains:
             if (a.kind != Kind::Character || b.kind != Kind::Character) return {};
             return ExprValue::logicalValue(b.str.find(a.str) != std::string::npos);
         default:
@@ -122,15 +120,10 @@ class Evaluator {
         // Comparisons.
         if (a.kind != b.kind) return {};
         if (a.kind == Kind::Character) {
-            if (op == Op::EqEq) return ExprValue::logicalValue(a.str == b.str);
-            if (op == Op::Eq || op == Op::Ne) {
-                // "=" with exact off: a begins with b; with exact on trailing blanks are ignored.
-                bool eq;
-                if (set_.exact)
-                    eq = compareStrings(a.str, b.str, true) == 0;
-                else
-                    eq = a.str.size() >= b.str.size() && a.str.compare(0, b.str.size(), b.str) == 0;
-                return ExprValue::logicalValue(op == Op::Eq ? eq : !eq);
+            if (op == B::EqEq) return ExprValue::logicalValue(a.str == b.str);
+            if (op == B::Eq || op == B::Ne) {
+                const bool eq = lang::stringEquals(a.str, b.str, set_.exact);
+                return ExprValue::logicalValue(op == B::Eq ? eq : !eq);
             }
             return ordered(op, compareStrings(a.str, b.str, set_.exact));
         }
@@ -148,23 +141,23 @@ class Evaluator {
         default:
             return {};
         }
-        if (op == Op::EqEq) op = Op::Eq;
+        if (op == B::EqEq) op = B::Eq;
         return ordered(op, c);
     }
 
-    static ExprValue ordered(Op op, int c) {
+    static ExprValue ordered(B op, int c) {
         switch (op) {
-        case Op::Eq:
+        case B::Eq:
             return ExprValue::logicalValue(c == 0);
-        case Op::Ne:
+        case B::Ne:
             return ExprValue::logicalValue(c != 0);
-        case Op::Lt:
+        case B::Lt:
             return ExprValue::logicalValue(c < 0);
-        case Op::Le:
+        case B::Le:
             return ExprValue::logicalValue(c <= 0);
-        case Op::Gt:
+        case B::Gt:
             return ExprValue::logicalValue(c > 0);
-        case Op::Ge:
+        case B::Ge:
             return ExprValue::logicalValue(c >= 0);
         default:
             return {};
@@ -172,11 +165,7 @@ class Evaluator {
     }
 
     static ExprValue addDays(std::int32_t date, double days) {
-        if (!date) return ExprValue::dateValue(0);
-        const double r = std::trunc(static_cast<double>(date) + days);
-        // Outside years 1 to 9999 there is no date.
-        if (!(r >= 1721426 && r <= 5373484)) return ExprValue::dateValue(0);
-        return ExprValue::dateValue(static_cast<std::int32_t>(r));
+        return ExprValue::dateValue(lang::addDays(date, days));
     }
 
     ExprValue call(const ExprNode& node) {

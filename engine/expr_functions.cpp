@@ -22,60 +22,11 @@ void splitDate(std::int32_t julian, int& year, int& month, int& day) {
     calendar::split(julian, year, month, day);
 }
 
-bool isY(char c) {
-    return c == 'y' || c == 'Y';
-}
-bool isM(char c) {
-    return c == 'm' || c == 'M';
-}
-bool isD(char c) {
-    return c == 'd' || c == 'D';
-}
-
-void twoDigits(std::string& out, int n) {
-    out += static_cast<char>('0' + n / 10 % 10);
-    out += static_cast<char>('0' + n % 10);
-}
-
-// The date as text in the pattern: "dd", "mm" and runs of "y" (two digits, or four for three
-// letters or more) are replaced, other characters are copied; the empty date gives blanks.
+// The date as text in the pattern; the empty date gives blanks.
 std::string formatDate(std::int32_t julian, std::string_view pattern) {
     int y, m, d;
     splitDate(julian, y, m, d);
-    const bool empty = julian <= 0;
-    std::string out;
-    for (std::size_t i = 0; i < pattern.size();) {
-        const char c = pattern[i];
-        std::size_t run = 1;
-        while (i + run < pattern.size() && pattern[i + run] == c) ++run;
-        if (isY(c)) {
-            if (run >= 3) {
-                if (empty)
-                    out.append(4, ' ');
-                else
-                    twoDigits(out, y / 100), twoDigits(out, y % 100);
-            } else {
-                if (empty)
-                    out.append(2, ' ');
-                else
-                    twoDigits(out, y % 100);
-            }
-            i += run;
-        } else if ((isD(c) || isM(c)) && run >= 2) {
-            for (std::size_t k = 0; k + 1 < run; k += 2) {
-                if (empty)
-                    out += "  ";
-                else
-                    twoDigits(out, isD(c) ? d : m);
-            }
-            if (run % 2) out += c;
-            i += run;
-        } else {
-            out += empty && (isD(c) || isM(c)) ? ' ' : c;
-            ++i;
-        }
-    }
-    return out;
+    return lang::formatDate(y, m, d, julian <= 0, pattern);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -129,30 +80,12 @@ std::string plainNumber(const ExprValue& v) {
 double valOf(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    std::string digits;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) digits += s[i++];
-    bool dot = false;
-    while (i < s.size() && digits.size() < 64) {
-        const char c = s[i];
-        if (c >= '0' && c <= '9')
-            digits += c;
-        else if (c == '.' && !dot)
-            dot = true, digits += c;
-        else
-            break;
-        ++i;
-    }
-    return digits.empty() ? 0.0 : std::strtod(digits.c_str(), nullptr);
+    bool hasPoint;
+    return lang::leadingNumber(s.substr(i), hasPoint);
 }
 
 bool blankByte(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string rtrim(std::string_view s) {
-    std::size_t end = s.size();
-    while (end > 0 && s[end - 1] == ' ') --end;
-    return std::string(s.substr(0, end));
 }
 
 std::string ltrim(std::string_view s) {
@@ -354,11 +287,11 @@ ExprValue callFunction(Fn fn, const ExprValue* args, std::size_t n, const ExprSe
     }
     case Fn::Trim:
     case Fn::Rtrim:
-        return isC(a) ? ExprValue::character(rtrim(a.str)) : ExprValue{};
+        return isC(a) ? ExprValue::character(rtrimBlanks(a.str)) : ExprValue{};
     case Fn::Ltrim:
         return isC(a) ? ExprValue::character(ltrim(a.str)) : ExprValue{};
     case Fn::Alltrim:
-        return isC(a) ? ExprValue::character(ltrim(rtrim(a.str))) : ExprValue{};
+        return isC(a) ? ExprValue::character(ltrim(rtrimBlanks(a.str))) : ExprValue{};
     case Fn::Padl:
     case Fn::Padr:
     case Fn::Padc: {
@@ -462,72 +395,8 @@ std::int32_t makeDate(long y, long m, long d) {
 // Reads a date written in the pattern's order of day, month and year; two-digit years fall in
 // the 100-year window that starts at epoch. Anything that is not a real date gives 0.
 std::int32_t parseDate(std::string_view text, std::string_view pattern, int epoch) {
-    char order[3];
-    int n = 0;
-    for (std::size_t i = 0; i < pattern.size() && n < 3;) {
-        const char c = pattern[i];
-        std::size_t run = 1;
-        while (i + run < pattern.size() && pattern[i + run] == c) ++run;
-        if (isD(c) || isM(c) || isY(c)) order[n++] = isD(c) ? 'd' : isM(c) ? 'm' : 'y';
-        i += run;
-    }
-    if (n != 3) return 0;
-    long values[3] = {0, 0, 0};
-    int digits[3] = {0, 0, 0};
-    int groups = 0;
-    for (std::size_t i = 0; i < text.size() && groups < 3;) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            long v = 0;
-            int count = 0;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-                if (count < 9) v = v * 10 + (text[i] - '0');
-                ++count;
-                ++i;
-            }
-            values[groups] = v;
-            digits[groups] = count;
-            ++groups;
-        } else {
-            ++i;
-        }
-    }
-    if (groups != 3) return 0;
-    long y = 0, m = 0, d = 0;
-    int yDigits = 0;
-    for (int k = 0; k < 3; ++k) {
-        if (order[k] == 'd')
-            d = values[k];
-        else if (order[k] == 'm')
-            m = values[k];
-        else
-            y = values[k], yDigits = digits[k];
-    }
-    if (yDigits <= 2 && y < 100) {
-        y += epoch / 100 * 100;
-        if (y < epoch) y += 100;
-    }
-    return makeDate(y, m, d);
-}
-
-// String order of the comparisons. With exact off a string equals every string it begins
-// (so "" equals all); with exact on trailing blanks do not count.
-int compareStrings(std::string_view a, std::string_view b, bool exact) {
-    if (exact) {
-        const std::size_t n = std::max(a.size(), b.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto ca = static_cast<unsigned char>(i < a.size() ? a[i] : ' ');
-            const auto cb = static_cast<unsigned char>(i < b.size() ? b[i] : ' ');
-            if (ca != cb) return ca < cb ? -1 : 1;
-        }
-        return 0;
-    }
-    if (a.size() >= b.size() && a.substr(0, b.size()) == b) return 0;
-    const int c = a.compare(b);
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
-
-std::string rtrimBlanks(std::string_view s) {
-    return rtrim(s);
+    long y, m, d;
+    return lang::dateParts(text, pattern, epoch, y, m, d) ? makeDate(y, m, d) : 0;
 }
 
 } // namespace engine

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "engine/expr.h"
+#include "engine/lang.h"
+#include "engine/syntax.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -81,11 +83,9 @@ ExprValue::Kind kindOf(char staticType);
 std::int32_t makeDate(long y, long m, long d);
 std::int32_t parseDate(std::string_view text, std::string_view pattern, int epoch);
 
-// String order of the comparisons. With exact off a string equals every string it begins
-// (so "" equals all); with exact on trailing blanks do not count.
-int compareStrings(std::string_view a, std::string_view b, bool exact);
-
-std::string rtrimBlanks(std::string_view s);
+// String order and blank trimming, as the runtime's compiled code has them.
+using lang::compareStrings;
+using lang::rtrimBlanks;
 
 // ---------------------------------------------------------------------------------------
 // The compiled form: a flat list of nodes, children before their parents, the root last.
@@ -97,26 +97,12 @@ enum class Op : std::uint8_t {
     Call,
     Neg,
     Not,
-    And,
-    Or,
-    Add,
-    Sub,
-    Mul,
-    Div,
-    Mod,
-    Pow,
-    Eq,
-    EqEq,
-    Ne,
-    Lt,
-    Le,
-    Gt,
-    Ge,
-    Contains,
+    Binary, // the operator is in bin
 };
 
 struct ExprNode {
     Op op = Op::Literal;
+    syntax::BinaryOp bin = syntax::BinaryOp::And;
     char type = 'U';                 // static type
     std::uint32_t a = 0, b = 0;      // children (unary, binary)
     std::vector<std::uint32_t> args; // call arguments

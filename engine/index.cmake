@@ -1,5 +1,6 @@
-# The expression grammar, shared with the runtime's compiled code blocks. Standard library only.
-add_library(expr_syntax STATIC ${CMAKE_CURRENT_LIST_DIR}/syntax.cpp)
+# The expression grammar and the language rules that do not depend on how values are held,
+# shared with the runtime's compiled code blocks. Standard library only.
+add_library(expr_syntax STATIC ${CMAKE_CURRENT_LIST_DIR}/syntax.cpp ${CMAKE_CURRENT_LIST_DIR}/lang.cpp)
 target_include_directories(expr_syntax PUBLIC ${CMAKE_SOURCE_DIR})
 if(INSTAYUDA_FUZZ)
   target_compile_options(expr_syntax PRIVATE -fsanitize=fuzzer-no-link,address,undefined)

@@ -2,6 +2,8 @@
 
 #include "settings.h"
 
+#include "engine/lang.h"
+
 #include <chrono>
 #include <ctime>
 
@@ -28,10 +30,6 @@ void twoDigits(std::string& out, int n) {
     out += static_cast<char>('0' + n / 10 % 10);
     out += static_cast<char>('0' + n % 10);
 }
-
-bool isY(char c) { return c == 'y' || c == 'Y'; }
-bool isM(char c) { return c == 'm' || c == 'M'; }
-bool isD(char c) { return c == 'd' || c == 'D'; }
 
 std::tm localNow(double* fraction = nullptr) {
     const auto now = std::chrono::system_clock::now();
@@ -72,86 +70,13 @@ void splitDate(Date d, int& year, int& month, int& day) {
 std::string formatDate(Date d, std::string_view pattern) {
     int y, m, dd;
     splitDate(d, y, m, dd);
-    std::string out;
-    for (std::size_t i = 0; i < pattern.size();) {
-        const char c = pattern[i];
-        std::size_t run = 1;
-        while (i + run < pattern.size() && pattern[i + run] == c) ++run;
-        if (isY(c)) {
-            const int width = run >= 3 ? 4 : 2;
-            if (d.empty()) {
-                out.append(width, ' ');
-            } else if (width == 4) {
-                twoDigits(out, y / 100);
-                twoDigits(out, y % 100);
-            } else {
-                twoDigits(out, y % 100);
-            }
-            i += run;
-        } else if ((isD(c) || isM(c)) && run >= 2) {
-            // Each "dd" / "mm" pair is one field; a longer run repeats it.
-            for (std::size_t k = 0; k + 1 < run; k += 2) {
-                if (d.empty()) out += "  ";
-                else twoDigits(out, isD(c) ? dd : m);
-            }
-            if (run % 2) out += c;
-            i += run;
-        } else {
-            out += d.empty() && (isD(c) || isM(c)) ? ' ' : c;
-            ++i;
-        }
-    }
-    return out;
+    return lang::formatDate(y, m, dd, d.empty(), pattern);
 }
 
 Date parseDate(std::string_view text, std::string_view pattern, int epoch) {
-    // The order of day, month and year in the pattern.
-    char order[3];
-    int n = 0;
-    for (std::size_t i = 0; i < pattern.size() && n < 3;) {
-        const char c = pattern[i];
-        std::size_t run = 1;
-        while (i + run < pattern.size() && pattern[i + run] == c) ++run;
-        if (isD(c) || isM(c) || isY(c)) order[n++] = isD(c) ? 'd' : isM(c) ? 'm' : 'y';
-        i += run;
-    }
-    if (n != 3) return {};
-
-    // The digit groups of the text, in order.
-    int values[3] = {0, 0, 0};
-    int digits[3] = {0, 0, 0};
-    int groups = 0;
-    for (std::size_t i = 0; i < text.size() && groups < 3;) {
-        if (text[i] >= '0' && text[i] <= '9') {
-            long v = 0;
-            int count = 0;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-                if (count < 9) v = v * 10 + (text[i] - '0');
-                ++count;
-                ++i;
-            }
-            values[groups] = static_cast<int>(v);
-            digits[groups] = count;
-            ++groups;
-        } else {
-            ++i;
-        }
-    }
-    if (groups != 3) return {};
-
-    int y = 0, m = 0, d = 0, yDigits = 0;
-    for (int k = 0; k < 3; ++k) {
-        if (order[k] == 'd') d = values[k];
-        else if (order[k] == 'm') m = values[k];
-        else y = values[k], yDigits = digits[k];
-    }
-    if (yDigits <= 2 && y < 100) {
-        // The 100-year window that starts at the epoch.
-        const int century = epoch / 100 * 100;
-        y += century;
-        if (y < epoch) y += 100;
-    }
-    return makeDate(y, m, d);
+    long y, m, d;
+    if (!lang::dateParts(text, pattern, epoch, y, m, d)) return {};
+    return makeDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
 
 std::string DTOC(Date d) { return formatDate(d, setDateFormat()); }

@@ -6,6 +6,7 @@
 #include "settings.h"
 #include "strings.h"
 
+#include "engine/lang.h"
 #include "engine/syntax.h"
 
 #include <cmath>
@@ -74,33 +75,10 @@ Value addInts(std::int64_t a, std::int64_t b, bool subtract) {
 
 // Days added to a date; the empty date stays empty and a date outside years 1 to 9999 is empty.
 Value addDays(Date d, double days) {
-    if (d.empty() || !std::isfinite(days)) return Value(Date{});
-    const double r = std::trunc(static_cast<double>(d.julian) + days);
-    if (!(r >= 1721426 && r <= 5373484)) return Value(Date{});
-    return Value(Date{static_cast<std::int32_t>(r)});
+    return Value(Date{lang::addDays(d.julian, days)});
 }
 
-std::string rtrimBlanks(std::string_view s) {
-    std::size_t end = s.size();
-    while (end > 0 && s[end - 1] == ' ') --end;
-    return std::string(s.substr(0, end));
-}
-
-// String order of "<" and the like: with exact off a string equals every string it begins.
-int compareStrings(std::string_view a, std::string_view b, bool exact) {
-    if (exact) {
-        const std::size_t n = std::max(a.size(), b.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto ca = static_cast<unsigned char>(i < a.size() ? a[i] : ' ');
-            const auto cb = static_cast<unsigned char>(i < b.size() ? b[i] : ' ');
-            if (ca != cb) return ca < cb ? -1 : 1;
-        }
-        return 0;
-    }
-    if (a.size() >= b.size() && a.substr(0, b.size()) == b) return 0;
-    const int c = a.compare(b);
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
+using lang::compareStrings;
 
 struct OpInfo {
     const char* text;
@@ -169,10 +147,7 @@ Value arithmetic(BinaryOp op, const Value& a, const Value& b) {
     case BinaryOp::Sub:
         if (a.isString() && b.isString()) {
             if (a.asString().size() + b.asString().size() > kMaxMacroString) return overflow("-", a, b);
-            // The left side's trailing blanks move to the end of the result.
-            std::string left = rtrimBlanks(a.asString());
-            const std::size_t blanks = a.asString().size() - left.size();
-            return Value(left + b.asString() + std::string(blanks, ' '));
+            return Value(lang::joinMovingBlanks(a.asString(), b.asString()));
         }
         if (a.isInteger() && b.isInteger()) return addInts(a.asInteger(), b.asInteger(), true);
         if (isNumber(a) && isNumber(b)) return numberResult(a.asNumber() - b.asNumber());

@@ -8,6 +8,8 @@
 #include "settings.h"
 #include "strings.h"
 
+#include "engine/lang.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -73,20 +75,8 @@ void pad(const char* name, std::string (*fn)(std::string_view, std::int64_t, cha
 Value val(std::string_view s) {
     std::size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;
-    std::string digits;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) digits += s[i++];
     bool dot = false;
-    while (i < s.size() && digits.size() < 64) {
-        const char c = s[i];
-        if (c >= '0' && c <= '9')
-            digits += c;
-        else if (c == '.' && !dot)
-            dot = true, digits += c;
-        else
-            break;
-        ++i;
-    }
-    const double d = digits.empty() ? 0.0 : std::strtod(digits.c_str(), nullptr);
+    const double d = lang::leadingNumber(s.substr(i), dot);
     if (!dot && std::fabs(d) < 9.0e15) return Value(static_cast<std::int64_t>(d));
     return Value(d);
 }

@@ -5,6 +5,8 @@
 #include "frames.h"
 #include "settings.h"
 
+#include "engine/lang.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -311,13 +313,7 @@ std::string TRANSFORM(const Value& v, std::string_view picture) {
 }
 
 bool stringEquals(std::string_view a, std::string_view b, bool exact) {
-    if (exact) {
-        std::size_t la = a.size(), lb = b.size();
-        while (la > 0 && a[la - 1] == ' ') --la;
-        while (lb > 0 && b[lb - 1] == ' ') --lb;
-        return la == lb && a.substr(0, la) == b.substr(0, lb);
-    }
-    return a.size() >= b.size() && a.substr(0, b.size()) == b;
+    return lang::stringEquals(a, b, exact);
 }
 
 bool stringEquals(std::string_view a, std::string_view b) { return stringEquals(a, b, setExact()); }

@@ -15,15 +15,6 @@ const rt::Value& arg(rt::Args a, std::size_t i) {
     return i < a.size() ? a[i] : nil;
 }
 
-std::string upperTrim(std::string_view text) {
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 WorkAreaFields g_fields;
 
 } // namespace

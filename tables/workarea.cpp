@@ -55,6 +55,8 @@ WorkArea* need(std::string_view operation) {
     return a;
 }
 
+} // namespace
+
 std::string upperTrim(std::string_view text) {
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -63,6 +65,8 @@ std::string upperTrim(std::string_view text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return out;
 }
+
+namespace {
 
 std::size_t baseStart(std::string_view path) {
     const std::size_t sep = path.find_last_of("\\/:");

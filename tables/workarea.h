@@ -38,6 +38,8 @@ bool USED();
 // open under an alias (case-blind, trailing blanks ignored), 0 when none; and the current one.
 int areaOfAlias(std::string_view alias);
 int currentArea();
+// An alias or a name as the work areas compare them: without outer blanks, a-z in upper case.
+std::string upperTrim(std::string_view text);
 
 // ---- Open, create, close -------------------------------------------------------------------
 

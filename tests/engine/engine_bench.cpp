@@ -9,8 +9,8 @@
 // plain buffered writes, reading them back with plain buffered reads.
 #include "engine/engine.h"
 #include "engine/os.h"
+#include "tests/bench_clock.h"
 
-#include <chrono>
 #include <cstdio>
 #include <algorithm>
 #include <filesystem>
@@ -22,11 +22,8 @@ using namespace engine;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point from) {
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+using bench::Clock;
+using bench::seconds;
 
 void check(Result r, const char* what) {
     if (r == kOk) return;

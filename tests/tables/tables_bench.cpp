@@ -18,9 +18,9 @@
 #include "runtime/dates.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
+#include "tests/bench_clock.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,11 +31,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point from) {
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+using bench::Clock;
+using bench::seconds;
 
 void fail(const char* what) {
     std::fprintf(stderr, "tables_bench: %s failed\n", what);
