@@ -844,3 +844,154 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     EXPECT_TRUE(third.outOfDate());
     EXPECT_FALSE(dying.outOfDate()); // its own mark
 }
+
+namespace {
+
+std::uint32_t be32(const std::string& b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+void putBe32(std::string& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * (3 - i)));
+}
+
+// Turns a tag built here from complemented keys and record numbers n + 1 - r (so stored
+// ascending in those) into the tag of the real keys and records stored highest first, as a
+// writer that keeps descending tags in descending order would lay it out: complementing
+// keeps every shared prefix length, so the leaves' compression stays right as long as no key
+// ends in a fill byte either way.
+void complementTree(std::string& b, std::uint32_t off, std::size_t keyLen, std::uint32_t n) {
+    const std::size_t count = le16(b, off + 2);
+    if (static_cast<unsigned char>(b[off]) & 2) {
+        const unsigned bytes = static_cast<unsigned char>(b[off + 23]);
+        const unsigned recBits = static_cast<unsigned char>(b[off + 20]);
+        const std::uint32_t mask = le32(b, off + 14);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = off + 24 + i * bytes;
+            std::uint64_t info = 0;
+            for (int k = static_cast<int>(bytes) - 1; k >= 0; --k)
+                info = info << 8 | static_cast<unsigned char>(b[at + k]);
+            const std::uint32_t rec = n + 1 - static_cast<std::uint32_t>(info & mask);
+            info = (info >> recBits << recBits) | rec;
+            for (unsigned k = 0; k < bytes; ++k) b[at + k] = static_cast<char>(info >> (8 * k));
+        }
+        for (std::size_t i = off + 24 + count * bytes + le16(b, off + 12); i < off + 512; ++i)
+            b[i] = static_cast<char>(~b[i]);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = off + 12 + i * (keyLen + 8);
+        for (std::size_t k = 0; k < keyLen; ++k) b[at + k] = static_cast<char>(~b[at + k]);
+        putBe32(b, at + keyLen, n + 1 - be32(b, at + keyLen));
+        complementTree(b, be32(b, at + keyLen + 4), keyLen, n);
+    }
+}
+
+std::string complemented(std::string k) {
+    for (char& c : k) c = static_cast<char>(~c);
+    return k;
+}
+
+} // namespace
+
+// A descending tag from elsewhere that keeps its keys highest first: read in the same order
+// as ours, searched, verified, and never changed.
+TEST(Cdx, DescendingTagStoredHighestFirst) {
+    std::mt19937 rng(11);
+    const std::uint32_t n = 6000;
+    std::vector<Entry> entries, mirrored;
+    for (std::uint32_t r = 1; r <= n; ++r) {
+        std::string k(3, 'A');
+        for (char& c : k) c = static_cast<char>('A' + rng() % 20);
+        entries.emplace_back(k, r);
+        mirrored.emplace_back(complemented(k), n + 1 - r);
+    }
+    MemoryBlockFile file;
+    TagId tag = 0;
+    {
+        CdxIndex built(file);
+        ASSERT_EQ(built.create(), kOk);
+        tag = addTag(built, tagDef("D", 'C', 3, false, true), mirrored);
+        ASSERT_FALSE(built.tag(tag)->storedDescending);
+    }
+    complementTree(file.bytes, le32(file.bytes, tag), 3, n);
+    file.bytes[tag + 496] = 0; // files from elsewhere leave the key type unsaid
+
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.open(), kOk);
+    ASSERT_TRUE(cdx.tag(tag)->descending);
+    ASSERT_TRUE(cdx.tag(tag)->storedDescending);
+    EXPECT_FALSE(cdx.tag(tag)->readOnly); // that flag tells of another collation
+
+    const std::set<Entry> model(entries.begin(), entries.end());
+    const std::vector<Entry> want = expected(model, true);
+    EXPECT_EQ(walk(cdx, tag), want);
+    EXPECT_EQ(walkBack(cdx, tag), want);
+    std::uint64_t count = 0;
+    EXPECT_EQ(cdx.verify(tag, &count), kOk);
+    EXPECT_EQ(count, n);
+
+    // Every key, and every one- and two-byte prefix whether held or not: seek lands on the
+    // first entry in tag order that begins with it or sorts after it (a lower key), seekLast
+    // on the last one that begins with it.
+    std::set<std::string> probes;
+    for (const auto& [k, r] : entries) probes.insert(k);
+    for (char a = '@'; a <= 'U'; ++a) {
+        probes.insert(std::string(1, a));
+        for (char b = '@'; b <= 'U'; b += 3) probes.insert(std::string{a, b});
+    }
+    CdxCursor c(cdx, tag);
+    for (const std::string& p : probes) {
+        const auto begins = [&](const Entry& e) { return e.first.compare(0, p.size(), p) == 0; };
+        const auto firstAt = std::find_if(
+            want.begin(), want.end(), [&](const Entry& e) { return e.first.compare(0, p.size(), p) <= 0; });
+        bool found = false;
+        ASSERT_EQ(c.seek(p, found), kOk) << p;
+        if (firstAt == want.end()) {
+            EXPECT_TRUE(c.eof()) << p;
+            continue;
+        }
+        EXPECT_EQ(found, begins(*firstAt)) << p;
+        EXPECT_EQ(Entry(c.key(), c.recno()), *firstAt) << p;
+        ASSERT_EQ(c.next(), kOk);
+        if (firstAt + 1 != want.end()) {
+            EXPECT_EQ(Entry(c.key(), c.recno()), *(firstAt + 1)) << p;
+        }
+        ASSERT_EQ(c.seekLast(p, found), kOk);
+        const auto lastAt = std::find_if(want.rbegin(), want.rend(), begins);
+        EXPECT_EQ(found, lastAt != want.rend()) << p;
+        if (lastAt != want.rend()) {
+            EXPECT_EQ(Entry(c.key(), c.recno()), *lastAt) << p;
+        }
+    }
+    bool exact = false;
+    ASSERT_EQ(c.find(want[100].first, want[100].second, exact), kOk);
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(c.recno(), want[100].second);
+    ASSERT_EQ(c.prev(), kOk);
+    EXPECT_EQ(Entry(c.key(), c.recno()), want[99]);
+
+    // Changes are refused and leave the file as it was.
+    const std::string before = file.bytes;
+    EXPECT_EQ(cdx.insert(tag, "ABC", n + 1), kCdxReadOnlyTag);
+    EXPECT_EQ(cdx.erase(tag, want[0].first, want[0].second), kCdxReadOnlyTag);
+    EXPECT_EQ(cdx.stage({{tag, true, "ABC", n + 1}}), kCdxReadOnlyTag);
+    EXPECT_EQ(file.bytes, before);
+
+    // Two leaves out of order are still damage.
+    std::string broken = file.bytes;
+    std::uint32_t first = le32(broken, tag);
+    while (!(le16(broken, first) & 2)) first = be32(broken, first + 12 + 3 + 4);
+    const std::uint32_t second = le32(broken, first + 8), third = le32(broken, second + 8);
+    ASSERT_EQ(le16(broken, second) & 2, 2u);
+    const std::string a = broken.substr(second, 512), b = broken.substr(third, 512);
+    broken.replace(second + 12, 500, b.substr(12));
+    broken.replace(second + 2, 2, b.substr(2, 2));
+    broken.replace(third + 12, 500, a.substr(12));
+    broken.replace(third + 2, 2, a.substr(2, 2));
+    MemoryBlockFile brokenFile(broken);
+    CdxIndex damaged(brokenFile);
+    ASSERT_EQ(damaged.open(), kOk);
+    EXPECT_EQ(damaged.verify(tag), kCdxDamaged);
+}
