@@ -1,5 +1,6 @@
 // Compound index files: layout, tree operations against a model, cursors, damaged files.
 #include "engine/cdx.h"
+#include "highest_first.h"
 
 #include <gtest/gtest.h>
 
@@ -845,56 +846,6 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     EXPECT_FALSE(dying.outOfDate()); // its own mark
 }
 
-namespace {
-
-std::uint32_t be32(const std::string& b, std::size_t at) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
-    return v;
-}
-void putBe32(std::string& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * (3 - i)));
-}
-
-// Turns a tag built here from complemented keys and record numbers n + 1 - r (so stored
-// ascending in those) into the tag of the real keys and records stored highest first, as a
-// writer that keeps descending tags in descending order would lay it out: complementing
-// keeps every shared prefix length, so the leaves' compression stays right as long as no key
-// ends in a fill byte either way.
-void complementTree(std::string& b, std::uint32_t off, std::size_t keyLen, std::uint32_t n) {
-    const std::size_t count = le16(b, off + 2);
-    if (static_cast<unsigned char>(b[off]) & 2) {
-        const unsigned bytes = static_cast<unsigned char>(b[off + 23]);
-        const unsigned recBits = static_cast<unsigned char>(b[off + 20]);
-        const std::uint32_t mask = le32(b, off + 14);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t at = off + 24 + i * bytes;
-            std::uint64_t info = 0;
-            for (int k = static_cast<int>(bytes) - 1; k >= 0; --k)
-                info = info << 8 | static_cast<unsigned char>(b[at + k]);
-            const std::uint32_t rec = n + 1 - static_cast<std::uint32_t>(info & mask);
-            info = (info >> recBits << recBits) | rec;
-            for (unsigned k = 0; k < bytes; ++k) b[at + k] = static_cast<char>(info >> (8 * k));
-        }
-        for (std::size_t i = off + 24 + count * bytes + le16(b, off + 12); i < off + 512; ++i)
-            b[i] = static_cast<char>(~b[i]);
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = off + 12 + i * (keyLen + 8);
-        for (std::size_t k = 0; k < keyLen; ++k) b[at + k] = static_cast<char>(~b[at + k]);
-        putBe32(b, at + keyLen, n + 1 - be32(b, at + keyLen));
-        complementTree(b, be32(b, at + keyLen + 4), keyLen, n);
-    }
-}
-
-std::string complemented(std::string k) {
-    for (char& c : k) c = static_cast<char>(~c);
-    return k;
-}
-
-} // namespace
-
 // A descending tag from elsewhere that keeps its keys highest first: read in the same order
 // as ours, searched, verified, and never changed.
 TEST(Cdx, DescendingTagStoredHighestFirst) {
@@ -905,7 +856,7 @@ TEST(Cdx, DescendingTagStoredHighestFirst) {
         std::string k(3, 'A');
         for (char& c : k) c = static_cast<char>('A' + rng() % 20);
         entries.emplace_back(k, r);
-        mirrored.emplace_back(complemented(k), n + 1 - r);
+        mirrored.emplace_back(highestfirst::complemented(k), n + 1 - r);
     }
     MemoryBlockFile file;
     TagId tag = 0;
@@ -915,8 +866,7 @@ TEST(Cdx, DescendingTagStoredHighestFirst) {
         tag = addTag(built, tagDef("D", 'C', 3, false, true), mirrored);
         ASSERT_FALSE(built.tag(tag)->storedDescending);
     }
-    complementTree(file.bytes, le32(file.bytes, tag), 3, n);
-    file.bytes[tag + 496] = 0; // files from elsewhere leave the key type unsaid
+    highestfirst::storeHighestFirst(file.bytes, tag, 3, n);
 
     CdxIndex cdx(file);
     ASSERT_EQ(cdx.open(), kOk);
@@ -982,7 +932,7 @@ TEST(Cdx, DescendingTagStoredHighestFirst) {
     // Two leaves out of order are still damage.
     std::string broken = file.bytes;
     std::uint32_t first = le32(broken, tag);
-    while (!(le16(broken, first) & 2)) first = be32(broken, first + 12 + 3 + 4);
+    while (!(le16(broken, first) & 2)) first = highestfirst::be32(broken, first + 12 + 3 + 4);
     const std::uint32_t second = le32(broken, first + 8), third = le32(broken, second + 8);
     ASSERT_EQ(le16(broken, second) & 2, 2u);
     const std::string a = broken.substr(second, 512), b = broken.substr(third, 512);
@@ -994,4 +944,19 @@ TEST(Cdx, DescendingTagStoredHighestFirst) {
     CdxIndex damaged(brokenFile);
     ASSERT_EQ(damaged.open(), kOk);
     EXPECT_EQ(damaged.verify(tag), kCdxDamaged);
+
+    // One key for every record: the record numbers tell the order.
+    MemoryBlockFile sameFile;
+    {
+        CdxIndex built(sameFile);
+        ASSERT_EQ(built.create(), kOk);
+        tag = addTag(built, tagDef("D", 'C', 3, false, true),
+                     {{highestfirst::complemented("KEY"), 1}, {highestfirst::complemented("KEY"), 2}});
+    }
+    highestfirst::storeHighestFirst(sameFile.bytes, tag, 3, 2);
+    CdxIndex same(sameFile);
+    ASSERT_EQ(same.open(), kOk);
+    EXPECT_TRUE(same.tag(tag)->storedDescending);
+    EXPECT_EQ(walk(same, tag), (std::vector<Entry>{{"KEY", 2}, {"KEY", 1}}));
+    EXPECT_EQ(same.verify(tag), kOk);
 }
