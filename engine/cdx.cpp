@@ -140,9 +140,19 @@ struct TagMeta {
     char fill = ' ';
     bool unique = false;
     bool descending = false;
-    bool readOnly = false; // another collation sequence: walked, never changed
+    bool inverted = false; // descending, and stored so: highest key first (read, never changed)
+    bool readOnly = false; // another collation sequence, or inverted: walked, never changed
     bool candidate = false;
     std::size_t interiorCap() const { return kInteriorArea / (keyLen + 8u); }
+    // Whether the tag's order runs against the stored order (our own descending tags).
+    bool backwards() const { return descending && !inverted; }
+    // Entries and keys compared in stored order.
+    int order(std::string_view aKey, std::uint32_t aRec, std::string_view bKey, std::uint32_t bRec) const {
+        return inverted ? compareEntry(bKey, bRec, aKey, aRec) : compareEntry(aKey, aRec, bKey, bRec);
+    }
+    int orderKeys(std::string_view a, std::string_view b) const {
+        return inverted ? compareKeys(b, a) : compareKeys(a, b);
+    }
 };
 
 struct Ref {
@@ -259,7 +269,8 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
 }
 
 // Decodes and checks a node; kCdxDamaged for anything that does not hold together.
-Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEnd, CdxNode& n) {
+Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEnd, CdxNode& n,
+                  bool checkOrder = true) {
     const std::uint16_t attr = le16(b);
     n = CdxNode();
     n.leaf = attr & kAttrLeaf;
@@ -285,7 +296,7 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
             e.recno = be32(p + t.keyLen);
             e.child = be32(p + t.keyLen + 4);
             if (e.child == kNone || !validPointer(e.child)) return kCdxDamaged;
-            if (i && compareEntry(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
+            if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
                 return kCdxDamaged;
         }
         return kOk;
@@ -319,7 +330,7 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
         if (dup) e.key.assign(n.entries[i - 1].key, 0, dup);
         e.key.append(reinterpret_cast<const char*>(b + keyPos), stored);
         e.key.append(trail, t.fill);
-        if (i && compareEntry(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
+        if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
             return kCdxDamaged;
     }
     return kOk;
@@ -601,7 +612,7 @@ struct CdxState {
             if (!m->leaf) return kCdxDamaged;
             if (!m->entries.empty()) {
                 const CdxEntry& f = m->entries.front();
-                if (haveLast && compareEntry(last.key, last.recno, f.key, f.recno) >= 0) return kCdxDamaged;
+                if (haveLast && t.order(last.key, last.recno, f.key, f.recno) >= 0) return kCdxDamaged;
                 out = {next, 0};
                 return kOk;
             }
@@ -632,8 +643,7 @@ struct CdxState {
             if (!m->leaf) return kCdxDamaged;
             if (!m->entries.empty()) {
                 const CdxEntry& l = m->entries.back();
-                if (haveFirst && compareEntry(l.key, l.recno, first.key, first.recno) >= 0)
-                    return kCdxDamaged;
+                if (haveFirst && t.order(l.key, l.recno, first.key, first.recno) >= 0) return kCdxDamaged;
                 out = {prev, m->entries.size() - 1};
                 return kOk;
             }
@@ -692,7 +702,7 @@ struct CdxState {
 
     Result lowerBoundEntry(const TagMeta& t, std::string_view key, std::uint32_t recno, Pos& pos) {
         return lowerBound(
-            t, [&](const CdxEntry& e) { return compareEntry(e.key, e.recno, key, recno) < 0; }, pos);
+            t, [&](const CdxEntry& e) { return t.order(e.key, e.recno, key, recno) < 0; }, pos);
     }
 
     const CdxEntry* entryAt(const TagMeta& t, Pos p) {
@@ -849,7 +859,7 @@ struct CdxState {
             std::size_t lo = 0, hi = es.size();
             while (lo < hi) {
                 const std::size_t mid = (lo + hi) / 2;
-                if (compareEntry(es[mid].key, es[mid].recno, key, recno) < 0)
+                if (t.order(es[mid].key, es[mid].recno, key, recno) < 0)
                     lo = mid + 1;
                 else
                     hi = mid;
@@ -1058,7 +1068,12 @@ struct CdxState {
         }
         if (m.keyType != 'C' && m.keyLen != fixedKeyLength(m.keyType)) return kCdxDamaged;
         for (std::size_t i = kCollationFrom; i < kCollationTo && !m.readOnly; ++i) m.readOnly = h[i] != 0;
+        info.readOnly = m.readOnly;
         m.fill = keyFill(m.keyType);
+        if (m.descending) {
+            m.inverted = storedHighestFirst(m);
+            if (m.inverted) m.readOnly = true;
+        }
         const std::size_t forLen = le16(h + 506), keyPool = le16(h + 510);
         if (keyPool + forLen > kHeaderSize - 512) return kCdxDamaged;
         const auto text = [&](std::size_t at, std::size_t len) {
@@ -1076,9 +1091,30 @@ struct CdxState {
         info.keyLen = m.keyLen;
         info.unique = m.unique;
         info.descending = m.descending;
-        info.readOnly = m.readOnly;
+        info.storedDescending = m.inverted;
         info.candidate = m.candidate;
         return kOk;
+    }
+
+    // Whether a descending tag from elsewhere keeps its entries highest first: its leftmost
+    // leaf then begins with an entry above the tag's last one (the root's last entry); in our
+    // form it is below. A tag of one entry, or one that cannot be read, is taken to be in our
+    // form; reading it then tells whether it holds together.
+    bool storedHighestFirst(const TagMeta& t) {
+        unsigned char buf[kNodeSize];
+        CdxNode n;
+        std::uint32_t off = t.root;
+        CdxEntry last;
+        for (int depth = 0; depth <= kMaxDepth; ++depth) {
+            if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return false;
+            if (!file->read(off, buf, kNodeSize) || decodeNode(buf, t, end, n, false) || n.entries.empty())
+                return false;
+            if (depth == 0) last = n.entries.back();
+            if (n.leaf)
+                return compareEntry(n.entries.front().key, n.entries.front().recno, last.key, last.recno) > 0;
+            off = n.entries.front().child;
+        }
+        return false;
     }
 
     Result readFileHeader() {
@@ -1215,25 +1251,25 @@ struct CursorAccess {
         return kOk;
     }
 
-    // One step in physical order (forward = ascending keys).
+    // One step in stored order (forward = along the leaf links, left to right).
     static Result step(CdxCursor& c, bool forward) {
         CdxState* s;
         TagMeta* t;
         if (const Result r = bind(c, s, t)) return r;
         s->trim();
         if (c.state_ == CdxCursor::State::None ||
-            c.state_ == (forward != t->descending ? CdxCursor::State::Bof : CdxCursor::State::Eof)) {
+            c.state_ == (forward != t->backwards() ? CdxCursor::State::Bof : CdxCursor::State::Eof)) {
             // From before the start in this direction: the first entry of the direction.
             CdxState::Pos p;
             if (const Result r = s->edge(*t, !forward, p)) return r;
             place(c, *s, *t, p, true);
             if (!p.atEnd()) return kOk;
-            c.state_ = forward != t->descending ? CdxCursor::State::Eof : CdxCursor::State::Bof;
+            c.state_ = forward != t->backwards() ? CdxCursor::State::Eof : CdxCursor::State::Bof;
             return kOk;
         }
         if (c.state_ != CdxCursor::State::On) return kOk; // already off this end
         if (const Result r = sync(c, *s, *t)) return r;
-        const bool pastEnd = forward != t->descending;
+        const bool pastEnd = forward != t->backwards();
         const CdxEntry cur{c.key_, c.recno_, 0};
         CdxState::Pos p;
         if (c.between_) {
@@ -1259,7 +1295,7 @@ Result CdxCursor::first() {
     if (const Result r = CursorAccess::bind(*this, s, t)) return r;
     s->trim();
     CdxState::Pos p;
-    if (const Result r = s->edge(*t, t->descending, p)) return r;
+    if (const Result r = s->edge(*t, t->backwards(), p)) return r;
     CursorAccess::place(*this, *s, *t, p, true);
     return kOk;
 }
@@ -1270,7 +1306,7 @@ Result CdxCursor::last() {
     if (const Result r = CursorAccess::bind(*this, s, t)) return r;
     s->trim();
     CdxState::Pos p;
-    if (const Result r = s->edge(*t, !t->descending, p)) return r;
+    if (const Result r = s->edge(*t, !t->backwards(), p)) return r;
     CursorAccess::place(*this, *s, *t, p, false);
     return kOk;
 }
@@ -1279,14 +1315,14 @@ Result CdxCursor::next() {
     if (!index_) return kCdxNotOpen;
     const CdxState* s = index_->s_.get();
     const TagMeta* t = s->open ? const_cast<CdxState*>(s)->meta(tag_) : nullptr;
-    return CursorAccess::step(*this, !(t && t->descending));
+    return CursorAccess::step(*this, !(t && t->backwards()));
 }
 
 Result CdxCursor::prev() {
     if (!index_) return kCdxNotOpen;
     const CdxState* s = index_->s_.get();
     const TagMeta* t = s->open ? const_cast<CdxState*>(s)->meta(tag_) : nullptr;
-    return CursorAccess::step(*this, t && t->descending);
+    return CursorAccess::step(*this, t && t->backwards());
 }
 
 namespace {
@@ -1295,14 +1331,14 @@ namespace {
 Result firstNotBelow(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
     const std::size_t n = key.size();
     return s.lowerBound(
-        t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p);
+        t, [&](const CdxEntry& e) { return t.orderKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p);
 }
 
 // The last entry in stored order whose first key.size() bytes are not above key.
 Result lastNotAbove(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
     const std::size_t n = key.size();
     if (const Result r = s.lowerBound(
-            t, [&](const CdxEntry& e) { return compareKeys(std::string_view(e.key).substr(0, n), key) <= 0; },
+            t, [&](const CdxEntry& e) { return t.orderKeys(std::string_view(e.key).substr(0, n), key) <= 0; },
             p))
         return r;
     if (p.atEnd()) return s.edge(t, true, p);
@@ -1322,7 +1358,7 @@ Result CdxCursor::seek(std::string_view key, bool& found) {
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
     CdxState::Pos p;
-    if (const Result r = t->descending ? lastNotAbove(*s, *t, key, p) : firstNotBelow(*s, *t, key, p))
+    if (const Result r = t->backwards() ? lastNotAbove(*s, *t, key, p) : firstNotBelow(*s, *t, key, p))
         return r;
     CursorAccess::place(*this, *s, *t, p, true);
     found = positioned() && startsWith(key_, key);
@@ -1337,7 +1373,7 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
     s->trim();
     if (key.size() > t->keyLen) key = key.substr(0, t->keyLen);
     CdxState::Pos p;
-    if (const Result r = t->descending ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p))
+    if (const Result r = t->backwards() ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p))
         return r;
     const CdxEntry* e = s->entryAt(*t, p);
     if (e && startsWith(e->key, key)) {
@@ -1358,7 +1394,7 @@ Result CdxCursor::find(std::string_view key, std::uint32_t recno, bool& exact) {
     if (const Result r = s->lowerBoundEntry(*t, key, recno, p)) return r;
     const CdxEntry* e = s->entryAt(*t, p);
     exact = e && e->recno == recno && e->key == key;
-    if (!exact && t->descending) {
+    if (!exact && t->backwards()) {
         // The entry that follows in descending order is the one before in the file.
         if (p.atEnd()) {
             if (const Result r = s->edge(*t, true, p)) return r;
@@ -1798,7 +1834,7 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
                 return kCdxDamaged;
             if (n->entries.empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
             for (const CdxEntry& e : n->entries) {
-                if (prevEntry && compareEntry(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0)
+                if (prevEntry && m->order(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0)
                     return kCdxDamaged;
                 if (leafLevel && m->unique && prevEntry && prevEntry->key == e.key) return kCdxDamaged;
                 prevCopy = e;

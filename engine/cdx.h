@@ -32,7 +32,10 @@
 //
 // Keys are ordered as unsigned bytes, equal keys by record number. Descending tags are stored
 // in the same ascending order and flagged in the header; a cursor on them runs the whole order
-// backwards, so equal keys come by descending record number there.
+// backwards, so equal keys come by descending record number there. A descending tag written
+// elsewhere may instead be stored in that descending order itself (its leftmost leaf begins
+// with its highest key; told from the data on opening): it is walked and searched forwards in
+// the same order, and never changed (kCdxReadOnlyTag).
 //
 // The index never touches the operating system: it reads and writes a BlockFile. Locking
 // between processes is the caller's: hold a shared OS lock around reads and an exclusive one
@@ -106,10 +109,12 @@ struct TagInfo {
     std::uint16_t keyLen = 0;
     bool unique = false;
     bool descending = false;
-    bool keyTypeKnown = false; // false when the file did not say and the key length leaves
-                               // it open (8, 4 or 1 bytes); see setKeyType
-    bool readOnly = false;     // another collation sequence: walked, never changed
-    bool candidate = false;    // option 4: a key may belong to one record only
+    bool keyTypeKnown = false;     // false when the file did not say and the key length leaves
+                                   // it open (8, 4 or 1 bytes); see setKeyType
+    bool readOnly = false;         // another collation sequence: walked, never changed
+    bool candidate = false;        // option 4: a key may belong to one record only
+    bool storedDescending = false; // a descending tag from elsewhere kept highest key first:
+                                   // walked and searched in its order, never changed
 };
 
 // One key change of a tag, for CdxIndex::stage.

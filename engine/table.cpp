@@ -1296,6 +1296,11 @@ Result Table::append() {
                                " is of another collation sequence; this engine only reads it");
                 return kIndexReadOnly;
             }
+            if (info.storedDescending) {
+                setErrorDetail("tag " + info.name + " of " + bag->path +
+                               " keeps its keys in descending order; this engine only reads it");
+                return kIndexReadOnly;
+            }
         }
     }
     Result r = flushRecord();

@@ -1,5 +1,6 @@
 // Compound index files: layout, tree operations against a model, cursors, damaged files.
 #include "engine/cdx.h"
+#include "highest_first.h"
 
 #include <gtest/gtest.h>
 
@@ -843,4 +844,119 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     ASSERT_EQ(third.refresh(), kOk);
     EXPECT_TRUE(third.outOfDate());
     EXPECT_FALSE(dying.outOfDate()); // its own mark
+}
+
+// A descending tag from elsewhere that keeps its keys highest first: read in the same order
+// as ours, searched, verified, and never changed.
+TEST(Cdx, DescendingTagStoredHighestFirst) {
+    std::mt19937 rng(11);
+    const std::uint32_t n = 6000;
+    std::vector<Entry> entries, mirrored;
+    for (std::uint32_t r = 1; r <= n; ++r) {
+        std::string k(3, 'A');
+        for (char& c : k) c = static_cast<char>('A' + rng() % 20);
+        entries.emplace_back(k, r);
+        mirrored.emplace_back(highestfirst::complemented(k), n + 1 - r);
+    }
+    MemoryBlockFile file;
+    TagId tag = 0;
+    {
+        CdxIndex built(file);
+        ASSERT_EQ(built.create(), kOk);
+        tag = addTag(built, tagDef("D", 'C', 3, false, true), mirrored);
+        ASSERT_FALSE(built.tag(tag)->storedDescending);
+    }
+    highestfirst::storeHighestFirst(file.bytes, tag, 3, n);
+
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.open(), kOk);
+    ASSERT_TRUE(cdx.tag(tag)->descending);
+    ASSERT_TRUE(cdx.tag(tag)->storedDescending);
+    EXPECT_FALSE(cdx.tag(tag)->readOnly); // that flag tells of another collation
+
+    const std::set<Entry> model(entries.begin(), entries.end());
+    const std::vector<Entry> want = expected(model, true);
+    EXPECT_EQ(walk(cdx, tag), want);
+    EXPECT_EQ(walkBack(cdx, tag), want);
+    std::uint64_t count = 0;
+    EXPECT_EQ(cdx.verify(tag, &count), kOk);
+    EXPECT_EQ(count, n);
+
+    // Every key, and every one- and two-byte prefix whether held or not: seek lands on the
+    // first entry in tag order that begins with it or sorts after it (a lower key), seekLast
+    // on the last one that begins with it.
+    std::set<std::string> probes;
+    for (const auto& [k, r] : entries) probes.insert(k);
+    for (char a = '@'; a <= 'U'; ++a) {
+        probes.insert(std::string(1, a));
+        for (char b = '@'; b <= 'U'; b += 3) probes.insert(std::string{a, b});
+    }
+    CdxCursor c(cdx, tag);
+    for (const std::string& p : probes) {
+        const auto begins = [&](const Entry& e) { return e.first.compare(0, p.size(), p) == 0; };
+        const auto firstAt = std::find_if(
+            want.begin(), want.end(), [&](const Entry& e) { return e.first.compare(0, p.size(), p) <= 0; });
+        bool found = false;
+        ASSERT_EQ(c.seek(p, found), kOk) << p;
+        if (firstAt == want.end()) {
+            EXPECT_TRUE(c.eof()) << p;
+            continue;
+        }
+        EXPECT_EQ(found, begins(*firstAt)) << p;
+        EXPECT_EQ(Entry(c.key(), c.recno()), *firstAt) << p;
+        ASSERT_EQ(c.next(), kOk);
+        if (firstAt + 1 != want.end()) {
+            EXPECT_EQ(Entry(c.key(), c.recno()), *(firstAt + 1)) << p;
+        }
+        ASSERT_EQ(c.seekLast(p, found), kOk);
+        const auto lastAt = std::find_if(want.rbegin(), want.rend(), begins);
+        EXPECT_EQ(found, lastAt != want.rend()) << p;
+        if (lastAt != want.rend()) {
+            EXPECT_EQ(Entry(c.key(), c.recno()), *lastAt) << p;
+        }
+    }
+    bool exact = false;
+    ASSERT_EQ(c.find(want[100].first, want[100].second, exact), kOk);
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(c.recno(), want[100].second);
+    ASSERT_EQ(c.prev(), kOk);
+    EXPECT_EQ(Entry(c.key(), c.recno()), want[99]);
+
+    // Changes are refused and leave the file as it was.
+    const std::string before = file.bytes;
+    EXPECT_EQ(cdx.insert(tag, "ABC", n + 1), kCdxReadOnlyTag);
+    EXPECT_EQ(cdx.erase(tag, want[0].first, want[0].second), kCdxReadOnlyTag);
+    EXPECT_EQ(cdx.stage({{tag, true, "ABC", n + 1}}), kCdxReadOnlyTag);
+    EXPECT_EQ(file.bytes, before);
+
+    // Two leaves out of order are still damage.
+    std::string broken = file.bytes;
+    std::uint32_t first = le32(broken, tag);
+    while (!(le16(broken, first) & 2)) first = highestfirst::be32(broken, first + 12 + 3 + 4);
+    const std::uint32_t second = le32(broken, first + 8), third = le32(broken, second + 8);
+    ASSERT_EQ(le16(broken, second) & 2, 2u);
+    const std::string a = broken.substr(second, 512), b = broken.substr(third, 512);
+    broken.replace(second + 12, 500, b.substr(12));
+    broken.replace(second + 2, 2, b.substr(2, 2));
+    broken.replace(third + 12, 500, a.substr(12));
+    broken.replace(third + 2, 2, a.substr(2, 2));
+    MemoryBlockFile brokenFile(broken);
+    CdxIndex damaged(brokenFile);
+    ASSERT_EQ(damaged.open(), kOk);
+    EXPECT_EQ(damaged.verify(tag), kCdxDamaged);
+
+    // One key for every record: the record numbers tell the order.
+    MemoryBlockFile sameFile;
+    {
+        CdxIndex built(sameFile);
+        ASSERT_EQ(built.create(), kOk);
+        tag = addTag(built, tagDef("D", 'C', 3, false, true),
+                     {{highestfirst::complemented("KEY"), 1}, {highestfirst::complemented("KEY"), 2}});
+    }
+    highestfirst::storeHighestFirst(sameFile.bytes, tag, 3, 2);
+    CdxIndex same(sameFile);
+    ASSERT_EQ(same.open(), kOk);
+    EXPECT_TRUE(same.tag(tag)->storedDescending);
+    EXPECT_EQ(walk(same, tag), (std::vector<Entry>{{"KEY", 2}, {"KEY", 1}}));
+    EXPECT_EQ(same.verify(tag), kOk);
 }

@@ -2,6 +2,9 @@
 // records, navigation and seeks in index order, bags, and the refusals of bad requests.
 #include "table_support.h"
 
+#include "engine/cdx.h"
+#include "highest_first.h"
+
 #include "engine/calendar.h"
 
 #include <algorithm>
@@ -444,4 +447,81 @@ TEST_F(Indexes, AnotherHandleKeepsNewTagsUpToDate) {
     std::uint32_t r = 0;
     getRecordNum(a, r);
     EXPECT_EQ(r, 3u);
+}
+
+// A descending tag from elsewhere stored highest key first: the table walks and seeks it in
+// descending order, verify finds it sound, and changes that touch it are refused.
+TEST_F(Indexes, DescendingTagStoredHighestFirst) {
+    const char* letters = "ABCDE";
+    for (int i = 0; i < 400; ++i) {
+        std::string name(10, 'A');
+        for (char& c : name) c = letters[rng() % (i < 200 ? 2 : 5)];
+        append(name, i);
+    }
+    make("DOWN", "NAME", kIndexCompound | kIndexDescending);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    // Rebuild DOWN laid out highest first.
+    const std::string cdxPath = tmp.path("people.cdx");
+    ASSERT_TRUE(std::filesystem::exists(cdxPath));
+    const auto n = static_cast<std::uint32_t>(rows.size());
+    MemoryBlockFile file(readFile(cdxPath));
+    {
+        CdxIndex cdx(file);
+        ASSERT_EQ(cdx.open(), kOk);
+        const TagInfo* down = cdx.findTag("DOWN");
+        ASSERT_TRUE(down);
+        TagSpec spec{"DOWN", "NAME", "", 'C', 10, false, true};
+        ASSERT_EQ(cdx.removeTag("DOWN"), kOk);
+        KeyList keys(10, 'C');
+        for (std::uint32_t r = 1; r <= n; ++r) keys.add(highestfirst::complemented(rows[n - r].name), r);
+        TagId id = 0;
+        ASSERT_EQ(cdx.addTag(spec, keys, &id), kOk);
+        highestfirst::storeHighestFirst(file.bytes, id, 10, n);
+    }
+    writeFile(cdxPath, file.bytes);
+    const std::string dbfBefore = readFile(tmp.path("people.dbf"));
+
+    ASSERT_EQ(openTable(0, tmp.path("people"), "", kTypeCdx, kAnsi, 0, 1, kOpenExclusive, t), kOk);
+    Handle down = 0;
+    ASSERT_EQ(getIndexHandle(t, "DOWN", down), kOk);
+    const std::vector<std::uint32_t> want = expected(byName, true);
+    EXPECT_EQ(walk(down), want);
+    EXPECT_EQ(walkBack(down), want);
+    for (const std::string p : {"BBBBBAAAAA", "BBA", "C", "AZ", "E", "F"}) {
+        const auto at = std::find_if(want.begin(), want.end(), [&](std::uint32_t r) {
+            return rows[r - 1].name.compare(0, p.size(), p) <= 0;
+        });
+        bool found = false;
+        ASSERT_EQ(seek(down, ExprValue::character(p), true, found), kOk) << p;
+        std::uint32_t r = 0;
+        getRecordNum(t, r);
+        if (at == want.end()) {
+            EXPECT_EQ(r, n + 1) << p;
+            continue;
+        }
+        EXPECT_EQ(found, rows[*at - 1].name.compare(0, p.size(), p) == 0) << p;
+        EXPECT_EQ(r, *at) << p;
+    }
+    for (const Row& row : rows) { // every key: the first record holding it in index order
+        bool found = false;
+        ASSERT_EQ(seek(down, ExprValue::character(row.name), false, found), kOk);
+        EXPECT_TRUE(found);
+        std::uint32_t r = 0;
+        getRecordNum(t, r);
+        EXPECT_EQ(r, *std::find_if(want.begin(), want.end(),
+                                   [&](std::uint32_t w) { return rows[w - 1].name == row.name; }));
+    }
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kOk);
+    for (const std::string& p : problems) ADD_FAILURE() << p;
+
+    EXPECT_EQ(appendRecord(t), kIndexReadOnly);
+    ASSERT_EQ(gotoRecord(t, 4), kOk);
+    ASSERT_EQ(setString(t, "NAME", "ZZZZZZZZZZ"), kOk);
+    EXPECT_EQ(writeRecord(t), kIndexReadOnly);
+    ASSERT_EQ(closeTable(t), kOk);
+    t = 0;
+    EXPECT_EQ(readFile(cdxPath), file.bytes);
+    EXPECT_EQ(readFile(tmp.path("people.dbf")), dbfBefore);
 }
