@@ -471,12 +471,12 @@ TEST_F(Indexes, DescendingTagStoredHighestFirst) {
         ASSERT_EQ(cdx.open(), kOk);
         const TagInfo* down = cdx.findTag("DOWN");
         ASSERT_TRUE(down);
-        TagSpec spec{"DOWN", "NAME", "", 'C', 10, false, true};
+        TagSpec downTag{"DOWN", "NAME", "", 'C', 10, false, true};
         ASSERT_EQ(cdx.removeTag("DOWN"), kOk);
         KeyList keys(10, 'C');
         for (std::uint32_t r = 1; r <= n; ++r) keys.add(highestfirst::complemented(rows[n - r].name), r);
         TagId id = 0;
-        ASSERT_EQ(cdx.addTag(spec, keys, &id), kOk);
+        ASSERT_EQ(cdx.addTag(downTag, keys, &id), kOk);
         highestfirst::storeHighestFirst(file.bytes, id, 10, n);
     }
     writeFile(cdxPath, file.bytes);
