@@ -51,6 +51,7 @@
 //   cdx_tree.cpp       changing a tree: a key into and out of its leaf, splits, merges, the
 //                      root; building a tree in one pass
 //   cdx_directory.cpp  the file header and the tag directory; adding and removing tags
+//   cdx_salvage.cpp    the tags' definitions as a damaged file still tells them, for a rebuild
 //   cdx.cpp            the calls for keys: insert, erase, staged changes, the mark of a
 //                      change under way, verify
 #pragma once
@@ -109,6 +110,7 @@ struct TagSpec {
     char keyType = 'C';       // C N D L I
     std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L; 4 for I
     bool unique = false;
+    bool candidate = false; // header option 4: a key may belong to one record only
     bool descending = false;
 };
 
@@ -155,6 +157,24 @@ class KeyList {
     std::string keys_;
     std::vector<std::uint32_t> recnos_;
 };
+
+// A tag's definition as readTagDefinitions finds it in a file that may be damaged.
+struct TagDefinition {
+    TagId id = 0;                // the header's offset: tags were made in this order
+    bool readable = false;       // false: the directory names the tag, its header is lost or broken
+    std::string why;             // what was wrong with the header, when it is not readable
+    TagSpec spec;                // name; the rest only when readable
+    bool keyTypeKnown = false;   // the header says the key type (files of this engine)
+    bool otherCollation = false; // the header names another collation sequence
+};
+
+// Reads an index file's tag directory and its tags' headers as far as they hold together,
+// for rebuilding the tags elsewhere: nothing but the directory and the headers is read, so a
+// file whose trees are broken or cut off still gives every definition. defs are in the order
+// the tags were made. Answers 0 when the directory was read to its end (a tag whose header is
+// lost is still listed, not readable), kCdxDamaged when the file header or the directory does
+// not hold together (defs keeps what was read before the fault), kCdxIo when reading failed.
+Result readTagDefinitions(BlockFile& file, std::vector<TagDefinition>& defs);
 
 class CdxIndex;
 

@@ -292,12 +292,14 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
     m.keyType = def.keyType;
     m.fill = keyFill(def.keyType);
     m.unique = def.unique;
+    m.candidate = def.candidate;
     m.descending = def.descending;
 
     unsigned char h[kHeaderSize] = {};
     put16(h + 12, def.keyLen);
-    h[14] = static_cast<unsigned char>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
-                                       (def.forExpr.empty() ? 0 : kOptFor));
+    h[14] =
+        static_cast<unsigned char>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
+                                   (def.candidate ? kOptCandidate : 0) | (def.forExpr.empty() ? 0 : kOptFor));
     h[15] = kSignature;
     h[kKeyTypeAt] = static_cast<unsigned char>(def.keyType);
     put16(h + 502, def.descending ? 1 : 0);
@@ -330,6 +332,7 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
     info.keyType = def.keyType;
     info.keyLen = def.keyLen;
     info.unique = def.unique;
+    info.candidate = def.candidate;
     info.descending = def.descending;
     info.keyTypeKnown = true;
     s.tags.push_back(info);

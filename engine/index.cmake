@@ -12,6 +12,7 @@ add_library(engine_index STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cdx_cursor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cdx_tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cdx_directory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_salvage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/calendar.cpp)
 target_include_directories(engine_index PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(engine_index PUBLIC expr_syntax)
