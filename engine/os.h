@@ -78,6 +78,11 @@ bool isAbsolute(std::string_view path);
 // Joins folder and name with the separator when the folder does not end in one.
 std::string joinPath(std::string_view folder, std::string_view name);
 Status removeFile(const std::string& path);
+// Puts the file from in the place of the file to (which may or may not exist) in one step: a
+// crash at any point leaves either the old file or the new one under that name, never neither
+// nor a mix, and once it answers ok the change of names is on the disk. Both must be in the
+// same folder, and neither open (Windows refuses to replace a file that is open).
+Status replaceFile(const std::string& from, const std::string& to);
 void sleepMs(unsigned ms);
 // Today's date as year, month, day (local time).
 void today(int& year, int& month, int& day);

@@ -285,6 +285,19 @@ Status removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 ? Status::ok : fromErrno(errno);
 }
 
+Status replaceFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return fromErrno(errno);
+    // The new name reaches the disk with the folder.
+    const std::size_t cut = to.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : to.substr(0, cut);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return fromErrno(errno);
+    const int synced = ::fsync(fd);
+    const int e = errno;
+    ::close(fd);
+    return synced == 0 ? Status::ok : fromErrno(e);
+}
+
 void sleepMs(unsigned ms) {
     struct timespec ts;
     ts.tv_sec = ms / 1000;

@@ -206,6 +206,13 @@ Status removeFile(const std::string& path) {
     return ::DeleteFileA(path.c_str()) ? Status::ok : fromError(::GetLastError());
 }
 
+Status replaceFile(const std::string& from, const std::string& to) {
+    // Write-through: the call returns once the change of names is on the disk.
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? Status::ok
+               : fromError(::GetLastError());
+}
+
 void sleepMs(unsigned ms) {
     ::Sleep(ms);
 }
