@@ -114,6 +114,10 @@ std::string describe(Result r) {
         return "the file would grow too large";
     case kBadField:
         return "invalid field definition";
+    case kIndexOutOfDate:
+        return "the index may not agree with its table";
+    case kIndexDefinitionsUnknown:
+        return "the definitions of the index's tags are not known";
     default:
         if (r >= 7501 && r <= 7509) return "invalid expression";
         return "error " + std::to_string(r);
@@ -601,6 +605,31 @@ Result setEmpty(Handle table, FieldRef field) {
 Result verifyTable(Handle table, std::vector<std::string>& problems) {
     problems.clear();
     return onTable(table, [&](Table& t) { return t.verify(problems); });
+}
+
+Result repairIndex(std::string_view name, std::string_view definitions, std::uint32_t options,
+                   std::vector<std::string>& report) {
+    Call call;
+    report.clear();
+    if (options & ~std::uint32_t{kRepairDropUnknown}) return call.done(kBadArgument);
+    std::string path;
+    Result r = findTable(name, path);
+    if (r != kOk) return call.done(r);
+    std::string from;
+    if (!trimmed(definitions).empty()) {
+        from = os::findFile(std::string(trimmed(definitions)));
+        if (from.empty()) {
+            setErrorDetail("index file not found: " + std::string(trimmed(definitions)));
+            return call.done(kFileNotFound);
+        }
+    }
+    Table t;
+    t.leaveStructuralClosed();
+    r = t.open(path, baseName(path), kAnsi, kOpenExclusive);
+    if (r != kOk) return call.done(r);
+    r = t.repairStructural(from, options, report);
+    const Result c = t.close();
+    return call.done(r != kOk ? r : c);
 }
 
 Result isNull(Handle table, FieldRef field, bool& null) {

@@ -124,12 +124,16 @@ inline constexpr Result kIndexReadOnly = 7024;
 // The index and its table may disagree: a change of the two was cut off half-way (the
 // index file still carries the mark of a change under way). Answered by opening the table,
 // and by any call that reads the index, unless the table was opened read-only (then it can be
-// walked and verified); to change the table again, remove the index file and create its tags
-// anew.
+// walked and verified); repairIndex (dbverify --repair) rebuilds the index so that the table
+// can be changed again.
 inline constexpr Result kIndexOutOfDate = 7025;
 // A change that would give a candidate tag (one whose keys each belong to one record, as
 // primary keys) a key it holds for another record. Nothing was written.
 inline constexpr Result kDuplicateKey = 7026;
+// Repair index: the definitions of some of the structural index's tags are known nowhere (the
+// file is missing, or its tag directory or a tag's header is lost or cannot be evaluated here).
+// Nothing was changed.
+inline constexpr Result kIndexDefinitionsUnknown = 7027;
 
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
@@ -140,6 +144,8 @@ inline constexpr char kVersionLetter = 'a';
 enum : std::uint32_t { kOpenExclusive = 1, kOpenReadOnly = 2, kOpenShared = 4 };
 // Index options.
 enum : std::uint32_t { kIndexUnique = 1, kIndexCompound = 2, kIndexCustom = 4, kIndexDescending = 8 };
+// Repair options.
+enum : std::uint32_t { kRepairDropUnknown = 1 };
 // Table types.
 enum : std::uint16_t { kTypeNtx = 1, kTypeCdx = 2, kTypeAdt = 3 };
 // Character types of open (kept for the table, used as the code page mark of new tables).
@@ -271,6 +277,27 @@ Result writeRecord(Handle table);
 // one line in plain words for each (and notes, e.g. a tag of another collation that could not
 // be compared).
 Result verifyTable(Handle table, std::vector<std::string>& problems);
+
+// Rebuilds every tag of a table's structural index from the definitions its index file still
+// holds (name, key expression, FOR condition, unique, candidate, descending; as far as the
+// file can be read: its tag directory and the tags' headers, whatever became of the trees), so
+// that a table answering kIndexOutOfDate or kIndexDamaged is usable again. name: the table as
+// openTable finds it. definitions: another index file to take the definitions from instead (a
+// copy of the index, or the same table's index elsewhere), empty for the table's own. The
+// table must not be open anywhere, this process included: it is opened exclusively
+// (kOpenConflict otherwise). The new index is written whole beside the old one (the index's
+// name with ".new" added), flushed, and then put in its place in one step: a crash at any
+// point leaves the old index or the new one, never a part of either. Tags are made in their
+// old order; a tag of another collation sequence is rebuilt in machine order; a candidate tag
+// takes every record's key even where records share one (report names them). A table whose
+// header marks a structural index that is missing gets it back when definitions are given.
+// When a tag's definition is not known, nothing is changed and the answer is
+// kIndexDefinitionsUnknown, unless options holds kRepairDropUnknown: then the known tags are
+// rebuilt and the others left out, and with none known the index file is removed and the
+// header's mark cleared. report: one line in plain words for each tag made or left out, and
+// notes.
+Result repairIndex(std::string_view name, std::string_view definitions, std::uint32_t options,
+                   std::vector<std::string>& report);
 
 // ---- Locks -------------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@ add_library(engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/table_locks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/table_indexes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/table_build.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_repair.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/memo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verify.cpp

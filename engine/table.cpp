@@ -156,7 +156,7 @@ Result Table::init() {
         }
         memo_->setShared(shared_);
     }
-    std::string indexPath = relatedPath(".cdx");
+    std::string indexPath = leaveStructural_ ? std::string() : relatedPath(".cdx");
     if (!indexPath.empty()) {
         Bag* bag = nullptr;
         Result r = openBag(indexPath, true, false, bag);

@@ -10,6 +10,7 @@
 //   table_locks.cpp    sharing: record, table and index locks
 //   table_indexes.cpp  index bags and their tags; a record's key in a tag
 //   table_build.cpp    creating a tag
+//   table_repair.cpp   rebuilding the structural index from its tags' definitions
 //   verify.cpp         the verify call
 // table_internal.h holds what those files share besides this header.
 #pragma once
@@ -115,6 +116,8 @@ class Table {
     Table& operator=(const Table&) = delete;
 
     Result open(const std::string& path, std::string_view alias, std::uint16_t charType, std::uint32_t mode);
+    // Before open: leaves the structural index closed (for repairing it).
+    void leaveStructuralClosed() { leaveStructural_ = true; }
     Result create(const std::string& path, std::string_view alias, std::uint16_t charType,
                   std::vector<dbf::Field> fields);
     Result close();
@@ -184,6 +187,10 @@ class Table {
     Result closeIndexes();
     std::vector<OpenTag*> orders() const;
     std::uint16_t orderOf(const OpenTag* tag) const;
+
+    // Rebuilds the structural index (table_repair.cpp) of a table opened exclusively with it
+    // left closed; from: the file whose definitions to take, empty for the index itself.
+    Result repairStructural(const std::string& from, std::uint32_t options, std::vector<std::string>& report);
 
   private:
     friend class RecordView;
@@ -258,6 +265,11 @@ class Table {
     std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
     std::string bagPath(std::string_view bag) const;
 
+    // Rebuilding the structural index (table_repair.cpp).
+    struct RepairPlan;
+    Result planRepair(const TagDefinition& def, RepairPlan& plan, std::string& why);
+    static std::string describeDuplicates(CdxIndex& cdx, TagId id);
+
     std::string path_;
     std::string alias_;
     os::File file_;
@@ -269,6 +281,7 @@ class Table {
     std::vector<std::unique_ptr<Bag>> bags_;
     bool shared_ = true;
     bool readOnly_ = false;
+    bool leaveStructural_ = false;
     std::uint16_t charType_ = kAnsi;
 
     std::uint32_t count_ = 0; // records as last known (appended ones in the buffer included)

@@ -206,8 +206,9 @@ void Table::unmarkBags() {
 
 Result Table::checkUpToDate(Bag& bag) {
     if (!bag.cdx.outOfDate() || readOnly_) return kOk;
-    setErrorDetail("the index " + bag.path +
-                   " may not agree with its table: a change of the two was cut off; rebuild the index");
+    setErrorDetail(
+        "the index " + bag.path +
+        " may not agree with its table: a change of the two was cut off; rebuild it (dbverify --repair)");
     return kIndexOutOfDate;
 }
 
