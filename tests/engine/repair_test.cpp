@@ -6,6 +6,7 @@
 #include "engine/cdx.h"
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 
 using namespace engine;
@@ -255,6 +256,43 @@ TEST_F(Repair, MissingIndexAndOtherOptions) {
     ASSERT_EQ(open(t), kOk);
     std::vector<std::string> problems;
     EXPECT_EQ(verifyTable(t, problems), kOk);
+    EXPECT_EQ(closeTable(t), kOk);
+}
+
+// What we cannot keep is said: a tag of another collation sequence comes back in machine
+// order (and can be changed again), and records that share a candidate tag's key are named.
+TEST_F(Repair, OtherCollationAndSharedCandidateKeys) {
+    makeTable();
+    std::string cdx = readFile(tmp.path("t.cdx"));
+    MemoryBlockFile f(cdx);
+    std::vector<TagDefinition> defs;
+    ASSERT_EQ(readTagDefinitions(f, defs), kOk);
+    std::memcpy(cdx.data() + defs[0].id + 40, "GENERAL", 7);
+    cdx[497] = 1;
+    writeFile(tmp.path("t.cdx"), cdx);
+    // Record 2 takes record 1's name and amount (the first 18 bytes after the deleted mark):
+    // one key of the candidate tag.
+    std::string table = readFile(tmp.path("t.dbf"));
+    const std::size_t headerLen = le16(table, 8), recordLen = le16(table, 10);
+    table.replace(headerLen + recordLen + 1, 18, table.substr(headerLen + 1, 18));
+    writeFile(tmp.path("t.dbf"), table);
+
+    std::vector<std::string> report;
+    ASSERT_EQ(repair(report), kOk);
+    std::string all;
+    for (const std::string& line : report) all += line + "\n";
+    EXPECT_NE(all.find("tag NAME was of another collation sequence"), std::string::npos) << all;
+    EXPECT_NE(all.find("records 1 and 2 share a key"), std::string::npos) << all;
+    MemoryBlockFile rebuilt(readFile(tmp.path("t.cdx")));
+    ASSERT_EQ(readTagDefinitions(rebuilt, defs), kOk);
+    EXPECT_FALSE(defs[0].otherCollation);
+    Handle t = 0;
+    ASSERT_EQ(open(t), kOk);
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kIndexDamaged); // the shared key, until a record changes
+    ASSERT_EQ(gotoRecord(t, 2), kOk);
+    EXPECT_EQ(setString(t, "NAME", "other"), kOk);
+    EXPECT_EQ(verifyTable(t, problems), kOk) << (problems.empty() ? "" : problems.front());
     EXPECT_EQ(closeTable(t), kOk);
 }
 
