@@ -110,8 +110,8 @@ struct TagSpec {
     char keyType = 'C';       // C N D L I
     std::uint16_t keyLen = 0; // 1..240 for C; 8 for N and D; 1 for L; 4 for I
     bool unique = false;
-    bool candidate = false; // header option 4: a key may belong to one record only
     bool descending = false;
+    bool candidate = false; // header option 4: a key may belong to one record only
 };
 
 struct TagInfo {
