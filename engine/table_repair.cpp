@@ -119,7 +119,9 @@ Result Table::repairStructural(const std::string& from, std::uint32_t options,
                 "nothing was changed: the definitions of these tags are not known. Put back a copy of "
                 "the index, take the definitions from a copy of it or from the same table elsewhere "
                 "(--from), or rebuild without them (--drop-unknown) and make them anew");
-            setErrorDetail(trouble.empty() ? lost.front() : trouble);
+            setErrorDetail(!trouble.empty() ? trouble
+                                            : std::to_string(lost.size()) + " of the " +
+                                                  std::to_string(defs.size()) + " tags of " + source);
             return kIndexDefinitionsUnknown;
         }
         report.push_back("these tags are left out");
