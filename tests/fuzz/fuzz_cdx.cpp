@@ -1,14 +1,18 @@
 // Compound index reader: arbitrary bytes are opened as an index, every tag is walked both
-// ways and checked, and a few keys are inserted and erased. Anything may be refused; nothing
-// may crash, hang or read out of bounds.
+// ways and checked, and a few keys are inserted and erased; the tags' definitions are read as
+// a repair reads them from a damaged file. Anything may be refused; nothing may crash, hang
+// or read out of bounds.
 #include "engine/cdx.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     engine::MemoryBlockFile file(std::string(reinterpret_cast<const char*>(data), size));
+    std::vector<engine::TagDefinition> defs;
+    engine::readTagDefinitions(file, defs);
     engine::CdxIndex cdx(file);
     if (cdx.open() != engine::kOk) return 0;
     const auto tags = cdx.tags();
