@@ -14,7 +14,7 @@ using namespace enginetest;
 
 namespace {
 
-constexpr int kRecords = 150;
+constexpr int kRecords = 80;
 
 // The fields a definition keeps, compared before and after a rebuild.
 std::string describe(const TagDefinition& d) {
