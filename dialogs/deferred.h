@@ -18,4 +18,17 @@ void dragFinish(HDROP drop);
 // ChooseFontA of comdlg32; FALSE (nothing chosen) when the library or the routine cannot be had.
 BOOL chooseFont(CHOOSEFONTA* choice);
 
+// The routines above, by library and name.
+struct Routine {
+    const char* library;
+    const char* name;
+};
+inline constexpr Routine kShellAbout{"shell32.dll", "ShellAboutA"};
+inline constexpr Routine kDragFinish{"shell32.dll", "DragFinish"};
+inline constexpr Routine kChooseFont{"comdlg32.dll", "ChooseFontA"};
+inline constexpr Routine kRoutines[] = {kShellAbout, kDragFinish, kChooseFont};
+
+// The routine's address, its library loaded first when it is not yet; null when either is missing.
+FARPROC find(const Routine& routine);
+
 } // namespace dialogs::deferred
