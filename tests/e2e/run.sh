@@ -7,7 +7,7 @@
 # <out>/shots.
 #
 # usage: run.sh <group> <instayuda.exe> <uidriver.exe> <out folder>
-#   groups: dialog refuse exit install notfound paths copyfail noresources (or "all")
+#   groups: dialog refuse exit install notfound paths copyfail noresources unattended (or "all")
 # Uses DISPLAY when set (scripts/test runs one Xvfb for the whole suite), else starts an Xvfb of
 # its own. The Wine prefix is WINEPREFIX, else wineprefix beside the program's bin folder.
 set -u
@@ -431,10 +431,133 @@ case_noresources() {
   expect "no main dialog" test "$(drv count "$dlg")" = 0
 }
 
+# The unattended mode: the switches a login script gives. A silent run shows no window at all
+# (uidriver watch lists every window the program shows, from its start to its end), says what
+# happened in its exit code and appends its record; a wrong switch installs nothing anywhere.
+win() { printf 'Z:%s' "${1//\//\\}"; }  # the Windows path of a host path, through drive Z:
+# masked <record>: the record with the date and time of each line as "<t>".
+masked() { sed -E 's/^[0-9]{2}-[0-9]{2}-[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} /<t> /' "$1"; }
+# record_is <record> <text>: the record holds exactly those bytes once its times are masked.
+record_is() { cmp -s <(masked "$1") <(bytes "$2"); }
+# silent <case> <expected exit code> <argument...>: a run watched for windows from start to end.
+silent() {
+  current=$1
+  local code=$2
+  shift 2
+  mkdir -p "$out/$current"
+  drv watch 60 "$(win "$program")" "$@" >"$out/$current/watch.txt"
+  expect "no window, exit code $code" same "$out/$current/watch.txt" "exit $code\n"
+}
+case_unattended() {
+  local u=$out/unattended help log
+  rm -rf "$u" "$drives/silent" "$drives/silentfail"
+  mkdir -p "$u"
+  help_file "$u/ayuda.chm"
+  help=$(win "$u/ayuda.chm")
+  log=$(win "$u/registro.log")
+  mixed_drive "$drives/silent"
+  map g "$drives/silent"
+  local installed_line='<t> Mensaje: La AYUDA de Norvaledo C\xe9nit se instal\xf3 correctamente.\r\n'
+  local notfound_lines='<t> Mensaje: En la UNIDAD seleccionada no se encontr\xf3 ning\xfan Norvaledo C\xe9nit v.2009 R07.\r\n<t> Mensaje: Ayuda NO instalada.\r\n'
+
+  # A drive with valid and invalid installations: the accepted ones only, exit code 0.
+  silent silent-install 0 "$help" /UNIDAD:g /SILENCIOSO "/REGISTRO:$log"
+  expect "help file in EMPRESA1 and Empresa2 only, byte for byte" \
+    holds_help "$drives/silent/Vendrax" "$u/ayuda.chm" "${accepted_mixed[@]}"
+  expect "the record" record_is "$u/registro.log" \
+    "<t> Orden: ${help//\\/\\\\} /UNIDAD:g /SILENCIOSO /REGISTRO:${log//\\/\\\\}\r\n<t> Unidad: G\r\n<t> Instalada en: G:\\\\Vendrax\\\\EMPRESA1\r\n<t> Instalada en: G:\\\\Vendrax\\\\Empresa2\r\n$installed_line<t> Salida: 0\r\n"
+
+  # No installation on the drive: exit code 2; the record is appended to the same file.
+  masked "$u/registro.log" >"$u/first.txt"
+  silent silent-notfound 2 "$help" /UNIDAD:Y /SILENCIOSO "/REGISTRO:$log"
+  expect "the second record follows the first" cmp -s <(masked "$u/registro.log") \
+    <(cat "$u/first.txt"; bytes "<t> Orden: ${help//\\/\\\\} /UNIDAD:Y /SILENCIOSO /REGISTRO:${log//\\/\\\\}\r\n<t> Unidad: Y\r\n$notfound_lines<t> Salida: 2\r\n")
+
+  # A folder that cannot be written: exit code 3, the others receive the help file.
+  local v=$drives/silentfail/Vendrax
+  installation "$v/ALFA" 6524928 2009/1
+  installation "$v/BETA" 6524928 2009/1
+  installation "$v/GAMMA" 6524928 2009/1
+  map h "$drives/silentfail"
+  if chattr +i "$v/BETA"; then
+    immutable+=("$v/BETA")
+    rm -f "$u/registro.log"
+    silent silent-copyfail 3 "$help" /SILENCIOSO /UNIDAD:H "/REGISTRO:$log"
+    chattr -i "$v/BETA"
+    expect "ALFA and GAMMA received it" holds_help "$v" "$u/ayuda.chm" ALFA GAMMA
+    expect "the record names the folders" record_is "$u/registro.log" \
+      "<t> Orden: ${help//\\/\\\\} /SILENCIOSO /UNIDAD:H /REGISTRO:${log//\\/\\\\}\r\n<t> Unidad: H\r\n<t> Instalada en: H:\\\\Vendrax\\\\ALFA\r\n<t> NO instalada en: H:\\\\Vendrax\\\\BETA\r\n<t> Instalada en: H:\\\\Vendrax\\\\GAMMA\r\n<t> Mensaje: No se pudo instalar la Ayuda en:\r\n<t> Mensaje: H:\\\\Vendrax\\\\BETA\r\n<t> Mensaje: Se instal\xf3 en:\r\n<t> Mensaje: H:\\\\Vendrax\\\\ALFA\r\n<t> Mensaje: H:\\\\Vendrax\\\\GAMMA\r\n<t> Salida: 3\r\n"
+  else
+    fail "chattr +i is not available here"
+  fi
+
+  # Without /REGISTRO: instayuda.log in the temp folder.
+  local temp
+  rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/instayuda.log "$WINEPREFIX"/drive_c/users/*/Temp/instayuda.log
+  silent silent-default-log 2 "$help" /SILENCIOSO /UNIDAD:Y
+  temp=$(ls "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/instayuda.log "$WINEPREFIX"/drive_c/users/*/Temp/instayuda.log 2>/dev/null | head -1)
+  expect "the record in the temp folder" record_is "${temp:-/nonexistent}" \
+    "<t> Orden: ${help//\\/\\\\} /SILENCIOSO /UNIDAD:Y\r\n<t> Unidad: Y\r\n$notfound_lines<t> Salida: 2\r\n"
+
+  # Wrong switches: nothing installed anywhere, exit code 2, the line in the record.
+  rm -rf "$drives/silent" && mixed_drive "$drives/silent"
+  rm -f "$u/registro.log"
+  silent silent-bad-drive 2 "$help" /UNIDAD:W /SILENCIOSO "/REGISTRO:$log"
+  silent silent-no-drive 2 "$help" /SILENCIOSO "/REGISTRO:$log"
+  silent silent-typo 2 "$help" /UNIDAD:G /SILENCIOSO /SILENCIOSA "/REGISTRO:$log"
+  expect "nothing installed" test -z "$(installed_in "$drives/silent/Vendrax" | grep -v '^Empresa2$')"
+  expect "the old help file is untouched" same "$drives/silent/Vendrax/Empresa2/norvceni.chm" 'old help'
+  expect "the three records" record_is "$u/registro.log" \
+    "<t> Orden: ${help//\\/\\\\} /UNIDAD:W /SILENCIOSO /REGISTRO:${log//\\/\\\\}\r\n<t> Error: La unidad de \"/UNIDAD:W\" no es v\xe1lida: ha de ser una letra de la C a la Z, salvo la W.\r\n<t> Salida: 2\r\n<t> Orden: ${help//\\/\\\\} /SILENCIOSO /REGISTRO:${log//\\/\\\\}\r\n<t> Error: \"/SILENCIOSO\" necesita la unidad: /UNIDAD:X.\r\n<t> Salida: 2\r\n<t> Orden: ${help//\\/\\\\} /UNIDAD:G /SILENCIOSO /SILENCIOSA /REGISTRO:${log//\\/\\\\}\r\n<t> Error: La opci\xf3n \"/SILENCIOSA\" no existe.\r\n<t> Salida: 2\r\n"
+
+  # A wrong switch in the dialog mode: a stop box with the usage (the watcher sees it), exit
+  # code 2 once it is closed, nothing installed.
+  current=dialog-bad-switch
+  mkdir -p "$out/$current"
+  drv watch 60 "$(win "$program")" "$help" /UNIDAD:W >"$out/$current/watch.txt" &
+  pid=$!
+  local box=' Atenci\xf3n'
+  if bring_to_front "$box"; then
+    sleep 0.3
+    shot box
+    drv box "$box" >"$out/$current/message.bin"
+    expect "the stop box" same "$out/$current/message.bin" \
+      'La unidad de "/UNIDAD:W" no es v\xe1lida: ha de ser una letra de la C a la Z, salvo la W.\r\n\r\nUso: instayuda.exe AYUDA [/UNIDAD:X] [/SILENCIOSO] [/REGISTRO:FICHERO]'
+    drv ok "$box"
+  else
+    fail "no stop box"
+  fi
+  finish 0
+  expect "the watcher saw the box, exit code 2" same "$out/$current/watch.txt" "shown #32770\t$box\nexit 2\n"
+  expect "nothing installed" test -z "$(installed_in "$drives/silent/Vendrax" | grep -v '^Empresa2$')"
+
+  # /UNIDAD in the dialog mode: the dialog starts on that drive; /REGISTRO keeps the record.
+  rm -f "$u/registro.log"
+  start dialog-drive "$program" "$help" /UNIDAD:g "/REGISTRO:$log"
+  if show_dialog; then
+    drv current "$dlg" 110 >"$out/$current/current.txt"
+    expect "G chosen" same "$out/$current/current.txt" 'G'
+    shot chosen
+    drv click "$dlg" 550
+    if drv wait "$installed_title" 20 '#32770'; then
+      drv ok "$installed_title"
+    else
+      fail "no outcome message"
+    fi
+  else
+    fail "no main dialog"
+  fi
+  finish 0
+  expect "help file in EMPRESA1 and Empresa2 only" \
+    holds_help "$drives/silent/Vendrax" "$u/ayuda.chm" "${accepted_mixed[@]}"
+  expect "the record of the dialog" record_is "$u/registro.log" \
+    "<t> Orden: ${help//\\/\\\\} /UNIDAD:g /REGISTRO:${log//\\/\\\\}\r\n<t> Unidad: G\r\n<t> Instalada en: G:\\\\Vendrax\\\\EMPRESA1\r\n<t> Instalada en: G:\\\\Vendrax\\\\Empresa2\r\n$installed_line<t> Salida: 0\r\n"
+}
+
 # ---- run ---------------------------------------------------------------------------------
 
 groups=("$group")
-[ "$group" = all ] && groups=(dialog refuse exit install notfound paths copyfail noresources)
+[ "$group" = all ] && groups=(dialog refuse exit install notfound paths copyfail noresources unattended)
 for g in "${groups[@]}"; do
   if declare -F "case_$g" >/dev/null; then
     "case_$g"
