@@ -71,8 +71,9 @@ inline constexpr std::string_view kExtraArgument2 = " (una ruta con espacios va 
 inline constexpr std::string_view kNoHelpFile = "Falta la ruta del fichero de ayuda."sv;
 inline constexpr std::string_view kSilentNeedsDrive = "\"/SILENCIOSO\" necesita la unidad: /UNIDAD:X."sv;
 // The dialog mode shows such an error in a stop box, with the usage under it.
+// (Two lines, so that the box does not break a switch in two.)
 inline constexpr std::string_view kUsage =
-    "Uso: instayuda.exe AYUDA [/UNIDAD:X] [/SILENCIOSO] [/REGISTRO:FICHERO]"sv;
+    "Uso: instayuda.exe AYUDA [/UNIDAD:X]\r\n[/SILENCIOSO] [/REGISTRO:FICHERO]"sv;
 inline constexpr std::string_view kCommandLineTitle = " Atenci\xF3n"sv;
 
 // The run's record (runlog.h): its default file in the temp folder and the labels of its lines.

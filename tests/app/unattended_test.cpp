@@ -240,7 +240,7 @@ TEST_F(Unattended, AWrongCommandLineInstallsNothing) {
     EXPECT_EQ(boxes,
               (std::vector<std::string>{
                   "stop|La unidad de \"/UNIDAD:W\" no es v\xE1lida: ha de ser una letra de la C a la Z, "
-                  "salvo la W.\r\n\r\nUso: instayuda.exe AYUDA [/UNIDAD:X] [/SILENCIOSO] "
+                  "salvo la W.\r\n\r\nUso: instayuda.exe AYUDA [/UNIDAD:X]\r\n[/SILENCIOSO] "
                   "[/REGISTRO:FICHERO]| Atenci\xF3n"}));
     EXPECT_TRUE(port.calls.empty());
     EXPECT_FALSE(drive.exists("Vendrax/EMPRESA1/norvceni.chm"));

@@ -31,13 +31,15 @@
 //   uidriver escape <title>                    posts the Escape key to its focused control
 //   uidriver closetitled <part> [seconds]      posts WM_CLOSE to a visible window whose title
 //                                              contains <part> (any case); prints its title
-//   uidriver watch <seconds> <program> [arg...] starts the program (its arguments taken as they
-//                                              are, quoted when they hold blanks) and watches its
-//                                              windows until it ends: prints "shown <class>\t
-//                                              <title>" for each window of it that was shown (a
-//                                              window event) or seen visible (polled every 20 ms),
-//                                              once each, then "exit <code>"; exit code 1 (and
-//                                              the program ended) when it outlives <seconds>
+//   uidriver watch <seconds> <program> [arg...] [-- <program> [arg...]]...
+//                                              starts each program in turn (its arguments taken
+//                                              as they are, quoted when they hold blanks) and
+//                                              watches its windows until it ends: prints "shown
+//                                              <class>\t<title>" for each window of it that was
+//                                              shown (a window event) or seen visible (polled
+//                                              every 20 ms), once each, then "exit <code>"; exit
+//                                              code 1 (that program ended, the rest not started)
+//                                              when one outlives <seconds>
 //
 // dump writes "window <left> <top> <right> <bottom> <title>" (screen pixels), then for each
 // control "control <class> <style in hex> <left> <top> <right> <bottom> <text>" (the rectangle
@@ -317,23 +319,23 @@ BOOL CALLBACK pollWindow(HWND h, LPARAM) {
     return TRUE;
 }
 
-int watch(int argc, char** argv) {
-    if (argc < 4) return 2;
-    const double seconds = std::atof(argv[2]);
-    std::string commandLine = std::string("\"") + argv[3] + "\"";
-    for (int i = 4; i < argc; ++i) {
-        const std::string a = argv[i];
-        commandLine += a.find_first_of(" \t") == std::string::npos ? " " + a : " \"" + a + "\"";
-    }
+// One program, from its start to its end; false when it outlived the time and was ended.
+bool watchOne(double seconds, const std::vector<std::string>& run) {
+    std::string commandLine = "\"" + run[0] + "\"";
+    for (std::size_t i = 1; i < run.size(); ++i)
+        commandLine +=
+            run[i].find_first_of(" \t") == std::string::npos ? " " + run[i] : " \"" + run[i] + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         nullptr, &si, &pi)) {
         std::fprintf(stderr, "watch: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
-        return 1;
+        put("exit none\n");
+        return true;
     }
     g_watched.pid = pi.dwProcessId;
+    g_watched.seen.clear();
     // Every top-level window of the program that is shown, however briefly, as an event; what
     // stays visible, by polling as well.
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, windowEvent,
@@ -359,7 +361,22 @@ int watch(int argc, char** argv) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     put("exit " + std::to_string(code) + "\n");
-    return ended ? 0 : 1;
+    return ended;
+}
+
+int watch(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const double seconds = std::atof(argv[2]);
+    std::vector<std::string> run;
+    for (int i = 3; i <= argc; ++i) {
+        if (i < argc && std::string(argv[i]) != "--") {
+            run.push_back(argv[i]);
+            continue;
+        }
+        if (!run.empty() && !watchOne(seconds, run)) return 1;
+        run.clear();
+    }
+    return 0;
 }
 
 int usage() {
