@@ -436,10 +436,9 @@ case_noresources() {
 # The unattended mode: the switches a login script gives. A silent run shows no window at all
 # (uidriver watch lists every window a program shows, from its start to its end), says what
 # happened in its exit code and appends its record; a wrong switch installs nothing anywhere.
-# It takes more than 10 s under Wine: ten starts of the program (and a few of the driver), two of
-# them with the dialog driven as a user would. To keep it short the seven silent runs share one
-# run of the driver, one after another, and the three records that need no fresh drive share
-# the drives they use.
+# It takes more than 10 s under Wine: nine starts of the program, two of them with a window
+# driven as a user would. To keep it short, the seven silent runs share one run of the driver,
+# one after another.
 win() { printf 'Z:%s' "${1//\//\\}"; } # the Windows path of a host path, through drive Z:
 # masked <record>: the record with the date and time of each line as "<t>".
 masked() { sed -E 's/^[0-9]{2}-[0-9]{2}-[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} /<t> /' "$1"; }
