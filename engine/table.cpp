@@ -1063,12 +1063,24 @@ Result Table::flushRecord() {
     if (!dirty_) return kOk;
     const bool indexed = !bags_.empty();
     Result r = kOk;
+    // An appended record still in memory under a table lock reaches the file together with
+    // its keys: under the header lock (taken before the index locks, as appends take them) and
+    // the mark of a change under way.
+    const bool withTail = indexed && shared_ && !tail_.empty();
+    if (withTail) {
+        r = lockmap::wait(file_, lockmap::header, 1, true);
+        if (r != kOk) return r;
+    }
+    const auto unlockAll = [&] {
+        if (indexed && shared_) unlockBags(true);
+        if (withTail) file_.unlock(lockmap::header, 1);
+    };
     if (indexed && shared_) {
-        // Records go to the file before their keys reach an index other processes read.
-        r = flushTail();
-        if (r != kOk) return r;
         r = lockBags(true);
-        if (r != kOk) return r;
+        if (r != kOk) {
+            if (withTail) file_.unlock(lockmap::header, 1);
+            return r;
+        }
     }
     // The keys the record had, for tags that did not note them when it was first changed.
     if (indexed) {
@@ -1090,7 +1102,7 @@ Result Table::flushRecord() {
     }
     // A tag whose keys cannot be worked out here refuses every change.
     if (const OpenTag* keyless = firstKeyless()) {
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
                        " has an expression this engine cannot evaluate; the index is only read");
         return refuseRecord(kIndexReadOnly);
@@ -1112,31 +1124,40 @@ Result Table::flushRecord() {
     }
     r = stageChanges(changes);
     if (r != kOk) {
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         return refuseRecord(r);
     }
     // The bags that change carry the mark of a change under way until table and index are
-    // both written: a change cut off half-way is seen on the next open.
+    // both written: a change cut off half-way is seen on the next open. With the record come
+    // the appended records still in memory: a bag whose keys change marks even when this
+    // record's keys stay the same.
     for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
-        if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+        if ((!changes[b].empty() || withTail) && !bags_[b]->marked) r = markBag(*bags_[b], true);
+    // Memo blocks the record points at reach the disk before the record does.
+    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
+    if (r == kOk && memo_ && !inTail) r = memo_->flush();
     if (r == kOk) r = writeRecordAt(recno_, rec_.data());
+    if (r == kOk && withTail) r = writeTail();
     if (r == kOk) modified_ = true; // the header's date follows on closing
     if (r != kOk) {
         for (auto& bag : bags_) bag->cdx.dropStaged();
         if (tail_.empty()) unmarkBags();
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         return r;
     }
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
         Result e = fromIndex(bags_[b]->cdx.commitStaged());
-        if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
+        if (e != kOk) {
+            bags_[b]->stuck = true; // the bag keeps its mark: out of date
+            if (r == kOk) r = e;
+        }
     }
     for (auto& tag : orders()) tag->oldValid = false;
     // While appended records are kept in memory, their keys are in the indexes already: the
     // mark stays until they are in the file too.
     if (r == kOk && tail_.empty()) unmarkBags();
-    if (indexed && shared_) unlockBags(true);
+    unlockAll();
     dirty_ = false;
     isNew_ = false;
     freshBlocks_.clear();
@@ -1177,10 +1198,12 @@ Result Table::refuseRecord(Result why) {
             if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
         for (std::size_t b = 0; b < bags_.size(); ++b) {
             if (changes[b].empty()) continue;
-            if (r == kOk)
+            if (r == kOk) {
                 r = fromIndex(bags_[b]->cdx.commitStaged());
-            else
+                if (r != kOk) bags_[b]->stuck = true;
+            } else {
                 bags_[b]->cdx.dropStaged();
+            }
         }
         if (r == kOk && tail_.empty()) unmarkBags();
         if (locked) unlockBags(true);
@@ -1234,15 +1257,30 @@ std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
     return changes;
 }
 
+// The mark reaches the disk before anything of the change it announces; it is cleared only
+// once everything of the change has.
 Result Table::markBag(Bag& bag, bool on) {
+    if (!on && bag.stuck) return kOk;
     Result r = fromIndex(bag.cdx.markChanging(on));
     if (r == kOk) bag.marked = on;
+    if (r == kOk && on && bag.file.flush() != os::Status::ok) r = kIoError;
     return r;
 }
 
 void Table::unmarkBags() {
+    bool any = false;
+    for (auto& bag : bags_) any = any || (bag->marked && !bag->stuck);
+    if (!any || makeDurable() != kOk) return;
     for (auto& bag : bags_)
         if (bag->marked) markBag(*bag, false);
+}
+
+Result Table::makeDurable() {
+    if (file_.flush() != os::Status::ok) return kIoError;
+    if (memo_ && memo_->flush() != kOk) return kIoError;
+    for (auto& bag : bags_)
+        if (bag->marked && bag->file.flush() != os::Status::ok) return kIoError;
+    return kOk;
 }
 
 void Table::releaseImplicitLock() {
@@ -1254,24 +1292,30 @@ void Table::releaseImplicitLock() {
     implicitLock_ = 0;
 }
 
-Result Table::flushTail() {
+Result Table::writeTail() {
     if (tail_.empty()) return kOk;
+    // Memo blocks the records point at reach the disk before the records do.
+    if (memo_ && memo_->flush() != kOk) return kIoError;
     tail_.push_back(dbf::endOfFile);
     std::uint64_t offset = hdr_.headerLength + std::uint64_t{tailFirst_ - 1} * hdr_.recordLength;
     os::Status s = file_.write(offset, tail_.data(), tail_.size());
     tail_.pop_back();
     if (s != os::Status::ok) return kIoError;
+    Result r = writeCount(count_);
+    if (r == kOk) tail_.clear();
+    return r;
+}
+
+Result Table::flushTail() {
+    if (tail_.empty()) return kOk;
     Result r = kOk;
     if (shared_) {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
     }
-    r = writeCount(count_);
+    r = writeTail();
     if (shared_) file_.unlock(lockmap::header, 1);
-    if (r == kOk) {
-        tail_.clear();
-        unmarkBags(); // the keys of the appended records are in the indexes already
-    }
+    if (r == kOk) unmarkBags(); // the keys of the appended records are in the indexes already
     return r;
 }
 
@@ -1554,6 +1598,18 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
                 size != 0)
                 break;
             os::sleepMs(10);
+        }
+        // Still empty: its creation was cut off before anything was written to it. A reader
+        // goes without it; a writer hears that the index does not agree with the table.
+        std::uint64_t size = 1;
+        if (r != kOk && bag->file.size(size) == os::Status::ok && size == 0) {
+            closeBag(*bag);
+            if (readOnly_ && structural) {
+                out = nullptr;
+                return kOk;
+            }
+            setErrorDetail("the index " + path + " is empty: its creation was cut off; rebuild the index");
+            return kIndexOutOfDate;
         }
     }
     if (r == kOk) r = checkUpToDate(*bag);
@@ -2072,6 +2128,10 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             }
             if (order && order->bag != bag) unlockBag(*order->bag, false);
         }
+        // Building a tag is a change under way like any other: cut off half-way, it leaves the
+        // mark that makes the next open answer "index out of date".
+        if (r == kOk) r = markBag(*bag, true);
+        const bool markedHere = r == kOk;
         if (r == kOk) {
             // A tag of that name is replaced.
             if (const TagInfo* old = bag->cdx.findTag(name)) {
@@ -2103,6 +2163,9 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             r = info ? addOpenTag(*bag, *info) : kIndexDamaged;
             if (r == kOk) made = bag->tags.back().get();
         }
+        // A failure that may have left part of the tag in the file keeps the mark.
+        if (markedHere && (r == kIoError || r == kTableFull || r == kIndexDamaged)) bag->stuck = true;
+        if (markedHere) unmarkBags();
         unlockBag(*bag, true);
     }
     if (shared_ && !tableLocked_) file_.unlock(lockmap::header, 1);

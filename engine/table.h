@@ -88,6 +88,7 @@ struct Bag {
     std::string path;
     bool structural = false;
     bool marked = false; // carries this handle's mark of a change under way
+    bool stuck = false;  // a change of it failed half-way: the mark stays for the next open
     Table* owner = nullptr;
     os::File file;
     FileBlocks blocks;
@@ -206,6 +207,12 @@ class Table {
     void unmarkBags();
     void releaseImplicitLock();
     Result flushTail();
+    // Writes the appended records kept in memory and the record count (in a shared table the
+    // caller holds the header lock).
+    Result writeTail();
+    // Flushes the table, memo and marked index files to the disk: what was written before is
+    // lasting before anything written after (the clearing of a mark).
+    Result makeDurable();
     Result writeCount(std::uint32_t count);
     Result prepareWrite();
     void rememberKeys();
