@@ -1061,24 +1061,35 @@ Result Table::setDeleted(bool deleted) {
 
 Result Table::flushRecord() {
     if (!dirty_) return kOk;
-    const bool indexed = !bags_.empty();
     Result r = kOk;
-    // An appended record still in memory under a table lock reaches the file together with
-    // its keys: under the header lock (taken before the index locks, as appends take them) and
-    // the mark of a change under way.
-    const bool withTail = indexed && shared_ && !tail_.empty();
-    if (withTail) {
+    // In a shared table, the header lock (taken before the index locks, as appends take them)
+    // keeps this write apart from a tag being built elsewhere from the records. A handle without
+    // a structural index takes it for every record it writes to the file, and first opens one
+    // that another handle may have created since; one with indexes takes it when appended
+    // records kept in memory under a table lock go to the file with this record's keys.
+    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
+    bool headerHeld = false;
+    if (shared_ && ((bags_.empty() && !inTail) || (!bags_.empty() && !tail_.empty()))) {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
+        headerHeld = true;
+        Bag* adopted = nullptr;
+        if (bags_.empty()) r = adoptStructural(adopted);
+        if (r != kOk) {
+            file_.unlock(lockmap::header, 1);
+            return r;
+        }
     }
+    const bool indexed = !bags_.empty();
+    const bool withTail = indexed && shared_ && !tail_.empty();
     const auto unlockAll = [&] {
         if (indexed && shared_) unlockBags(true);
-        if (withTail) file_.unlock(lockmap::header, 1);
+        if (headerHeld) file_.unlock(lockmap::header, 1);
     };
     if (indexed && shared_) {
         r = lockBags(true);
         if (r != kOk) {
-            if (withTail) file_.unlock(lockmap::header, 1);
+            if (headerHeld) file_.unlock(lockmap::header, 1);
             return r;
         }
     }
@@ -1134,7 +1145,6 @@ Result Table::flushRecord() {
     for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
         if ((!changes[b].empty() || withTail) && !bags_[b]->marked) r = markBag(*bags_[b], true);
     // Memo blocks the record points at reach the disk before the record does.
-    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
     if (r == kOk && memo_ && !inTail) r = memo_->flush();
     if (r == kOk) r = writeRecordAt(recno_, rec_.data());
     if (r == kOk && withTail) r = writeTail();
@@ -1309,14 +1319,57 @@ Result Table::writeTail() {
 Result Table::flushTail() {
     if (tail_.empty()) return kOk;
     Result r = kOk;
+    Bag* adopted = nullptr;
+    std::vector<KeyChange> keys;
     if (shared_) {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
+        r = adoptStructural(adopted);
+        // A structural index created elsewhere meanwhile takes the keys of the records kept in
+        // memory, which go to the file with them under its mark.
+        if (r == kOk && adopted) r = lockBag(*adopted, true);
+        if (r == kOk && adopted) {
+            const std::size_t len = hdr_.recordLength;
+            for (std::size_t at = 0; at + len <= tail_.size(); at += len) {
+                const std::uint32_t n = tailFirst_ + static_cast<std::uint32_t>(at / len);
+                for (auto& tag : adopted->tags) {
+                    bool included = false;
+                    std::string key;
+                    tagKey(*tag, tail_.data() + at, n, included, key);
+                    if (included) keys.push_back({tag->id, true, std::move(key), n});
+                }
+            }
+            r = fromIndex(adopted->cdx.stage(keys, false));
+            if (r == kOk) r = markBag(*adopted, true);
+            if (r != kOk) {
+                adopted->cdx.dropStaged();
+                unlockBag(*adopted, true);
+            }
+        }
     }
-    r = writeTail();
+    if (r == kOk) r = writeTail();
+    if (adopted) {
+        if (r == kOk) {
+            r = fromIndex(adopted->cdx.commitStaged());
+            if (r != kOk) adopted->stuck = true;
+        } else {
+            adopted->cdx.dropStaged();
+        }
+        unlockBag(*adopted, true);
+    }
     if (shared_) file_.unlock(lockmap::header, 1);
     if (r == kOk) unmarkBags(); // the keys of the appended records are in the indexes already
     return r;
+}
+
+Result Table::adoptStructural(Bag*& out) {
+    out = nullptr;
+    if (!shared_ || readOnly_) return kOk;
+    for (auto& bag : bags_)
+        if (bag->structural) return kOk;
+    const std::string path = relatedPath(".cdx");
+    if (path.empty()) return kOk;
+    return openBag(path, true, false, out);
 }
 
 Result Table::writeAll() {
@@ -1368,7 +1421,9 @@ Result Table::append() {
     } else {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
-        r = refreshCount();
+        Bag* adopted = nullptr;
+        r = adoptStructural(adopted);
+        if (r == kOk) r = refreshCount();
         n = count_ + 1;
         if (r == kOk && !fits(n)) r = kTableFull;
         if (r == kOk) {
@@ -2196,6 +2251,7 @@ Result Table::openIndex(std::string_view bagName, std::vector<OpenTag*>& tags) {
     Bag* bag = nullptr;
     r = openBag(path, structural, false, bag);
     if (r != kOk) return r;
+    if (!bag) return kIndexOutOfDate; // empty: its creation was cut off
     for (auto& tag : bag->tags) tags.push_back(tag.get());
     return kOk;
 }

@@ -213,6 +213,10 @@ class Table {
     // Flushes the table, memo and marked index files to the disk: what was written before is
     // lasting before anything written after (the clearing of a mark).
     Result makeDurable();
+    // A structural index that another handle created after this one opened the table: opened
+    // now (under the header lock, which its creator holds while it reads the records), so that
+    // this handle's changes reach it. out: the bag opened, or null.
+    Result adoptStructural(Bag*& out);
     Result writeCount(std::uint32_t count);
     Result prepareWrite();
     void rememberKeys();

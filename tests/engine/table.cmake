@@ -52,6 +52,7 @@ add_executable(engine_crash_tests
   ${CMAKE_CURRENT_LIST_DIR}/table_support.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fault_os.cpp
   ${CMAKE_CURRENT_LIST_DIR}/interleave_os.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/crash_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/crash_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/race_test.cpp)
 target_link_libraries(engine_crash_tests PRIVATE engine GTest::gtest_main)
 add_test(NAME engine_crash_tests COMMAND engine_crash_tests)
