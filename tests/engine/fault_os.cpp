@@ -125,6 +125,7 @@ Status FaultBackend::create(File& f, const std::string& p, bool mustBeNew) {
     }
     Status s = Backend::create(f, p, mustBeNew);
     if (s != Status::ok) return s;
+    touched_.insert(p);
     open_[handleOf(f)] = Open{p, false};
     if (powerCut_) {
         // Created, and not there after a power cut until a flush says so.
@@ -171,6 +172,7 @@ Status FaultBackend::write(File& f, std::uint64_t offset, const void* data, std:
         return Status::ok;
     }
     Status s = Backend::write(f, offset, data, len);
+    touched_.insert(o->path);
     if (s == Status::ok && powerCut_) ps.pending.push_back(std::move(c));
     return s;
 }
@@ -199,6 +201,7 @@ Status FaultBackend::truncate(File& f, std::uint64_t length) {
         return Status::ok;
     }
     Status s = Backend::truncate(f, length);
+    touched_.insert(o->path);
     if (s == Status::ok && powerCut_) ps.pending.push_back(std::move(c));
     return s;
 }
@@ -244,6 +247,7 @@ Status FaultBackend::removeFile(const std::string& p) {
         return Status::ok;
     }
     Status s = Backend::removeFile(p);
+    touched_.insert(p);
     if (s == Status::ok && powerCut_) {
         // A removal is taken to be lasting at once (the worst case for a file that the removal
         // makes room for is tried through the changes around it).
@@ -264,6 +268,7 @@ std::map<std::string, std::size_t> FaultBackend::unflushed() const {
 void FaultBackend::cutPower(const Keep& keep) {
     namespace fs = std::filesystem;
     for (auto& [p, ps] : paths_) {
+        touched_.insert(p);
         bool exists = ps.durableExists;
         std::string image = ps.durable;
         for (std::size_t i = 0; i < ps.pending.size(); ++i) {
@@ -276,7 +281,7 @@ void FaultBackend::cutPower(const Keep& keep) {
             fs::remove(p, ec);
             continue;
         }
-        putFile(p, image);
+        writeFile(p, image);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ class FaultBackend final : public engine::os::Backend {
     // file it saw as the last flush left it, plus the changes since that keep chooses. A file
     // created and never flushed is gone unless keep keeps its changes (it then holds them).
     void cutPower(const Keep& keep);
+    // The files whose bytes on the disk it changed (or that it made or removed), cutPower's
+    // included.
+    const std::set<std::string>& touched() const { return touched_; }
     // The paths it saw and, per path, the number of changes not yet flushed.
     std::map<std::string, std::size_t> unflushed() const;
 
@@ -107,6 +111,7 @@ class FaultBackend final : public engine::os::Backend {
     std::intptr_t nextPhantom_ = -1000;
     std::map<std::intptr_t, Open> open_;
     std::map<std::string, PathState> paths_;
+    std::set<std::string> touched_;
 };
 
 } // namespace enginetest

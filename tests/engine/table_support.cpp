@@ -41,24 +41,6 @@ void writeFile(const std::string& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-void putFile(const std::string& path, std::string_view bytes) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        writeFile(path, bytes);
-        return;
-    }
-    const std::string now = readFile(path);
-    if (now == bytes) return;
-    {
-        std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-        std::size_t from = 0;
-        while (from < now.size() && from < bytes.size() && now[from] == bytes[from]) ++from;
-        out.seekp(static_cast<std::streamoff>(from));
-        out.write(bytes.data() + from, static_cast<std::streamsize>(bytes.size() - from));
-    }
-    if (now.size() > bytes.size()) fs::resize_file(path, bytes.size(), ec);
-}
-
 std::uint32_t le32(const std::string& b, std::size_t at) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(b.at(at))) |
            static_cast<std::uint32_t>(static_cast<unsigned char>(b.at(at + 1))) << 8 |

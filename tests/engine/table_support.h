@@ -31,9 +31,6 @@ class TempDir {
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, std::string_view bytes);
-// Makes the file hold bytes, writing over what differs instead of emptying it first (a file
-// emptied and written again costs some file systems a wait for the disk when it is closed).
-void putFile(const std::string& path, std::string_view bytes);
 std::uint32_t le32(const std::string& bytes, std::size_t at);
 std::uint16_t le16(const std::string& bytes, std::size_t at);
 std::uint32_t be32(const std::string& bytes, std::size_t at);
