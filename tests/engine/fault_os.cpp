@@ -11,8 +11,8 @@ namespace enginetest {
 using engine::os::File;
 using engine::os::Status;
 
-FaultBackend::FaultBackend(std::uint64_t crashAt, CrashMode mode, bool powerCut)
-    : crashAt_(crashAt), mode_(mode), powerCut_(powerCut) {
+FaultBackend::FaultBackend(std::uint64_t crashAt, CrashMode mode, bool powerCut, bool inMemory)
+    : crashAt_(crashAt), mode_(mode), powerCut_(powerCut), inMemory_(inMemory) {
     engine::os::install(this);
 }
 
@@ -50,7 +50,41 @@ FaultBackend::Open* FaultBackend::find(File& f) {
 }
 
 FaultBackend::PathState& FaultBackend::path(const std::string& p) {
-    return paths_[p];
+    PathState& ps = paths_[p];
+    if (inMemory_ && !ps.loaded) {
+        ps.loaded = true;
+        ps.memExists = engine::os::isFile(p);
+        if (ps.memExists) ps.mem = readFile(p);
+    }
+    return ps;
+}
+
+bool FaultBackend::diskExists(const std::string& p) {
+    return inMemory_ ? path(p).memExists : engine::os::isFile(p);
+}
+
+std::string FaultBackend::diskRead(const std::string& p) {
+    return inMemory_ ? path(p).mem : readFile(p);
+}
+
+void FaultBackend::diskPut(const std::string& p, bool exists, const std::string& bytes) {
+    touched_.insert(p);
+    if (inMemory_) {
+        PathState& ps = path(p);
+        ps.memExists = exists;
+        ps.mem = exists ? bytes : std::string();
+        return;
+    }
+    std::error_code ec;
+    if (exists)
+        writeFile(p, bytes);
+    else
+        std::filesystem::remove(p, ec);
+}
+
+std::optional<std::string> FaultBackend::image(const std::string& p) {
+    if (!diskExists(p)) return std::nullopt;
+    return diskRead(p);
 }
 
 void FaultBackend::apply(std::string& image, const Change& c) {
@@ -64,52 +98,36 @@ void FaultBackend::apply(std::string& image, const Change& c) {
 }
 
 // The first change after the crash in a file: from now on the file as this process sees it
-// lives in memory.
-void FaultBackend::startShadow(PathState& ps, File* f, const std::string& p) {
+// lives in memory, apart from the disk.
+void FaultBackend::startShadow(PathState& ps, File*, const std::string& p) {
     if (ps.shadowed) return;
     ps.shadowed = true;
-    ps.shadowExists = engine::os::isFile(p);
-    if (!ps.shadowExists) return;
-    if (f) {
-        std::uint64_t n = 0;
-        Backend::size(*f, n);
-        ps.shadow.assign(static_cast<std::size_t>(n), '\0');
-        std::size_t got = 0;
-        Backend::read(*f, 0, ps.shadow.data(), ps.shadow.size(), got);
-        ps.shadow.resize(got);
-    } else {
-        std::ifstream in(p, std::ios::binary);
-        ps.shadow.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    ps.shadowExists = diskExists(p);
+    if (ps.shadowExists) ps.shadow = diskRead(p);
 }
 
 Status FaultBackend::open(File& f, const std::string& p, bool writable) {
     PathState& ps = path(p);
-    if (ps.shadowed && !ps.shadowExists) return Status::notFound;
-    if (ps.shadowed && !engine::os::isFile(p)) {
+    if (ps.shadowed || inMemory_) {
+        if (ps.shadowed ? !ps.shadowExists : !ps.memExists) return Status::notFound;
         setHandle(f, nextPhantom_--);
         open_[handleOf(f)] = Open{p, true};
-        return Status::ok;
+    } else {
+        const Status s = Backend::open(f, p, writable);
+        if (s != Status::ok) return s;
+        open_[handleOf(f)] = Open{p, false};
     }
-    const Status s = Backend::open(f, p, writable);
-    if (s != Status::ok) return s;
-    open_[handleOf(f)] = Open{p, false};
-    if (powerCut_ && !ps.known) {
+    if (powerCut_ && !ps.known && !ps.shadowed) {
         ps.known = true;
         ps.durableExists = true;
-        std::uint64_t n = 0;
-        Backend::size(f, n);
-        ps.durable.assign(static_cast<std::size_t>(n), '\0');
-        std::size_t got = 0;
-        Backend::read(f, 0, ps.durable.data(), ps.durable.size(), got);
-        ps.durable.resize(got);
+        ps.durable = diskRead(p);
     }
     return Status::ok;
 }
 
 Status FaultBackend::create(File& f, const std::string& p, bool mustBeNew) {
     PathState& ps = path(p);
-    const bool exists = ps.shadowed ? ps.shadowExists : engine::os::isFile(p);
+    const bool exists = ps.shadowed ? ps.shadowExists : diskExists(p);
     if (exists) {
         if (mustBeNew) return Status::exists;
         return open(f, p, true);
@@ -123,10 +141,16 @@ Status FaultBackend::create(File& f, const std::string& p, bool mustBeNew) {
         open_[handleOf(f)] = Open{p, true};
         return Status::ok;
     }
-    Status s = Backend::create(f, p, mustBeNew);
-    if (s != Status::ok) return s;
-    touched_.insert(p);
-    open_[handleOf(f)] = Open{p, false};
+    if (inMemory_) {
+        diskPut(p, true, {});
+        setHandle(f, nextPhantom_--);
+        open_[handleOf(f)] = Open{p, true};
+    } else {
+        const Status s = Backend::create(f, p, mustBeNew);
+        if (s != Status::ok) return s;
+        touched_.insert(p);
+        open_[handleOf(f)] = Open{p, false};
+    }
     if (powerCut_) {
         // Created, and not there after a power cut until a flush says so.
         ps.known = true;
@@ -139,8 +163,7 @@ Status FaultBackend::create(File& f, const std::string& p, bool mustBeNew) {
 
 void FaultBackend::close(File& f) {
     Open* o = find(f);
-    if (o && !o->phantom) Backend::close(f);
-    if (!o) Backend::close(f);
+    if (!o || !o->phantom) Backend::close(f);
     open_.erase(handleOf(f));
 }
 
@@ -149,10 +172,11 @@ Status FaultBackend::read(File& f, std::uint64_t offset, void* data, std::size_t
     got = 0;
     if (o) {
         PathState& ps = path(o->path);
-        if (ps.shadowed) {
-            if (offset < ps.shadow.size()) {
-                got = std::min<std::size_t>(len, ps.shadow.size() - static_cast<std::size_t>(offset));
-                std::copy_n(ps.shadow.data() + offset, got, static_cast<char*>(data));
+        if (ps.shadowed || inMemory_) {
+            const std::string& bytes = ps.shadowed ? ps.shadow : ps.mem;
+            if (offset < bytes.size()) {
+                got = std::min<std::size_t>(len, bytes.size() - static_cast<std::size_t>(offset));
+                std::copy_n(bytes.data() + offset, got, static_cast<char*>(data));
             }
             return Status::ok;
         }
@@ -160,50 +184,48 @@ Status FaultBackend::read(File& f, std::uint64_t offset, void* data, std::size_t
     return Backend::read(f, offset, data, len, got);
 }
 
-Status FaultBackend::write(File& f, std::uint64_t offset, const void* data, std::size_t len) {
-    Open* o = find(f);
-    if (!o) return Status::ioError;
-    PathState& ps = path(o->path);
-    Change c{false, offset, std::string(static_cast<const char*>(data), len)};
-    if (!takeChange()) {
-        if (mode_ == CrashMode::refuse) return Status::ioError;
-        startShadow(ps, o->phantom ? nullptr : &f, o->path);
-        apply(ps.shadow, c);
-        return Status::ok;
-    }
-    Status s = Backend::write(f, offset, data, len);
-    touched_.insert(o->path);
-    if (s == Status::ok && powerCut_) ps.pending.push_back(std::move(c));
-    return s;
-}
-
 Status FaultBackend::size(File& f, std::uint64_t& out) {
     Open* o = find(f);
     if (o) {
         PathState& ps = path(o->path);
-        if (ps.shadowed) {
-            out = ps.shadow.size();
+        if (ps.shadowed || inMemory_) {
+            out = ps.shadowed ? ps.shadow.size() : ps.mem.size();
             return Status::ok;
         }
     }
     return Backend::size(f, out);
 }
 
-Status FaultBackend::truncate(File& f, std::uint64_t length) {
+// A write or a truncation.
+Status FaultBackend::change(File& f, Change c) {
     Open* o = find(f);
     if (!o) return Status::ioError;
     PathState& ps = path(o->path);
-    Change c{true, length, {}};
     if (!takeChange()) {
         if (mode_ == CrashMode::refuse) return Status::ioError;
-        startShadow(ps, o->phantom ? nullptr : &f, o->path);
+        startShadow(ps, &f, o->path);
         apply(ps.shadow, c);
         return Status::ok;
     }
-    Status s = Backend::truncate(f, length);
-    touched_.insert(o->path);
+    Status s = Status::ok;
+    if (inMemory_) {
+        apply(ps.mem, c);
+        touched_.insert(o->path);
+    } else {
+        s = c.truncate ? Backend::truncate(f, c.offset)
+                       : Backend::write(f, c.offset, c.bytes.data(), c.bytes.size());
+        touched_.insert(o->path);
+    }
     if (s == Status::ok && powerCut_) ps.pending.push_back(std::move(c));
     return s;
+}
+
+Status FaultBackend::write(File& f, std::uint64_t offset, const void* data, std::size_t len) {
+    return change(f, Change{false, offset, std::string(static_cast<const char*>(data), len)});
+}
+
+Status FaultBackend::truncate(File& f, std::uint64_t length) {
+    return change(f, Change{true, length, {}});
 }
 
 Status FaultBackend::flush(File& f) {
@@ -213,14 +235,13 @@ Status FaultBackend::flush(File& f) {
     // What lasts is what this back end keeps: the system's own flush would only wait for the
     // disk.
     ++flushes_;
-    const Status s = Status::ok;
     if (powerCut_) {
         PathState& ps = path(o->path);
         for (const Change& c : ps.pending) apply(ps.durable, c);
         ps.durableExists = true;
         ps.pending.clear();
     }
-    return s;
+    return Status::ok;
 }
 
 Status FaultBackend::lock(File& f, std::uint64_t offset, std::uint64_t length, bool exclusive) {
@@ -237,7 +258,7 @@ Status FaultBackend::unlock(File& f, std::uint64_t offset, std::uint64_t length)
 
 Status FaultBackend::removeFile(const std::string& p) {
     PathState& ps = path(p);
-    const bool exists = ps.shadowed ? ps.shadowExists : engine::os::isFile(p);
+    const bool exists = ps.shadowed ? ps.shadowExists : diskExists(p);
     if (!exists) return Status::notFound;
     if (!takeChange()) {
         if (mode_ == CrashMode::refuse) return Status::ioError;
@@ -246,7 +267,11 @@ Status FaultBackend::removeFile(const std::string& p) {
         ps.shadow.clear();
         return Status::ok;
     }
-    Status s = Backend::removeFile(p);
+    Status s = Status::ok;
+    if (inMemory_)
+        diskPut(p, false, {});
+    else
+        s = Backend::removeFile(p);
     touched_.insert(p);
     if (s == Status::ok && powerCut_) {
         // A removal is taken to be lasting at once (the worst case for a file that the removal
@@ -266,9 +291,8 @@ std::map<std::string, std::size_t> FaultBackend::unflushed() const {
 }
 
 void FaultBackend::cutPower(const Keep& keep) {
-    namespace fs = std::filesystem;
     for (auto& [p, ps] : paths_) {
-        touched_.insert(p);
+        if (!ps.known) continue;
         bool exists = ps.durableExists;
         std::string image = ps.durable;
         for (std::size_t i = 0; i < ps.pending.size(); ++i) {
@@ -276,12 +300,7 @@ void FaultBackend::cutPower(const Keep& keep) {
             apply(image, ps.pending[i]);
             exists = true;
         }
-        std::error_code ec;
-        if (!exists) {
-            fs::remove(p, ec);
-            continue;
-        }
-        writeFile(p, image);
+        diskPut(p, exists, image);
     }
 }
 

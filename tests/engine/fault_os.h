@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,13 +28,16 @@ enum class CrashMode {
 // that was not there, a removal), in all files together, and from change number crashAt on
 // (0-based) refuses or drops them. With powerCut it also keeps, per file, what the file held
 // at its last flush and every change since, so that cutPower() can put the disk back as a
-// power cut would leave it. Installs itself while it lives.
+// power cut would leave it. With inMemory the disk it works on is a copy in memory of the
+// files as they were when it first met them (image() tells what they hold), so that a run
+// costs no file system calls; locks then always succeed (one handle per table). Installs
+// itself while it lives.
 class FaultBackend final : public engine::os::Backend {
   public:
     static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
 
     explicit FaultBackend(std::uint64_t crashAt = never, CrashMode mode = CrashMode::refuse,
-                          bool powerCut = false);
+                          bool powerCut = false, bool inMemory = false);
     ~FaultBackend() override;
     FaultBackend(const FaultBackend&) = delete;
     FaultBackend& operator=(const FaultBackend&) = delete;
@@ -55,6 +59,8 @@ class FaultBackend final : public engine::os::Backend {
     // file it saw as the last flush left it, plus the changes since that keep chooses. A file
     // created and never flushed is gone unless keep keeps its changes (it then holds them).
     void cutPower(const Keep& keep);
+    // What a file it changed holds on its disk (nothing: the file is not there).
+    std::optional<std::string> image(const std::string& path);
     // The files whose bytes on the disk it changed (or that it made or removed), cutPower's
     // included.
     const std::set<std::string>& touched() const { return touched_; }
@@ -84,6 +90,9 @@ class FaultBackend final : public engine::os::Backend {
     };
     // One file, as all handles on it see it.
     struct PathState {
+        bool loaded = false; // in memory: the disk's copy below is taken
+        bool memExists = false;
+        std::string mem;
         bool known = false;         // seen by a power-cut back end
         bool durableExists = false; // the file as the last flush left it
         std::string durable;
@@ -98,6 +107,11 @@ class FaultBackend final : public engine::os::Backend {
     };
 
     bool takeChange(); // counts a change; false from the crash point on
+    engine::os::Status change(engine::os::File& f, Change c);
+    // The disk, in memory or not.
+    bool diskExists(const std::string& p);
+    std::string diskRead(const std::string& p);
+    void diskPut(const std::string& p, bool exists, const std::string& bytes);
     Open* find(engine::os::File& f);
     PathState& path(const std::string& p);
     void startShadow(PathState& ps, engine::os::File* f, const std::string& p);
@@ -106,6 +120,7 @@ class FaultBackend final : public engine::os::Backend {
     std::uint64_t crashAt_;
     CrashMode mode_;
     bool powerCut_;
+    bool inMemory_;
     std::uint64_t changes_ = 0;
     std::uint64_t flushes_ = 0;
     std::intptr_t nextPhantom_ = -1000;
