@@ -35,6 +35,21 @@ wine_prefix() {
   /usr/lib/wine/wine64 wineboot -i >"$1" 2>&1
 }
 
+# wine_session <log file>: the prefix ready for a suite. Run by hand (the script started its own
+# X server), the suite gets a Wine server of its own that stays up until end_display, as ctest
+# gives each test run one (cmake/wine-session says why: a server that ends with each program
+# kills or cuts off programs that start while it shuts down). Under ctest or scripts/test the
+# run's server is there already. Makes the prefix when it does not exist yet.
+wine_session() {
+  if [ -n "$xvfb" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -w 2>/dev/null
+    "$wineserver" -p </dev/null >/dev/null 2>&1
+  fi
+  wine_prefix "$1"
+}
+
 # own_display: when DISPLAY is not set, starts an Xvfb and sets DISPLAY once the server accepts
 # connections; xvfb is its process id (empty when a display was there already). The server
 # picks a free display number itself and reports it through -displayfd only when it is ready,
@@ -80,7 +95,7 @@ fresh_suite() {
   mkdir -p "$1"
   own_display || exit 1
   trap end_display EXIT
-  wine_prefix "$1/wineboot.log"
+  wine_session "$1/wineboot.log"
 }
 
 # virtual_desktop <reg file> <name> <size> [program...]: the named programs (file names such as
