@@ -33,6 +33,17 @@ wine_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wine64 wineboot -i >"$1" 2>&1
+  wine_fonts
+}
+
+# wine_fonts: Wine's own fonts (the fonts-wine package: Tahoma, MS Sans Serif, Marlett for the
+# glyphs of the title bar's buttons) in the prefix's Fonts folder, where every Wine program finds
+# them. This Wine does not look in the package's folder itself; without them a title bar's close
+# box shows the letter "r" and texts take a substitute font.
+wine_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] || return 0
+  ln -sf /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
 }
 
 # wine_session <log file>: the prefix ready for a suite. Run by hand (the script started its own
