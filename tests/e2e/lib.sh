@@ -173,8 +173,19 @@ desk_click() {
 
 # ---- the driver, the checks, the program under test ---------------------------------------
 
-# drv <command> <argument...>: uidriver.exe (see its head for the commands).
-drv() { "$wine" "$driver" "$@" 2>/dev/null; }
+# drv <command> <argument...>: uidriver.exe (see its head for the commands). Its output goes
+# through a file: a Wine helper process that the driver happens to start (a desktop's explorer,
+# a service) keeps the driver's output handles for as long as it lives, and a pipe held that way
+# would keep a command substitution, or ctest reading the suite's output, waiting for it.
+drv() {
+  local file rc
+  file=$(mktemp)
+  "$wine" "$driver" "$@" >"$file" 2>/dev/null </dev/null
+  rc=$?
+  cat "$file"
+  rm -f "$file"
+  return $rc
+}
 
 # dump_shows <dump file> <line>: a dump of uidriver has that line once the controls' rectangles
 # are left out ("class style text" for a control, "item text", "selected n").
