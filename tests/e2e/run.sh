@@ -27,7 +27,7 @@ current=$group
 # ---- display, prefix, desktop, drives ----------------------------------------------------
 
 own_display || exit 1
-wine_prefix "$out/wineboot.log"
+wine_session "$out/wineboot.log"
 
 # Both programs start in the virtual desktop "e2e" (it draws window frames, and the driver sees
 # the program's windows there). The setting is scoped to the two program names and is removed
