@@ -112,6 +112,7 @@ using Step = std::function<Result(Handle)>;
 struct Operation {
     std::string name;
     std::vector<Step> steps;
+    bool closed = false; // calls on the table's name, with no table open (given handle 0)
 };
 
 Step gotoStep(std::uint32_t n) {
@@ -181,10 +182,10 @@ class Crash : public EngineTest {
     // Answers the first failure, if any; the table is closed in any case.
     Result run(const Operation& op, std::uint32_t mode, std::size_t upTo) {
         Handle t = 0;
-        Result r = openIn(mode, t);
+        Result r = op.closed ? kOk : openIn(mode, t);
         if (r != kOk) return r;
         for (std::size_t i = 0; i < upTo && i < op.steps.size() && r == kOk; ++i) r = op.steps[i](t);
-        const Result c = closeTable(t);
+        const Result c = op.closed ? kOk : closeTable(t);
         applicationExit();
         return r != kOk ? r : c;
     }
@@ -197,11 +198,17 @@ class Crash : public EngineTest {
             FaultBackend noWait; // no crash; flushes do not wait for the disk
             EXPECT_EQ(run(op, mode, k), kOk) << op.name << " up to call " << k << ": " << lastError();
             Handle t = 0;
-            EXPECT_EQ(openIn(kOpenExclusive, t), kOk) << lastError();
+            // Before a repair: an index out of date, read as it stands.
+            Result o = openIn(kOpenExclusive, t);
+            const bool outOfDate = o == kIndexOutOfDate && op.closed && k == 0;
+            if (outOfDate) o = openIn(kOpenExclusive | kOpenReadOnly, t);
+            EXPECT_EQ(o, kOk) << lastError();
             State s;
             EXPECT_EQ(readState(t, s), kOk) << lastError();
             std::vector<std::string> problems;
-            EXPECT_EQ(verifyTable(t, problems), kOk) << op.name << " up to call " << k;
+            if (!outOfDate) {
+                EXPECT_EQ(verifyTable(t, problems), kOk) << op.name << " up to call " << k;
+            }
             closeTable(t);
             out.push_back(s);
         }
@@ -389,4 +396,19 @@ TEST_F(Crash, FirstTag) {
                   Handle idx = 0;
                   return createIndex(t, "", "NAME", "UPPER(NAME)", "", "", kIndexCompound, idx);
               }}});
+}
+
+// Repairing an index that a cut-off change left out of date: the new file is made beside it and
+// takes its place whole, so every stop leaves the index out of date (7025) or rebuilt.
+TEST_F(Crash, IndexRepair) {
+    makeTable(true);
+    std::string cdx = readFile(scratch.path("crash.cdx"));
+    cdx[497] = 1; // the mark of a change that did not end
+    writeFile(scratch.path("crash.cdx"), cdx);
+    Operation repair{"index repair", {[this](Handle) {
+                         std::vector<std::string> report;
+                         return repairIndex(table(), "", 0, report);
+                     }}};
+    repair.closed = true;
+    walk(repair, kOpenExclusive);
 }

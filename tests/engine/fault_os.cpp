@@ -284,6 +284,52 @@ Status FaultBackend::removeFile(const std::string& p) {
     return s;
 }
 
+Status FaultBackend::replaceFile(const std::string& from, const std::string& to) {
+    PathState& src = path(from);
+    PathState& dst = path(to);
+    const bool exists = src.shadowed ? src.shadowExists : diskExists(from);
+    if (!exists) return Status::notFound;
+    if (!takeChange()) {
+        if (mode_ == CrashMode::refuse) return Status::ioError;
+        const std::string bytes = src.shadowed ? src.shadow : diskRead(from);
+        startShadow(dst, nullptr, to);
+        dst.shadowExists = true;
+        dst.shadow = bytes;
+        startShadow(src, nullptr, from);
+        src.shadowExists = false;
+        src.shadow.clear();
+        return Status::ok;
+    }
+    if (powerCut_ && !src.known) {
+        src.known = true;
+        src.durableExists = true;
+        src.durable = diskRead(from);
+    }
+    Status s = Status::ok;
+    if (inMemory_) {
+        const std::string bytes = diskRead(from);
+        diskPut(to, true, bytes);
+        diskPut(from, false, {});
+    } else {
+        s = Backend::replaceFile(from, to);
+        touched_.insert(from);
+        touched_.insert(to);
+    }
+    if (s == Status::ok && powerCut_) {
+        // The change of names lasts at once (the call answers once it is on the disk); the
+        // file's contents keep what they had: what its last flush made lasting, and the changes
+        // since, which a power cut may still take.
+        dst.known = true;
+        dst.durableExists = src.durableExists;
+        dst.durable = std::move(src.durable);
+        dst.pending = std::move(src.pending);
+        src.durableExists = false;
+        src.durable.clear();
+        src.pending.clear();
+    }
+    return s;
+}
+
 std::map<std::string, std::size_t> FaultBackend::unflushed() const {
     std::map<std::string, std::size_t> out;
     for (const auto& [p, ps] : paths_) out[p] = ps.pending.size();

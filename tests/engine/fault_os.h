@@ -25,7 +25,7 @@ enum class CrashMode {
 };
 
 // Counts every change made to files through it (a write, a truncation, the creation of a file
-// that was not there, a removal), in all files together, and from change number crashAt on
+// that was not there, a removal, a replacement), in all files together, and from change number crashAt on
 // (0-based) refuses or drops them. With powerCut it also keeps, per file, what the file held
 // at its last flush and every change since, so that cutPower() can put the disk back as a
 // power cut would leave it. With inMemory the disk it works on is a copy in memory of the
@@ -81,6 +81,7 @@ class FaultBackend final : public engine::os::Backend {
                             bool exclusive) override;
     engine::os::Status unlock(engine::os::File& f, std::uint64_t offset, std::uint64_t length) override;
     engine::os::Status removeFile(const std::string& path) override;
+    engine::os::Status replaceFile(const std::string& from, const std::string& to) override;
 
   private:
     struct Change {
