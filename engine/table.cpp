@@ -137,8 +137,14 @@ Result Table::init() {
         exprFields_.push_back(d);
         longNameOf_.push_back(i);
     }
+    // A blank record: every field its type's empty value, no field NULL, and varying-length
+    // fields holding the empty value (length byte 0, their length bit set).
     blank_.assign(hdr_.recordLength, ' ');
-    for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
+    if (hdr_.nullFlagsLen) std::memset(blank_.data() + hdr_.nullFlagsOffset, 0, hdr_.nullFlagsLen);
+    for (const dbf::Field& f : hdr_.fields) {
+        blankField(f, blank_.data());
+        if (f.type == 'V' || f.type == 'Q') dbf::putVar(hdr_, f, blank_.data(), {});
+    }
     rec_ = blank_;
 
     if (hdr_.hasMemo()) {

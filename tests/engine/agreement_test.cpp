@@ -1,0 +1,138 @@
+// A table and its indexes keep agreeing through ordinary use and through damage they meet:
+// unique and candidate tags, blank records, the free page list, a missing structural index,
+// tags this engine can only read, and what the verify call may call consistent.
+#include "table_support.h"
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+using namespace engine;
+using namespace enginetest;
+
+namespace {
+
+class Agreement : public EngineTest {
+  protected:
+    // Copies a sample table with its companion files into the scratch folder.
+    std::string copySample(const std::string& base) {
+        for (const char* ext : {".dbf", ".CDX", ".FPT"}) {
+            const std::filesystem::path from = std::filesystem::path(FOREIGN_FIXTURES) / (base + ext);
+            if (std::filesystem::exists(from)) writeFile(tmp.path(base + ext), readFile(from.string()));
+        }
+        return tmp.path(base + ".dbf");
+    }
+
+    Handle open(const std::string& path, std::uint32_t mode) {
+        Handle t = 0;
+        EXPECT_EQ(openTable(0, path, "", kTypeCdx, kAnsi, 0, 1, mode, t), kOk) << path;
+        return t;
+    }
+
+    // The (key text, record) pairs of a character tag in its order.
+    std::vector<std::pair<std::string, std::uint32_t>> entries(Handle t, Handle idx, const char* field) {
+        std::vector<std::pair<std::string, std::uint32_t>> out;
+        EXPECT_EQ(gotoTop(idx), kOk);
+        for (int i = 0; i < 1000; ++i) {
+            bool eof = false;
+            atEOF(t, eof);
+            if (eof) break;
+            std::uint32_t n = 0;
+            getRecordNum(t, n);
+            std::string v;
+            getField(t, field, v);
+            while (!v.empty() && v.back() == ' ') v.pop_back();
+            out.emplace_back(v, n);
+            if (skip(idx, 1) != kOk) break;
+        }
+        return out;
+    }
+
+    std::uint32_t count(Handle t) {
+        std::uint32_t n = 0;
+        EXPECT_EQ(getRecordCount(t, n), kOk);
+        return n;
+    }
+
+    // The verify call's answer, every line it gave passed to the test's log.
+    Result verified(Handle t, std::vector<std::string>* lines = nullptr) {
+        std::vector<std::string> problems;
+        const Result r = verifyTable(t, problems);
+        for (const std::string& p : problems) std::printf("  verify: %s\n", p.c_str());
+        if (lines) *lines = problems;
+        return r;
+    }
+
+    std::string lastError() {
+        Result code = 0;
+        std::string text;
+        getLastError(code, text);
+        return text;
+    }
+};
+
+const char* modeName(std::uint32_t mode) {
+    return mode == kOpenShared ? "shared" : "exclusive";
+}
+
+} // namespace
+
+TEST_F(Agreement, ABlankRecordHasNoNullAndEmptyVaryingFields) {
+    // A 0x30 table from the published layout: five C(1) fields accepting NULL (bits 0 to 4),
+    // NAME C(5) accepting NULL (bit 5, the bit a blank 0x20 would set), CODE V(6) (bit 6, its
+    // length bit), N I accepting NULL (bit 7), then _NullFlags.
+    struct Def {
+        const char* name;
+        char type;
+        int len, flags;
+    };
+    const std::vector<Def> defs = {{"F1", 'C', 1, 2},   {"F2", 'C', 1, 2}, {"F3", 'C', 1, 2},
+                                   {"F4", 'C', 1, 2},   {"F5", 'C', 1, 2}, {"NAME", 'C', 5, 2},
+                                   {"CODE", 'V', 6, 0}, {"N", 'I', 4, 6},  {"_NullFlags", '0', 1, 5}};
+    std::string h(32 + defs.size() * 32 + 1 + 263, '\0');
+    h[0] = 0x30;
+    h[1] = 26, h[2] = 1, h[3] = 2;
+    h[8] = static_cast<char>(h.size() & 0xFF), h[9] = static_cast<char>(h.size() >> 8);
+    std::size_t recLen = 1;
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        const std::size_t at = 32 + 32 * i;
+        h.replace(at, std::strlen(defs[i].name), defs[i].name);
+        h[at + 11] = defs[i].type;
+        h[at + 16] = static_cast<char>(defs[i].len);
+        h[at + 18] = static_cast<char>(defs[i].flags);
+        recLen += static_cast<std::size_t>(defs[i].len);
+    }
+    h[10] = static_cast<char>(recLen);
+    h[29] = 3;
+    h[32 + defs.size() * 32] = 0x0D;
+    const std::string path = tmp.path("blank.dbf");
+    writeFile(path, h + "\x1A");
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        Handle t = open(path, mode);
+        ASSERT_EQ(appendRecord(t), kOk);
+        for (const char* f : {"F1", "F5", "NAME", "N"}) {
+            bool null = true;
+            ASSERT_EQ(isNull(t, f, null), kOk);
+            EXPECT_FALSE(null) << f << " " << modeName(mode);
+        }
+        std::string code = "?";
+        ASSERT_EQ(getField(t, "CODE", code), kOk);
+        EXPECT_EQ(code, "") << modeName(mode);
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+    const std::string bytes = readFile(path);
+    for (std::size_t r = 0; r < 2; ++r) {
+        const std::size_t at = h.size() + r * recLen;
+        EXPECT_EQ(bytes.substr(at, 11), std::string(11, ' ')) << r;
+        EXPECT_EQ(bytes.substr(at + 11, 6), std::string("     \0", 6)) << r; // CODE: empty
+        EXPECT_EQ(bytes.substr(at + 17, 4), std::string(4, '\0')) << r;
+        EXPECT_EQ(bytes[at + 21], 0x40) << r; // CODE's length bit alone
+    }
+    // A tag on the varying field holds blank keys for them; verify agrees.
+    Handle t = open(path, kOpenExclusive);
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "CODE", "CODE", "", "", kIndexCompound, idx), kOk);
+    ASSERT_EQ(appendRecord(t), kOk);
+    EXPECT_EQ(verified(t), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+}
