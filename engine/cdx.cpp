@@ -63,11 +63,14 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
     if (const Result r = s.lowerBoundEntry(*m, key, from, p)) return r;
-    if (const CdxEntry* e = s.entryAt(*m, p)) {
-        // A unique tag keeps its first record of a key; the same pair is never stored twice.
-        if (e->key == key && (m->unique || e->recno == recno)) return kOk;
+    std::uint32_t holder = 0; // a higher record a unique tag holds the key with
+    if (const CdxEntry* e = s.entryAt(*m, p); e && e->key == key) {
+        // The same pair is never stored twice; a unique tag keeps the lowest record of a key.
+        if (e->recno == recno || (m->unique && e->recno < recno)) return kOk;
+        if (m->unique) holder = e->recno;
     }
-    Result r = s.change(*m, true, key, recno);
+    Result r = holder ? s.change(*m, false, key, holder) : kOk;
+    if (!r) r = s.change(*m, true, key, recno);
     if (!r) r = s.commit();
     if (r) {
         s.abort();
@@ -108,17 +111,22 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
             r = kKeyBadType;
         else if (m->readOnly)
             r = kCdxReadOnlyTag;
+        if (!r && c.insert && m->candidate && candidates) {
+            // Another record holding the key: erased by this same change, or a refusal.
+            CdxState::Pos q;
+            r = s.lowerBoundEntry(*m, c.key, 0, q);
+            const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+            if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+        }
         if (!r && c.insert) {
             CdxState::Pos p;
             r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
             const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
-            if (e && e->key == c.key && (m->unique || e->recno == c.recno)) continue;
-            if (!r && m->candidate && candidates) {
-                // Another record holding the key: erased by this same change, or a refusal.
-                CdxState::Pos q;
-                r = s.lowerBoundEntry(*m, c.key, 0, q);
-                const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
-                if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+            if (e && e->key == c.key) {
+                // The same pair is never stored twice; a unique tag keeps a key with the
+                // lowest record holding it, so the key moves to a lower record.
+                if (e->recno == c.recno || (m->unique && e->recno < c.recno)) continue;
+                if (m->unique) r = s.change(*m, false, c.key, e->recno);
             }
             if (!r) r = s.change(*m, true, c.key, c.recno);
         } else if (!r) {

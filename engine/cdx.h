@@ -246,15 +246,17 @@ class CdxIndex {
     // refresh().
     Result setKeyType(TagId id, char keyType);
 
-    // One key. insert on a unique tag that already holds the key changes nothing (added
-    // false). erase answers kCdxKeyNotFound when the pair is not there.
+    // One key. A unique tag holds a key once, with the lowest record number given for it:
+    // insert on a unique tag that holds the key for a lower record changes nothing (added
+    // false), for a higher one moves the key to this record. erase answers kCdxKeyNotFound
+    // when the pair is not there.
     Result insert(TagId id, std::string_view key, std::uint32_t recno, bool* added = nullptr);
     Result erase(TagId id, std::string_view key, std::uint32_t recno);
 
     // Several changes as one: stage() makes them all in memory, or none (answering the first
     // refusal, with nothing changed); commitStaged() then writes them, dropStaged() forgets
     // them. Erasing a pair that is not there is no refusal; inserting a key a unique tag holds
-    // already changes nothing; inserting a key a candidate tag holds for another record is
+    // already does as insert does; inserting a key a candidate tag holds for another record is
     // refused (kCdxDuplicateKey) unless candidates is false. Nothing else may change the
     // index in between.
     Result stage(const std::vector<KeyChange>& changes, bool candidates = true);

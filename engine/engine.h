@@ -294,9 +294,10 @@ Result isRecordLocked(Handle table, std::uint32_t recno, bool& locked);
 // bytes); forText: a logical condition selecting the records, empty for all; whileText: a
 // logical condition that stops the scan, which then starts at the current record and runs in
 // the order of tableOrIndex (empty: every record). options: kIndexUnique, kIndexCompound,
-// kIndexDescending (kIndexCustom is refused). A unique tag keeps the first record of each key
-// when it is built; afterwards a key is added only when the tag does not hold it yet, and it
-// goes with the record that holds it. A tag of the same name in the bag is replaced. A bad
+// kIndexDescending (kIndexCustom is refused). A unique tag holds each key once, with the
+// lowest-numbered record that has it: when that record changes, the key goes to the next
+// record that has it (or leaves the tag with the last one), and a lower record taking the key
+// takes the entry. A tag of the same name in the bag is replaced. A bad
 // expression answers kBadExpression (or the index half's kExpr* code when it is more
 // telling) and, when errorPos is given, the 0-based position of the fault.
 Result createIndex(Handle tableOrIndex, std::string_view bag, std::string_view tag, std::string_view key,

@@ -226,6 +226,8 @@ class Table {
 
     // The change under way (table_change.cpp).
     Result flushRecord();
+    Result passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
+                            const std::vector<std::pair<std::size_t, OpenTag*>>& leaving);
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
     // The keys of a blank record numbered recno, bag by bag.

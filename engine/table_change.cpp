@@ -57,6 +57,7 @@ Result Table::flushRecord() {
     // Every key change first, bag by bag; then each bag takes them in memory, or the first
     // refusal leaves the files as they were.
     std::vector<std::vector<KeyChange>> changes(bags_.size());
+    std::vector<std::pair<std::size_t, OpenTag*>> leaving; // unique tags losing this record's key
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         for (auto& tag : bags_[b]->tags) {
             bool included = false;
@@ -64,12 +65,16 @@ Result Table::flushRecord() {
             tagKey(*tag, rec_.data(), recno_, included, key);
             const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
             if (!same) {
-                if (tag->oldIncluded) changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                if (tag->oldIncluded) {
+                    changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                    if (tag->unique) leaving.emplace_back(b, tag.get());
+                }
                 if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
             }
         }
     }
-    r = stageChanges(changes);
+    r = passOnUniqueKeys(changes, leaving);
+    if (r == kOk) r = stageChanges(changes);
     if (r != kOk) {
         if (indexed && shared_) unlockBags(true);
         return refuseRecord(r);
@@ -101,6 +106,45 @@ Result Table::flushRecord() {
     freshBlocks_.clear();
     releaseImplicitLock();
     return r;
+}
+
+// A unique tag holds each key once, with the lowest record that has it. When the record being
+// written holds a key's entry and gives the key up, the entry goes to the next record that
+// has the key (the table is read to find it), or leaves with it.
+Result Table::passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
+                               const std::vector<std::pair<std::size_t, OpenTag*>>& leaving) {
+    struct Heir {
+        std::size_t bag;
+        OpenTag* tag;
+        std::uint32_t recno;
+    };
+    std::vector<Heir> heirs;
+    for (auto [b, tag] : leaving) {
+        CdxCursor holds(tag->bag->cdx, tag->id);
+        bool exact = false;
+        if (const Result r = fromIndex(holds.find(tag->oldKey, recno_, exact))) return r;
+        if (exact) heirs.push_back({b, tag, 0});
+    }
+    if (heirs.empty()) return kOk;
+    Result r = refreshCount();
+    if (r != kOk) return r;
+    std::size_t wanted = heirs.size();
+    std::string key;
+    constexpr Result allFound = kNoCurrentRecord; // ends the scan early
+    r = scan(1, [&](const std::uint8_t* rec, std::uint32_t n) -> Result {
+        if (n == recno_) return kOk;
+        for (Heir& h : heirs) {
+            if (h.recno) continue;
+            bool included = false;
+            tagKey(*h.tag, rec, n, included, key);
+            if (included && key == h.tag->oldKey) h.recno = n, --wanted;
+        }
+        return wanted ? kOk : allFound;
+    });
+    if (r != kOk && r != allFound) return r;
+    for (const Heir& h : heirs)
+        if (h.recno) changes[h.bag].push_back({h.tag->id, true, h.tag->oldKey, h.recno});
+    return kOk;
 }
 
 Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates) {

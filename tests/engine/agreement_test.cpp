@@ -77,6 +77,66 @@ const char* modeName(std::uint32_t mode) {
 
 } // namespace
 
+TEST_F(Agreement, AUniqueTagKeepsEachKeyWithTheLowestRecordHoldingIt) {
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        SCOPED_TRACE(modeName(mode));
+        const std::string path = tmp.path(std::string("uniq_") + modeName(mode));
+        Handle t = 0;
+        const std::vector<FieldDef> fields = {{"NAME", 'C', 6, 0}, {"N", 'N', 4, 0}};
+        ASSERT_EQ(createTable(path, "", kTypeCdx, kAnsi, fields, t), kOk);
+        for (const char* name : {"A", "A", "C", "A"}) {
+            ASSERT_EQ(appendRecord(t), kOk);
+            ASSERT_EQ(setString(t, "NAME", name), kOk);
+        }
+        Handle idx = 0, live = 0;
+        ASSERT_EQ(createIndex(t, "", "ONCE", "NAME", "", "", kIndexCompound | kIndexUnique, idx), kOk);
+        ASSERT_EQ(createIndex(t, "", "LIVE", "NAME", "!DELETED()", "", kIndexCompound | kIndexUnique, live),
+                  kOk);
+        ASSERT_EQ(closeTable(t), kOk);
+        t = open(path + ".dbf", mode);
+        ASSERT_EQ(getIndexHandle(t, "ONCE", idx), kOk);
+        ASSERT_EQ(getIndexHandle(t, "LIVE", live), kOk);
+        using E = std::vector<std::pair<std::string, std::uint32_t>>;
+        EXPECT_EQ(entries(t, idx, "NAME"), (E{{"A", 1}, {"C", 3}}));
+
+        // The record holding the entry leaves the key: the entry goes to the next record
+        // holding it.
+        ASSERT_EQ(gotoRecord(t, 1), kOk);
+        ASSERT_EQ(setString(t, "NAME", "B"), kOk);
+        ASSERT_EQ(writeRecord(t), kOk);
+        bool found = false;
+        ASSERT_EQ(seek(idx, ExprValue::character("A"), false, found), kOk);
+        EXPECT_TRUE(found);
+        EXPECT_EQ(entries(t, idx, "NAME"), (E{{"A", 2}, {"B", 1}, {"C", 3}}));
+        // A record below the one holding the entry takes the key: the entry moves to it.
+        ASSERT_EQ(gotoRecord(t, 1), kOk);
+        ASSERT_EQ(setString(t, "NAME", "A"), kOk);
+        ASSERT_EQ(writeRecord(t), kOk);
+        EXPECT_EQ(entries(t, idx, "NAME"), (E{{"A", 1}, {"C", 3}}));
+        // One above it: nothing moves.
+        ASSERT_EQ(gotoRecord(t, 3), kOk);
+        ASSERT_EQ(setString(t, "NAME", "A"), kOk);
+        ASSERT_EQ(writeRecord(t), kOk);
+        EXPECT_EQ(entries(t, idx, "NAME"), (E{{"A", 1}}));
+        // Leaving through the FOR condition: the entry goes to the next record the condition
+        // takes.
+        ASSERT_EQ(gotoRecord(t, 1), kOk);
+        ASSERT_EQ(deleteRecord(t), kOk);
+        ASSERT_EQ(gotoRecord(t, 2), kOk);
+        ASSERT_EQ(deleteRecord(t), kOk);
+        EXPECT_EQ(entries(t, live, "NAME"), (E{{"A", 3}}));
+        // The last record holding a key leaves it: the key leaves the tag.
+        for (std::uint32_t n : {1u, 2u, 3u, 4u}) {
+            ASSERT_EQ(gotoRecord(t, n), kOk);
+            ASSERT_EQ(setString(t, "NAME", "Z" + std::to_string(n)), kOk);
+        }
+        ASSERT_EQ(writeRecord(t), kOk);
+        EXPECT_EQ(entries(t, idx, "NAME"), (E{{"Z1", 1}, {"Z2", 2}, {"Z3", 3}, {"Z4", 4}}));
+        EXPECT_EQ(verified(t), kOk);
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+}
+
 TEST_F(Agreement, ABlankRecordHasNoNullAndEmptyVaryingFields) {
     // A 0x30 table from the published layout: five C(1) fields accepting NULL (bits 0 to 4),
     // NAME C(5) accepting NULL (bit 5, the bit a blank 0x20 would set), CODE V(6) (bit 6, its

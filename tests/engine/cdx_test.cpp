@@ -846,6 +846,26 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     EXPECT_FALSE(dying.outOfDate()); // its own mark
 }
 
+// A unique tag holds a key with the lowest record given for it, through single inserts and
+// staged changes alike.
+TEST(Cdx, UniqueKeyStaysWithTheLowestRecord) {
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    const TagId u = addTag(cdx, tagDef("U", 'C', 4, true), {{"KEY ", 5}, {"KEY ", 7}});
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 5}}));
+    bool added = true;
+    ASSERT_EQ(cdx.insert(u, "KEY ", 9, &added), kOk);
+    EXPECT_FALSE(added);
+    ASSERT_EQ(cdx.insert(u, "KEY ", 3, &added), kOk);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 3}}));
+    ASSERT_EQ(cdx.stage({{u, true, "KEY ", 4}, {u, true, "KEY ", 2}, {u, true, "OTHR", 8}}), kOk);
+    ASSERT_EQ(cdx.commitStaged(), kOk);
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 2}, {"OTHR", 8}}));
+    EXPECT_EQ(cdx.verify(u), kOk);
+}
+
 // A descending tag from elsewhere that keeps its keys highest first: read in the same order
 // as ours, searched, verified, and never changed.
 TEST(Cdx, DescendingTagStoredHighestFirst) {
