@@ -83,6 +83,7 @@ struct OpenTag {
     char keyType = 'C';
     std::uint16_t keyLen = 0;
     bool unique = false;
+    bool candidate = false; // refuses a key another record holds
     bool descending = false;
     int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
     bool keyless = false;   // its expressions do not compile here: walked and searched only
@@ -228,11 +229,14 @@ class Table {
     Result flushRecord();
     Result passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
                             const std::vector<std::pair<std::size_t, OpenTag*>>& leaving);
-    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
+    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes);
     Result refuseRecord(Result why);
     // The keys of a blank record numbered recno, bag by bag.
     std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
     Result takeAutoValues(std::vector<std::uint8_t>& rec);
+    Result keepAutoValues();
+    Result checkBlankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
+    void dropAppended();
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
     Result checkUpToDate(Bag& bag);

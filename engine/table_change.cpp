@@ -147,10 +147,10 @@ Result Table::passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
     return kOk;
 }
 
-Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates) {
+Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
-        Result e = bags_[b]->cdx.stage(changes[b], candidates);
+        Result e = bags_[b]->cdx.stage(changes[b]);
         if (e != kOk) {
             for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
             if (e == kCdxReadOnlyTag)
@@ -173,9 +173,7 @@ Result Table::refuseRecord(Result why) {
         const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_, rec_);
         const bool locked = shared_ && !bags_.empty();
         Result r = locked ? lockBags(true) : kOk;
-        // The blank record's keys go in even where a candidate tag holds them already: the
-        // record is in the table, so its keys must be in the index.
-        if (r == kOk) r = stageChanges(changes, false);
+        if (r == kOk) r = stageChanges(changes);
         for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
             if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
         for (std::size_t b = 0; b < bags_.size(); ++b) {
@@ -187,6 +185,13 @@ Result Table::refuseRecord(Result why) {
         }
         if (r == kOk && tail_.empty()) unmarkBags();
         if (locked) unlockBags(true);
+        // Not even its blank keys go in: the record leaves the table again.
+        if (r != kOk) {
+            for (auto& tag : orders()) tag->oldValid = false;
+            freshBlocks_.clear();
+            dropAppended();
+            return why;
+        }
     } else if (readRecordAt(recno_, rec_.data()) != kOk) {
         rec_ = blank_;
     }
@@ -198,14 +203,22 @@ Result Table::refuseRecord(Result why) {
     return why;
 }
 
-// Autoincrement fields of a record being appended: each takes the field's next value, and the
-// next value moves on by the step in the file's descriptor (read again in a shared table,
-// under the header lock the caller holds).
+namespace {
+
+bool autoIncrement(const dbf::Field& f) {
+    return (f.flags & dbf::fieldAutoIncrement) && f.type == 'I' && f.descriptorAt != 0;
+}
+
+} // namespace
+
+// Autoincrement fields of a record being appended: each takes the field's next value (read
+// again in a shared table, under the header lock the caller holds). Once the record is taken,
+// keepAutoValues moves the next values on by their steps in the file's descriptors.
 Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
     for (dbf::Field& f : hdr_.fields) {
-        if (!(f.flags & dbf::fieldAutoIncrement) || f.type != 'I' || f.descriptorAt == 0) continue;
-        std::uint8_t d[5];
+        if (!autoIncrement(f)) continue;
         if (shared_ && !tableLocked_) {
+            std::uint8_t d[5];
             std::size_t got = 0;
             if (file_.read(f.descriptorAt + 19, d, sizeof d, got) != os::Status::ok || got != sizeof d)
                 return kIoError;
@@ -213,14 +226,74 @@ Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
                          static_cast<std::uint32_t>(d[2]) << 16 | static_cast<std::uint32_t>(d[3]) << 24;
             f.autoStep = d[4];
         }
-        const std::uint32_t value = f.autoNext;
-        put32(d, value + f.autoStep);
-        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
-        f.autoNext = value + f.autoStep;
-        put32(rec.data() + f.offset, value);
+        put32(rec.data() + f.offset, f.autoNext);
         dbf::setNull(hdr_, f, rec.data(), false);
     }
     return kOk;
+}
+
+Result Table::keepAutoValues() {
+    for (dbf::Field& f : hdr_.fields) {
+        if (!autoIncrement(f)) continue;
+        std::uint8_t d[4];
+        put32(d, f.autoNext + f.autoStep);
+        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
+        f.autoNext += f.autoStep;
+    }
+    return kOk;
+}
+
+// Whether a candidate tag holds a blank record's key already (kDuplicateKey): such a record
+// is not appended. Only for appends kept in memory, whose keys reach the indexes later.
+Result Table::checkBlankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec) {
+    for (auto& bag : bags_) {
+        bool locked = false;
+        for (auto& tag : bag->tags) {
+            if (!tag->candidate) continue;
+            bool included = false;
+            std::string key;
+            tagKey(*tag, rec.data(), recno, included, key);
+            if (!included) continue;
+            if (!locked && shared_) {
+                if (const Result r = lockBag(*bag, false)) return r;
+                locked = true;
+            }
+            CdxCursor probe(bag->cdx, tag->id);
+            bool found = false;
+            Result r = fromIndex(probe.seek(key, found));
+            if (r == kOk && found) {
+                setErrorDetail("the candidate tag " + tag->name + " of " + bag->path +
+                               " holds a blank record's key for another record");
+                r = kDuplicateKey;
+            }
+            if (r != kOk) {
+                if (locked) unlockBag(*bag, false);
+                return r;
+            }
+        }
+        if (locked) unlockBag(*bag, false);
+    }
+    return kOk;
+}
+
+// The record just appended (the last one, kept in memory or already in the file) leaves the
+// table again.
+void Table::dropAppended() {
+    if (recno_ != count_ || recno_ == 0) return;
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno_ >= tailFirst_) {
+        tail_.resize(tail_.size() - len);
+    } else {
+        const std::uint64_t end = hdr_.headerLength + std::uint64_t{recno_ - 1} * len;
+        const std::uint8_t mark = dbf::endOfFile;
+        writeCount(recno_ - 1);
+        file_.write(end, &mark, 1);
+        file_.truncate(end + 1);
+    }
+    dropWindow();
+    recordLocks_.erase(recno_);
+    count_ = recno_ - 1;
+    setEof();
 }
 
 std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
@@ -317,6 +390,8 @@ Result Table::append() {
         n = count_ + 1;
         if (!fits(n)) return kTableFull;
         r = takeAutoValues(fresh);
+        if (r == kOk) r = checkBlankKeys(n, fresh);
+        if (r == kOk) r = keepAutoValues();
         if (r != kOk) return r;
         if (tail_.empty()) tailFirst_ = n;
         tail_.insert(tail_.end(), fresh.begin(), fresh.end());
@@ -347,13 +422,15 @@ Result Table::append() {
                 indexed = true;
                 r = takeAutoValues(fresh);
                 keys = blankKeys(n, fresh);
-                if (r == kOk) r = stageChanges(keys, false);
+                // A key a candidate tag holds already refuses the whole append.
+                if (r == kOk) r = stageChanges(keys);
                 for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
                     if (!keys[b].empty()) r = markBag(*bags_[b], true);
             }
         }
         bool written = false;
         if (r == kOk && !indexed) r = takeAutoValues(fresh);
+        if (r == kOk) r = keepAutoValues();
         if (r == kOk) {
             std::vector<std::uint8_t> bytes(fresh);
             bytes.push_back(dbf::endOfFile);

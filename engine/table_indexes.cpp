@@ -113,6 +113,7 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
     tag->forText = info.forExpr;
     tag->keyLen = info.keyLen;
     tag->unique = info.unique;
+    tag->candidate = info.candidate;
     tag->descending = info.descending;
     std::size_t pos = 0;
     Result r = Expression::compile(info.keyExpr, exprFields_, alias_, settings().expr(), tag->key, pos);

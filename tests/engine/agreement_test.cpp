@@ -137,6 +137,44 @@ TEST_F(Agreement, AUniqueTagKeepsEachKeyWithTheLowestRecordHoldingIt) {
     }
 }
 
+TEST_F(Agreement, ACandidateTagRefusesAnAppendWhoseKeyItHolds) {
+    // calls: CALL_ID is a candidate tag over 16 records numbered 1 to 16.
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        SCOPED_TRACE(modeName(mode));
+        const std::string path = copySample("calls");
+        Handle t = open(path, mode);
+        Handle byId = 0;
+        ASSERT_EQ(getIndexHandle(t, "CALL_ID", byId), kOk);
+        // A blank record (key 0) goes in once; the second one is refused whole.
+        ASSERT_EQ(appendRecord(t), kOk);
+        EXPECT_EQ(appendRecord(t), kDuplicateKey);
+        EXPECT_NE(lastError().find("candidate"), std::string::npos) << lastError();
+        EXPECT_EQ(count(t), 17u);
+        std::uint32_t n = 0;
+        getRecordNum(t, n);
+        EXPECT_EQ(n, 17u);
+        EXPECT_EQ(verified(t), kOk);
+        // Once the blank record has a key of its own, the next blank one goes in.
+        ASSERT_EQ(setDouble(t, "CALL_ID", 17), kOk);
+        ASSERT_EQ(appendRecord(t), kOk);
+        EXPECT_EQ(count(t), 18u);
+        // A key that another record holds is refused; the appended record stays blank.
+        ASSERT_EQ(setDouble(t, "CALL_ID", 4), kOk);
+        ASSERT_EQ(setString(t, "SUBJECT", "never written"), kOk);
+        EXPECT_EQ(writeRecord(t), kDuplicateKey);
+        double id = -1;
+        ASSERT_EQ(getDouble(t, "CALL_ID", id), kOk);
+        EXPECT_EQ(id, 0);
+        EXPECT_EQ(count(t), 18u);
+        EXPECT_EQ(verified(t), kOk);
+        ASSERT_EQ(closeTable(t), kOk);
+        t = open(path, kOpenShared | kOpenReadOnly);
+        EXPECT_EQ(count(t), 18u);
+        EXPECT_EQ(verified(t), kOk);
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+}
+
 TEST_F(Agreement, ABlankRecordHasNoNullAndEmptyVaryingFields) {
     // A 0x30 table from the published layout: five C(1) fields accepting NULL (bits 0 to 4),
     // NAME C(5) accepting NULL (bit 5, the bit a blank 0x20 would set), CODE V(6) (bit 6, its
