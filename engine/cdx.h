@@ -7,7 +7,8 @@
 //         numbers are the offsets of the tags' own headers.
 //   ...   for each tag a 1024-byte tag header, and 512-byte nodes.
 // Tag header (and file header): 0 root node offset; 4 free node list (-1 when empty; only
-//   the file header's list is used, for every tag); 8 change counter; 12 key length (2 bytes);
+//   the file header's list is used, for every tag: a free node holds the offset of the next
+//   one in its first 4 bytes and zeros after them); 8 change counter; 12 key length (2 bytes);
 //   14 options (1 unique, 8 has FOR, 32 compact, 64 compound); 15 signature (1); 496 key type
 //   hint ('C', 'N', 'D', 'L'; written by this engine, 0 in files from elsewhere); 502
 //   descending (2 bytes, 0 or 1); 506 FOR pool length, 510 key pool length (2 bytes each, with
@@ -156,6 +157,18 @@ class KeyList {
     std::vector<std::uint32_t> recnos_;
 };
 
+// What the pages of an index file are used for (CdxIndex::checkPages).
+struct PageReport {
+    // The free list naming a page outside the file, one a tag or header uses, or one it named
+    // before (a circle); a page two trees use. In plain words.
+    std::vector<std::string> faults;
+    // Pages that no tree, no header and no free list reaches: space an earlier change left
+    // behind (normal in files from elsewhere, harmless).
+    std::vector<std::uint32_t> unreached;
+    // False when a tree could not be walked: its pages are not known, unreached is left empty.
+    bool complete = true;
+};
+
 class CdxIndex;
 
 // A position in one tag, in the tag's order (backwards for descending tags). A cursor notes
@@ -271,6 +284,9 @@ class CdxIndex {
     // Walks a whole tag checking every node: sibling links, order, levels, counts. count
     // (optional) receives the number of entries.
     Result verify(TagId id, std::uint64_t* count = nullptr);
+    // Walks every tree and follows the free list as the file holds them: each listed page
+    // must lie in the file, be used by nothing else and be listed once.
+    Result checkPages(PageReport& report);
 
   private:
     friend class CdxCursor;

@@ -56,6 +56,7 @@ struct CdxState {
 
     // The free list (cdx_freelist.cpp).
     std::uint32_t allocate(const TagMeta& t, CdxNode*& out);
+    bool freePage(std::uint32_t off, std::uint32_t& next);
     void release(std::uint32_t off, CdxNode& n, const TagMeta& t);
 
     // Reading a tree (cdx_cursor.cpp).

@@ -189,6 +189,10 @@ TEST_F(Indexes, OrderFollowsRandomAppendsAndWrites) {
     ASSERT_EQ(getIndexHandle(t, "ONCE", once), kOk);
     ASSERT_EQ(getIndexHandle(t, "POSITIVE", positive), kOk);
     check("after reopening");
+    // Every page of the index is in a tree, a header or the free list.
+    std::vector<std::string> problems;
+    EXPECT_EQ(verifyTable(t, problems), kOk);
+    for (const std::string& p : problems) ADD_FAILURE() << p;
     std::string text;
     ASSERT_EQ(getIndexExpr(positive, text), kOk);
     EXPECT_EQ(text, "NAME");
