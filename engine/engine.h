@@ -131,6 +131,13 @@ inline constexpr Result kIndexOutOfDate = 7025;
 // primary keys) a key it holds for another record. Nothing was written.
 inline constexpr Result kDuplicateKey = 7026;
 
+// The table's header says it has a structural index and the index file is not there. The
+// table opens and is read as ever, and the verify call counts it as a disagreement; every
+// change is refused with this code, since a change made without the index would leave it
+// out of date should it come back. Creating a tag in the structural index (createIndex with
+// no bag) makes a new one, after which the table changes again.
+inline constexpr Result kIndexMissing = 7027;
+
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
 inline constexpr std::uint32_t kVersionMinor = 0;
@@ -267,7 +274,7 @@ Result writeRecord(Handle table);
 // tag of the open indexes against the records (every record the FOR condition takes has
 // exactly its key, no stale entries, keys in order, a unique or candidate tag no key twice).
 // Pending changes are written first. Answers 0 when all agrees, else the code of the first
-// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate); problems gets
+// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate, kIndexMissing); problems gets
 // one line in plain words for each (and notes, e.g. a tag of another collation that could not
 // be compared).
 Result verifyTable(Handle table, std::vector<std::string>& problems);

@@ -163,10 +163,13 @@ Result Table::init() {
         memo_->setShared(shared_);
     }
     std::string indexPath = relatedPath(".cdx");
+    missingIndex_.clear();
     if (!indexPath.empty()) {
         Bag* bag = nullptr;
         Result r = openBag(indexPath, true, false, bag);
         if (r != kOk) return r;
+    } else if (hdr_.flags & dbf::flagStructuralIndex) {
+        missingIndex_ = relatedName(".cdx");
     }
     return gotoTop(nullptr);
 }
@@ -264,6 +267,12 @@ std::string Table::relatedName(std::string_view ext) const {
 
 std::string Table::relatedPath(std::string_view ext) const {
     return os::findFile(relatedName(ext));
+}
+
+Result Table::refuseWithoutIndex() const {
+    setErrorDetail("the header of " + path_ + " says it has a structural index, and " + missingIndex_ +
+                   " is not there: the table is only read until its index is made again");
+    return kIndexMissing;
 }
 
 Result Table::lookUpField(const FieldRef& ref, std::size_t& index) const {

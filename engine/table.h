@@ -199,6 +199,8 @@ class Table {
     // of the table's own extension), and the existing file of that name (empty when none).
     std::string relatedName(std::string_view ext) const;
     std::string relatedPath(std::string_view ext) const;
+    // A change refused because the structural index the header announces is missing.
+    Result refuseWithoutIndex() const;
 
     // Records in the file, the read window and the tail of appended ones (table_records.cpp).
     const std::uint8_t* recordInMemory(std::uint32_t recno) const;
@@ -273,6 +275,9 @@ class Table {
     std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;
     std::vector<std::unique_ptr<Bag>> bags_;
+    // The structural index the header announces, when its file is missing (empty otherwise):
+    // the table is then only read.
+    std::string missingIndex_;
     bool shared_ = true;
     bool readOnly_ = false;
     std::uint16_t charType_ = kAnsi;

@@ -357,6 +357,7 @@ Result Table::writeAll() {
 
 Result Table::append() {
     if (readOnly_) return kReadOnly;
+    if (!missingIndex_.empty()) return refuseWithoutIndex();
     // A record needs keys in every tag: none may be one this engine only reads.
     if (const OpenTag* keyless = firstKeyless()) {
         setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +

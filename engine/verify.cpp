@@ -139,6 +139,10 @@ Result Table::verify(std::vector<std::string>& problems) {
     if (memo_ && !memos.empty() && std::uint64_t{memo_->header().nextFree} < memos.back().to)
         report(kMemoDamaged, "the memo file's next free block lies inside the last memo");
 
+    if (!missingIndex_.empty())
+        report(kIndexMissing,
+               "the header says the table has a structural index, and " + missingIndex_ + " is not there");
+
     // Every tag against the records.
     for (auto& bag : bags_) {
         if (lockBag(*bag, false) != kOk) {

@@ -285,3 +285,53 @@ TEST_F(Agreement, VerifyAccountsForEveryPageOfTheIndex) {
     EXPECT_TRUE(lines.empty());
     ASSERT_EQ(closeTable(t), kOk);
 }
+
+TEST_F(Agreement, AMissingStructuralIndexKeepsTheTableFromChanging) {
+    // calls.dbf says it has a structural index (header byte 28, bit 0); calls.CDX is gone.
+    const std::string path = copySample("calls");
+    const std::string cdxPath = tmp.path("calls.CDX");
+    const std::string cdx = readFile(cdxPath);
+    std::filesystem::remove(cdxPath);
+    const std::string before = readFile(path);
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        SCOPED_TRACE(modeName(mode));
+        Handle t = open(path, mode);
+        ASSERT_EQ(gotoRecord(t, 3), kOk);
+        double id = 0;
+        ASSERT_EQ(getDouble(t, "CALL_ID", id), kOk); // read as ever
+        EXPECT_EQ(id, 3);
+        EXPECT_EQ(setDouble(t, "CALL_ID", 99), kIndexMissing);
+        EXPECT_NE(lastError().find("calls.cdx"), std::string::npos) << lastError();
+        EXPECT_EQ(deleteRecord(t), kIndexMissing);
+        EXPECT_EQ(appendRecord(t), kIndexMissing);
+        EXPECT_EQ(count(t), 16u);
+        std::vector<std::string> lines;
+        EXPECT_EQ(verified(t, &lines), kIndexMissing);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("structural index"), std::string::npos) << lines[0];
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+    EXPECT_EQ(readFile(path), before);
+    Handle t = open(path, kOpenShared | kOpenReadOnly);
+    EXPECT_EQ(verified(t), kIndexMissing);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    // The index back in its place agrees with the table, which can change again.
+    writeFile(cdxPath, cdx);
+    t = open(path, kOpenExclusive);
+    EXPECT_EQ(verified(t), kOk);
+    ASSERT_EQ(gotoRecord(t, 3), kOk);
+    ASSERT_EQ(setDouble(t, "CALL_ID", 99), kOk);
+    EXPECT_EQ(verified(t), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    // Or a new structural index made on the table: from then on it changes.
+    std::filesystem::remove(cdxPath);
+    t = open(path, kOpenExclusive);
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "CALL_ID", "CALL_ID", "", "", kIndexCompound, idx), kOk);
+    ASSERT_EQ(appendRecord(t), kOk);
+    ASSERT_EQ(setDouble(t, "CALL_ID", 100), kOk);
+    EXPECT_EQ(verified(t), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+}
