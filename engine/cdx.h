@@ -15,7 +15,8 @@
 //   the closing NUL); 512 the key expression text, NUL, then the FOR text, NUL.
 // Directory header only: 497 a change of table and index under way (1) or none (0).
 // Interior node: 0 attributes (2 bytes: 1 root, 2 leaf, 4 the root leaf of a tag: read as
-//   neither, written as the FoxPro family writes it; other bits make the tag read-only), 2 key count, 4 left
+//   neither, written as the FoxPro family writes it; other bits anywhere make the whole tag
+//   read-only), 2 key count, 4 left
 //   and 8 right sibling (-1 none), then per entry the key, the record number and the child node offset, both
 //   4 bytes big-endian; each entry's key and record number are those of the last entry of the child's
 //   subtree.
@@ -128,6 +129,9 @@ struct TagInfo {
     bool candidate = false;        // option 4: a key may belong to one record only
     bool storedDescending = false; // a descending tag from elsewhere kept highest key first:
                                    // walked and searched in its order, never changed
+    bool unknownNodes = false;     // nodes with attribute bits this engine does not know:
+                                   // walked and searched, never changed (known once the
+                                   // tag was looked at whole: see writable)
 };
 
 // One key change of a tag, for CdxIndex::stage.
@@ -258,6 +262,12 @@ class CdxIndex {
     // change it (kKeyBadType). Kept in memory only (the file is not written) and kept across
     // refresh().
     Result setKeyType(TagId id, char keyType);
+
+    // Whether the tag may be changed: kOk, or kCdxReadOnlyTag for a tag of another collation,
+    // kept highest first, or with a node anywhere whose attribute word has bits this engine
+    // does not know (the whole tag is then only read, and stays so). The first call for a
+    // tag walks all of its nodes; insert, erase and stage ask it too.
+    Result writable(TagId id);
 
     // One key. A unique tag holds a key once, with the lowest record number given for it:
     // insert on a unique tag that holds the key for a lower record changes nothing (added

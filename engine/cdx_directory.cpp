@@ -60,6 +60,7 @@ Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info
     if (m.keyType != 'C' && m.keyLen != fixedKeyLength(m.keyType)) return kCdxDamaged;
     for (std::size_t i = kCollationFrom; i < kCollationTo && !m.readOnly; ++i) m.readOnly = h[i] != 0;
     info.readOnly = m.readOnly;
+    if (oddTags.count(id)) m.readOnly = info.unknownNodes = true;
     m.fill = keyFill(m.keyType);
     if (m.descending) {
         m.inverted = storedHighestFirst(m);
@@ -309,6 +310,8 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
         s.abort();
         return kCdxIo;
     }
+    s.oddTags.erase(tagId);
+    s.plainAt.erase(tagId);
     auto& stored = s.metas[tagId] = m;
     Result r = s.build(stored, keys, order);
     if (!r) {
@@ -322,6 +325,7 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
         s.metas.erase(tagId);
         return r;
     }
+    s.plainAt[tagId] = stored.root; // ours, plain
     TagInfo info;
     info.id = tagId;
     info.name = name;
@@ -391,10 +395,20 @@ Result CdxIndex::removeTag(std::string_view name) {
     s.metas.erase(tagId);
     s.keyTypes.erase(tagId);
     s.unknownTypes.erase(tagId);
+    s.oddTags.erase(tagId);
+    s.plainAt.erase(tagId);
     s.tags.erase(
         std::remove_if(s.tags.begin(), s.tags.end(), [&](const TagInfo& t) { return t.id == tagId; }),
         s.tags.end());
     return kOk;
+}
+
+Result CdxIndex::writable(TagId id) {
+    CdxState& s = *s_;
+    if (!s.open) return kCdxNotOpen;
+    TagMeta* m = s.meta(id);
+    if (!m) return kCdxNoTag;
+    return s.checkNodes(*m);
 }
 
 Result CdxIndex::setKeyType(TagId id, char keyType) {

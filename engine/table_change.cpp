@@ -153,9 +153,16 @@ Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
         Result e = bags_[b]->cdx.stage(changes[b]);
         if (e != kOk) {
             for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
-            if (e == kCdxReadOnlyTag)
-                setErrorDetail("a tag of " + bags_[b]->path +
-                               " is of another collation sequence, or of a layout this engine only reads");
+            if (e == kCdxReadOnlyTag) {
+                setErrorDetail("a tag of " + bags_[b]->path + " is of a kind this engine only reads");
+                for (const TagInfo& info : bags_[b]->cdx.tags()) {
+                    if (const std::string why = readOnlyReason(info); !why.empty()) {
+                        setErrorDetail("tag " + info.name + " of " + bags_[b]->path + " " + why +
+                                       "; this engine only reads it");
+                        break;
+                    }
+                }
+            }
             if (e == kCdxDuplicateKey)
                 setErrorDetail("a candidate tag of " + bags_[b]->path + " holds that key for another record");
             return fromIndex(e);
@@ -365,15 +372,21 @@ Result Table::append() {
         return kIndexReadOnly;
     }
     for (auto& bag : bags_) {
-        for (const TagInfo& info : bag->cdx.tags()) {
-            if (info.readOnly) {
-                setErrorDetail("tag " + info.name + " of " + bag->path +
-                               " is of another collation sequence; this engine only reads it");
-                return kIndexReadOnly;
+        // Each tag looked at whole, here where no one else changes the index (a shared append's
+        // own change does it there).
+        if (!shared_ || tableLocked_) {
+            Result r = lockBag(*bag, false);
+            for (std::size_t i = 0; r == kOk && i < bag->cdx.tags().size(); ++i) {
+                const Result w = bag->cdx.writable(bag->cdx.tags()[i].id);
+                if (w != kOk && w != kCdxReadOnlyTag) r = fromIndex(w);
             }
-            if (info.storedDescending) {
-                setErrorDetail("tag " + info.name + " of " + bag->path +
-                               " keeps its keys in descending order; this engine only reads it");
+            unlockBag(*bag, false);
+            if (r != kOk) return r;
+        }
+        for (const TagInfo& info : bag->cdx.tags()) {
+            if (const std::string why = readOnlyReason(info); !why.empty()) {
+                setErrorDetail("tag " + info.name + " of " + bag->path + " " + why +
+                               "; this engine only reads it");
                 return kIndexReadOnly;
             }
         }

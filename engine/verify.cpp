@@ -161,6 +161,13 @@ Result Table::verify(std::vector<std::string>& problems) {
                 report(kIndexDamaged, name + ": its tree is broken (code " + std::to_string(v) + ")");
                 continue;
             }
+            if (Result w = bag->cdx.writable(tag.id); w != kOk && w != kCdxReadOnlyTag) {
+                report(kIndexDamaged, name + ": its tree is broken (code " + std::to_string(w) + ")");
+                continue;
+            }
+            if (info && info->unknownNodes)
+                problems.push_back(name +
+                                   ": has nodes of a layout this engine does not know; it is only read");
             if (tag.keyless) {
                 problems.push_back(name +
                                    ": its expression cannot be evaluated here; its keys were not compared");

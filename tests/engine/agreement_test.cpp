@@ -335,3 +335,55 @@ TEST_F(Agreement, AMissingStructuralIndexKeepsTheTableFromChanging) {
     EXPECT_EQ(verified(t), kOk);
     ASSERT_EQ(closeTable(t), kOk);
 }
+
+TEST_F(Agreement, ATagWithNodesOfAnUnknownLayoutIsOnlyRead) {
+    // A tag of three levels' worth of keys, one of its leaves (not the one changes land in)
+    // carrying an attribute bit this engine does not know.
+    const std::vector<FieldDef> fields = {{"NAME", 'C', 10, 0}, {"AMOUNT", 'N', 8, 2}};
+    const std::string path = tmp.path("odd");
+    Handle t = 0;
+    ASSERT_EQ(createTable(path, "", kTypeCdx, kAnsi, fields, t), kOk);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(appendRecord(t), kOk);
+        ASSERT_EQ(setString(t, "NAME", "K" + std::to_string(1000 + i)), kOk);
+        ASSERT_EQ(setDouble(t, "AMOUNT", i), kOk);
+    }
+    Handle names = 0, amounts = 0;
+    ASSERT_EQ(createIndex(t, "", "NAMES", "NAME", "", "", kIndexCompound, names), kOk);
+    ASSERT_EQ(createIndex(t, "", "AMOUNTS", "AMOUNT", "", "", kIndexCompound, amounts), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+    std::string cdx = readFile(path + ".cdx");
+    const std::uint32_t root = le32(cdx, 1536); // NAMES's header comes first
+    ASSERT_EQ(cdx[root] & 2, 0) << "the root should be interior";
+    const std::uint32_t second = be32(cdx, root + 12 + (10 + 8) + 14); // the second child
+    cdx[second] = static_cast<char>(cdx[second] | 0x10);
+    writeFile(path + ".cdx", cdx);
+
+    for (std::uint32_t mode : {kOpenExclusive, kOpenShared}) {
+        SCOPED_TRACE(modeName(mode));
+        t = open(path + ".dbf", mode);
+        // A key that lands in the last leaf, far from the odd one.
+        ASSERT_EQ(gotoRecord(t, 300), kOk);
+        ASSERT_EQ(setString(t, "NAME", "K1299X"), kOk);
+        EXPECT_EQ(writeRecord(t), kIndexReadOnly);
+        EXPECT_NE(lastError().find("NAMES"), std::string::npos) << lastError();
+        // Keys taken out of the first leaf until it would merge with the odd one.
+        for (std::uint32_t n = 1; n <= 40; ++n) {
+            ASSERT_EQ(gotoRecord(t, n), kOk);
+            ASSERT_EQ(setString(t, "NAME", "Z" + std::to_string(n)), kOk);
+            EXPECT_EQ(writeRecord(t), kIndexReadOnly) << n;
+        }
+        EXPECT_EQ(appendRecord(t), kIndexReadOnly);
+        EXPECT_EQ(count(t), 300u);
+        // A change that leaves the tag's keys alone goes through.
+        ASSERT_EQ(gotoRecord(t, 5), kOk);
+        ASSERT_EQ(setDouble(t, "AMOUNT", -5), kOk);
+        EXPECT_EQ(writeRecord(t), kOk);
+        std::vector<std::string> lines;
+        EXPECT_EQ(verified(t, &lines), kOk);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("only read"), std::string::npos) << lines[0];
+        ASSERT_EQ(closeTable(t), kOk);
+        EXPECT_EQ(readFile(path + ".cdx")[second] & 0x10, 0x10);
+    }
+}
