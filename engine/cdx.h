@@ -28,6 +28,10 @@
 //   with the previous key of the node nor trailing fill (blanks in character keys, NULs in
 //   others).
 //
+// A tag whose key length is over 240 (written elsewhere) is listed with the reason it cannot
+// be used (TagInfo::unusable) and is not read further; the other tags of the file are used as
+// ever.
+//
 // A tag header with anything in bytes 33 to 495 (zero in every machine-order tag) is taken to
 // be of another collation sequence: it is walked and searched, but never changed
 // (kCdxReadOnlyTag). The free node list is empty at 0 or -1; an empty one is written 0.
@@ -129,6 +133,9 @@ struct TagInfo {
     bool candidate = false;        // option 4: a key may belong to one record only
     bool storedDescending = false; // a descending tag from elsewhere kept highest key first:
                                    // walked and searched in its order, never changed
+    std::string unusable;          // why this engine cannot use the tag at all (keys longer
+                                   // than 240 bytes), empty when it can: such a tag is named
+                                   // and described, never walked, searched or changed
     bool unknownNodes = false;     // nodes with attribute bits this engine does not know:
                                    // walked and searched, never changed (known once the
                                    // tag was looked at whole: see writable)

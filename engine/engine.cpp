@@ -114,6 +114,14 @@ std::string describe(Result r) {
         return "the file would grow too large";
     case kBadField:
         return "invalid field definition";
+    case kIndexReadOnly:
+        return "the index cannot take the change";
+    case kIndexOutOfDate:
+        return "the index may not agree with its table";
+    case kDuplicateKey:
+        return "a candidate tag holds that key already";
+    case kIndexMissing:
+        return "the structural index is missing";
     default:
         if (r >= 7501 && r <= 7509) return "invalid expression";
         return "error " + std::to_string(r);
@@ -767,6 +775,10 @@ Result getIndexHandle(Handle table, std::string_view name, Handle& index) {
                 index = tag->handle;
                 return kOk;
             }
+        }
+        if (const std::string why = t.unusableTag(n); !why.empty()) {
+            setErrorDetail(why);
+            return kUnsupported;
         }
         return kIndexNotFound;
     });

@@ -184,6 +184,9 @@ class Table {
     Result openIndex(std::string_view bag, std::vector<OpenTag*>& tags);
     Result closeIndexes();
     std::vector<OpenTag*> orders() const;
+    // A tag of the open bags that this engine cannot use at all (keys longer than 240 bytes),
+    // of this name, or any when name is empty: the message that says which and why, or empty.
+    std::string unusableTag(std::string_view name = {}) const;
     std::uint16_t orderOf(const OpenTag* tag) const;
 
   private:

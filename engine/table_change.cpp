@@ -54,6 +54,11 @@ Result Table::flushRecord() {
                        " has an expression this engine cannot evaluate; the index is only read");
         return refuseRecord(kIndexReadOnly);
     }
+    if (const std::string why = unusableTag(); !why.empty()) {
+        if (indexed && shared_) unlockBags(true);
+        setErrorDetail(why);
+        return refuseRecord(kIndexReadOnly);
+    }
     // Every key change first, bag by bag; then each bag takes them in memory, or the first
     // refusal leaves the files as they were.
     std::vector<std::vector<KeyChange>> changes(bags_.size());
@@ -157,8 +162,7 @@ Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
                 setErrorDetail("a tag of " + bags_[b]->path + " is of a kind this engine only reads");
                 for (const TagInfo& info : bags_[b]->cdx.tags()) {
                     if (const std::string why = readOnlyReason(info); !why.empty()) {
-                        setErrorDetail("tag " + info.name + " of " + bags_[b]->path + " " + why +
-                                       "; this engine only reads it");
+                        setErrorDetail("tag " + info.name + " of " + bags_[b]->path + " " + why);
                         break;
                     }
                 }

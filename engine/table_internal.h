@@ -92,9 +92,12 @@ inline void put32(std::uint8_t* p, std::uint32_t v) {
 
 // Why a tag may not be changed, in words (after "tag NAME of FILE"), or empty.
 inline std::string readOnlyReason(const TagInfo& info) {
-    if (info.unknownNodes) return "has nodes of a layout this engine does not know";
-    if (info.storedDescending) return "keeps its keys in descending order";
-    if (info.readOnly) return "is of another collation sequence";
+    if (!info.unusable.empty())
+        return "cannot be used: " + info.unusable + "; no change can keep it up to date";
+    if (info.unknownNodes)
+        return "has nodes of a layout this engine does not know; this engine only reads it";
+    if (info.storedDescending) return "keeps its keys in descending order; this engine only reads it";
+    if (info.readOnly) return "is of another collation sequence; this engine only reads it";
     return {};
 }
 

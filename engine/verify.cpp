@@ -152,6 +152,10 @@ Result Table::verify(std::vector<std::string>& problems) {
         if (bag->cdx.outOfDate())
             report(kIndexOutOfDate,
                    "the index " + bag->path + " carries the mark of a change that did not end");
+        for (const TagInfo& info : bag->cdx.tags())
+            if (!info.unusable.empty())
+                problems.push_back("tag " + info.name + " of " + bag->path + ": " + info.unusable +
+                                   "; it was not checked");
         for (auto& tagPtr : bag->tags) {
             OpenTag& tag = *tagPtr;
             const std::string name = "tag " + tag.name + " of " + bag->path;

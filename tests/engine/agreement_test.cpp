@@ -387,3 +387,57 @@ TEST_F(Agreement, ATagWithNodesOfAnUnknownLayoutIsOnlyRead) {
         EXPECT_EQ(readFile(path + ".cdx")[second] & 0x10, 0x10);
     }
 }
+
+TEST_F(Agreement, ATagWithKeysTooLongIsRefusedByNameAndTheTableOpens) {
+    // calls.CDX with CONTACT_ID's key length (tag header at 4608) said to be 300 bytes.
+    const std::string path = copySample("calls");
+    std::string cdx = readFile(tmp.path("calls.CDX"));
+    ASSERT_EQ(le16(cdx, 4608 + 12), 4u);
+    cdx[4608 + 12] = static_cast<char>(300 & 0xFF);
+    cdx[4608 + 13] = static_cast<char>(300 >> 8);
+    writeFile(tmp.path("calls.CDX"), cdx);
+    const std::string before = readFile(path);
+    for (std::uint32_t mode :
+         {std::uint32_t{kOpenExclusive}, std::uint32_t{kOpenShared}, kOpenShared | kOpenReadOnly}) {
+        SCOPED_TRACE(mode);
+        Handle t = open(path, mode);
+        Handle idx = 0;
+        EXPECT_EQ(getIndexHandle(t, "contact_id", idx), kUnsupported);
+        const std::string why = lastError();
+        EXPECT_NE(why.find("CONTACT_ID"), std::string::npos) << why;
+        EXPECT_NE(why.find("300"), std::string::npos) << why;
+        std::uint16_t orders = 0;
+        ASSERT_EQ(getNumIndexes(t, orders), kOk);
+        EXPECT_EQ(orders, 1);
+        ASSERT_EQ(getIndexHandle(t, "CALL_ID", idx), kOk);
+        bool found = false;
+        ASSERT_EQ(seek(idx, ExprValue::numeric(7), false, found), kOk);
+        EXPECT_TRUE(found);
+        if (!(mode & kOpenReadOnly)) {
+            // No change can keep that tag up to date.
+            ASSERT_EQ(setDouble(t, "CONTACT_ID", 12), kOk);
+            EXPECT_EQ(writeRecord(t), kIndexReadOnly);
+            EXPECT_NE(lastError().find("CONTACT_ID"), std::string::npos) << lastError();
+            EXPECT_EQ(appendRecord(t), kIndexReadOnly);
+        }
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+    EXPECT_EQ(readFile(path), before);
+    // A tag of that name made anew replaces it.
+    Handle t = open(path, kOpenExclusive);
+    Handle idx = 0;
+    ASSERT_EQ(createIndex(t, "", "CONTACT_ID", "CONTACT_ID", "", "", kIndexCompound, idx), kOk);
+    ASSERT_EQ(gotoRecord(t, 2), kOk);
+    ASSERT_EQ(setDouble(t, "CONTACT_ID", 12), kOk);
+    EXPECT_EQ(verified(t), kOk);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    // A header that does not hold together still keeps the table closed, saying so once.
+    cdx[4608 + 12] = 0;
+    cdx[4608 + 13] = 0;
+    writeFile(tmp.path("calls.CDX"), cdx);
+    EXPECT_EQ(openTable(0, path, "", kTypeCdx, kAnsi, 0, 1, kOpenShared, t), kIndexDamaged);
+    const std::string damaged = lastError();
+    EXPECT_NE(damaged.find("calls.CDX"), std::string::npos) << damaged;
+    EXPECT_EQ(damaged.find("damaged index file: damaged"), std::string::npos) << damaged;
+}

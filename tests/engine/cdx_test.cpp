@@ -647,6 +647,7 @@ Result openAndWalk(const std::string& bytes) {
     CdxIndex cdx(f);
     if (const Result r = cdx.open()) return r;
     for (const TagInfo& t : cdx.tags()) {
+        if (!t.unusable.empty()) continue;  // named, never walked
         CdxCursor c(cdx, t.id);
         Result r = c.first();
         for (int i = 0; !r && c.positioned() && i < 1000000; ++i) r = c.next();
@@ -742,6 +743,21 @@ TEST(Cdx, DamagedFilesAnswerAnError) {
     EXPECT_EQ(openAndWalk(cases[18].bytes), kCdxDamaged);
     EXPECT_EQ(openAndWalk(cases[20].bytes), kCdxDamaged);
     EXPECT_EQ(openAndWalk(cases[24].bytes), kCdxDamaged);
+
+    // Keys longer than this engine handles: the file opens, the tag is named with the reason
+    // it cannot be used, and nothing reads or changes it.
+    {
+        MemoryBlockFile f(cases[9].bytes);
+        CdxIndex cdx(f);
+        ASSERT_EQ(cdx.open(), kOk);
+        ASSERT_EQ(cdx.tags().size(), 1u);
+        EXPECT_NE(cdx.tags()[0].unusable.find("300"), std::string::npos) << cdx.tags()[0].unusable;
+        EXPECT_EQ(cdx.writable(tag), kCdxReadOnlyTag);
+        EXPECT_EQ(cdx.insert(tag, "KEY99999", 1), kCdxNoTag);
+        CdxCursor c(cdx, tag);
+        EXPECT_NE(c.first(), kOk);
+        EXPECT_EQ(f.bytes, cases[9].bytes);
+    }
 
     // Changes on a damaged tree answer an error (or go where the damage does not reach);
     // a refused change leaves the bytes as they were.
