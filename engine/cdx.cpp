@@ -63,11 +63,14 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
     if (const Result r = s.lowerBoundEntry(*m, key, from, p)) return r;
-    if (const CdxEntry* e = s.entryAt(*m, p)) {
-        // A unique tag keeps its first record of a key; the same pair is never stored twice.
-        if (e->key == key && (m->unique || e->recno == recno)) return kOk;
+    std::uint32_t holder = 0; // a higher record a unique tag holds the key with
+    if (const CdxEntry* e = s.entryAt(*m, p); e && e->key == key) {
+        // The same pair is never stored twice; a unique tag keeps the lowest record of a key.
+        if (e->recno == recno || (m->unique && e->recno < recno)) return kOk;
+        if (m->unique) holder = e->recno;
     }
-    Result r = s.change(*m, true, key, recno);
+    Result r = holder ? s.change(*m, false, key, holder) : kOk;
+    if (!r) r = s.change(*m, true, key, recno);
     if (!r) r = s.commit();
     if (r) {
         s.abort();
@@ -108,17 +111,22 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
             r = kKeyBadType;
         else if (m->readOnly)
             r = kCdxReadOnlyTag;
+        if (!r && c.insert && m->candidate && candidates) {
+            // Another record holding the key: erased by this same change, or a refusal.
+            CdxState::Pos q;
+            r = s.lowerBoundEntry(*m, c.key, 0, q);
+            const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+            if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+        }
         if (!r && c.insert) {
             CdxState::Pos p;
             r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
             const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
-            if (e && e->key == c.key && (m->unique || e->recno == c.recno)) continue;
-            if (!r && m->candidate && candidates) {
-                // Another record holding the key: erased by this same change, or a refusal.
-                CdxState::Pos q;
-                r = s.lowerBoundEntry(*m, c.key, 0, q);
-                const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
-                if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
+            if (e && e->key == c.key) {
+                // The same pair is never stored twice; a unique tag keeps a key with the
+                // lowest record holding it, so the key moves to a lower record.
+                if (e->recno == c.recno || (m->unique && e->recno < c.recno)) continue;
+                if (m->unique) r = s.change(*m, false, c.key, e->recno);
             }
             if (!r) r = s.change(*m, true, c.key, c.recno);
         } else if (!r) {
@@ -216,6 +224,75 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
         level = std::move(below);
     }
     if (count) *count = entries;
+    return kOk;
+}
+
+Result CdxIndex::checkPages(PageReport& report) {
+    report = PageReport();
+    CdxState& s = *s_;
+    if (!s.open) return kCdxNotOpen;
+    s.trim();
+    std::map<std::uint32_t, std::string> used; // page: what uses it
+    used[0] = used[kNodeSize] = "the file header";
+    // Every node of a tree, level by level; false when the tree cannot be walked.
+    const auto walkTree = [&](const TagMeta& t, const std::string& owner) {
+        std::vector<std::uint32_t> level{t.root};
+        for (int depth = 0; !level.empty(); ++depth) {
+            if (depth > kMaxDepth) return false;
+            std::vector<std::uint32_t> below;
+            for (std::uint32_t off : level) {
+                CdxNode* n;
+                if (s.load(t, off, n)) return false;
+                const auto [at, fresh] = used.emplace(off, owner);
+                if (!fresh) {
+                    if (at->second == owner) return false; // a cycle
+                    report.faults.push_back("the page at " + std::to_string(off) + " is used by " +
+                                            at->second + " and " + owner);
+                    return false;
+                }
+                if (!n->leaf)
+                    for (const CdxEntry& e : n->entries) below.push_back(e.child);
+            }
+            level = std::move(below);
+        }
+        return true;
+    };
+    for (const TagInfo& info : s.tags) {
+        used.emplace(info.id, "tag " + info.name);
+        used.emplace(info.id + kNodeSize, "tag " + info.name);
+    }
+    if (!walkTree(s.dir, "the tag directory")) report.complete = false;
+    for (const TagInfo& info : s.tags) {
+        const TagMeta* m = s.meta(info.id);
+        if (!m || !walkTree(*m, "tag " + info.name)) report.complete = false;
+    }
+    // The free list as the file holds it.
+    unsigned char h[8];
+    if (!s.file->read(0, h, sizeof h)) return kCdxIo;
+    std::set<std::uint32_t> listed;
+    for (std::uint32_t p = le32(h + 4); p != 0 && p != kNone;) {
+        const std::string at = "the free list names the page at " + std::to_string(p);
+        if (p % kNodeSize || p < kHeaderSize || p + std::uint64_t{kNodeSize} > s.end) {
+            report.faults.push_back(at + ", outside the file's pages");
+            break;
+        }
+        if (const auto u = used.find(p); u != used.end()) {
+            report.faults.push_back(at + ", which " + u->second + " uses");
+            break;
+        }
+        if (!listed.insert(p).second) {
+            report.faults.push_back(at + " twice: the list runs in a circle");
+            break;
+        }
+        unsigned char link[4];
+        if (!s.file->read(p, link, sizeof link)) return kCdxIo;
+        p = le32(link);
+    }
+    if (report.complete)
+        for (std::uint64_t off = 0; off + kNodeSize <= s.end; off += kNodeSize)
+            if (!used.count(static_cast<std::uint32_t>(off)) &&
+                !listed.count(static_cast<std::uint32_t>(off)))
+                report.unreached.push_back(static_cast<std::uint32_t>(off));
     return kOk;
 }
 

@@ -7,14 +7,16 @@
 //         numbers are the offsets of the tags' own headers.
 //   ...   for each tag a 1024-byte tag header, and 512-byte nodes.
 // Tag header (and file header): 0 root node offset; 4 free node list (-1 when empty; only
-//   the file header's list is used, for every tag); 8 change counter; 12 key length (2 bytes);
+//   the file header's list is used, for every tag: a free node holds the offset of the next
+//   one in its first 4 bytes and zeros after them); 8 change counter; 12 key length (2 bytes);
 //   14 options (1 unique, 8 has FOR, 32 compact, 64 compound); 15 signature (1); 496 key type
 //   hint ('C', 'N', 'D', 'L'; written by this engine, 0 in files from elsewhere); 502
 //   descending (2 bytes, 0 or 1); 506 FOR pool length, 510 key pool length (2 bytes each, with
 //   the closing NUL); 512 the key expression text, NUL, then the FOR text, NUL.
 // Directory header only: 497 a change of table and index under way (1) or none (0).
 // Interior node: 0 attributes (2 bytes: 1 root, 2 leaf, 4 the root leaf of a tag: read as
-//   neither, written as the FoxPro family writes it; other bits make the tag read-only), 2 key count, 4 left
+//   neither, written as the FoxPro family writes it; other bits anywhere make the whole tag
+//   read-only), 2 key count, 4 left
 //   and 8 right sibling (-1 none), then per entry the key, the record number and the child node offset, both
 //   4 bytes big-endian; each entry's key and record number are those of the last entry of the child's
 //   subtree.
@@ -25,6 +27,10 @@
 //   low bits up), and from the end of the node backwards the key bytes that are neither shared
 //   with the previous key of the node nor trailing fill (blanks in character keys, NULs in
 //   others).
+//
+// A tag whose key length is over 240 (written elsewhere) is listed with the reason it cannot
+// be used (TagInfo::unusable) and is not read further; the other tags of the file are used as
+// ever.
 //
 // A tag header with anything in bytes 33 to 495 (zero in every machine-order tag) is taken to
 // be of another collation sequence: it is walked and searched, but never changed
@@ -129,6 +135,12 @@ struct TagInfo {
     bool candidate = false;        // option 4: a key may belong to one record only
     bool storedDescending = false; // a descending tag from elsewhere kept highest key first:
                                    // walked and searched in its order, never changed
+    std::string unusable;          // why this engine cannot use the tag at all (keys longer
+                                   // than 240 bytes), empty when it can: such a tag is named
+                                   // and described, never walked, searched or changed
+    bool unknownNodes = false;     // nodes with attribute bits this engine does not know:
+                                   // walked and searched, never changed (known once the
+                                   // tag was looked at whole: see writable)
 };
 
 // One key change of a tag, for CdxIndex::stage.
@@ -175,6 +187,19 @@ struct TagDefinition {
 // lost is still listed, not readable), kCdxDamaged when the file header or the directory does
 // not hold together (defs keeps what was read before the fault), kCdxIo when reading failed.
 Result readTagDefinitions(BlockFile& file, std::vector<TagDefinition>& defs);
+
+
+// What the pages of an index file are used for (CdxIndex::checkPages).
+struct PageReport {
+    // The free list naming a page outside the file, one a tag or header uses, or one it named
+    // before (a circle); a page two trees use. In plain words.
+    std::vector<std::string> faults;
+    // Pages that no tree, no header and no free list reaches: space an earlier change left
+    // behind (normal in files from elsewhere, harmless).
+    std::vector<std::uint32_t> unreached;
+    // False when a tree could not be walked: its pages are not known, unreached is left empty.
+    bool complete = true;
+};
 
 class CdxIndex;
 
@@ -266,15 +291,23 @@ class CdxIndex {
     // refresh().
     Result setKeyType(TagId id, char keyType);
 
-    // One key. insert on a unique tag that already holds the key changes nothing (added
-    // false). erase answers kCdxKeyNotFound when the pair is not there.
+    // Whether the tag may be changed: kOk, or kCdxReadOnlyTag for a tag of another collation,
+    // kept highest first, or with a node anywhere whose attribute word has bits this engine
+    // does not know (the whole tag is then only read, and stays so). The first call for a
+    // tag walks all of its nodes; insert, erase and stage ask it too.
+    Result writable(TagId id);
+
+    // One key. A unique tag holds a key once, with the lowest record number given for it:
+    // insert on a unique tag that holds the key for a lower record changes nothing (added
+    // false), for a higher one moves the key to this record. erase answers kCdxKeyNotFound
+    // when the pair is not there.
     Result insert(TagId id, std::string_view key, std::uint32_t recno, bool* added = nullptr);
     Result erase(TagId id, std::string_view key, std::uint32_t recno);
 
     // Several changes as one: stage() makes them all in memory, or none (answering the first
     // refusal, with nothing changed); commitStaged() then writes them, dropStaged() forgets
     // them. Erasing a pair that is not there is no refusal; inserting a key a unique tag holds
-    // already changes nothing; inserting a key a candidate tag holds for another record is
+    // already does as insert does; inserting a key a candidate tag holds for another record is
     // refused (kCdxDuplicateKey) unless candidates is false. Nothing else may change the
     // index in between.
     Result stage(const std::vector<KeyChange>& changes, bool candidates = true);
@@ -289,6 +322,9 @@ class CdxIndex {
     // Walks a whole tag checking every node: sibling links, order, levels, counts. count
     // (optional) receives the number of entries.
     Result verify(TagId id, std::uint64_t* count = nullptr);
+    // Walks every tree and follows the free list as the file holds them: each listed page
+    // must lie in the file, be used by nothing else and be listed once.
+    Result checkPages(PageReport& report);
 
   private:
     friend class CdxCursor;

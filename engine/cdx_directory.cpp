@@ -23,8 +23,8 @@ Result CdxState::readTags() {
         TagInfo info;
         TagMeta m;
         if (const Result r = readTagHeader(id, *e, info, m)) return r;
-        tags.push_back(info);
-        metas[id] = m;
+        if (info.unusable.empty()) metas[id] = m;
+        tags.push_back(std::move(info));
         const CdxEntry current = *e;
         if (const Result r = stepOn(dir, p, &current, p)) return r;
     }
@@ -38,7 +38,7 @@ Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info
     m.id = id;
     m.root = le32(h);
     m.keyLen = le16(h + 12);
-    if (m.keyLen < 1 || m.keyLen > kMaxKeyLen) return kCdxDamaged;
+    if (m.keyLen < 1) return kCdxDamaged;
     const std::uint8_t options = h[14];
     m.unique = options & kOptUnique;
     m.candidate = options & kOptCandidate;
@@ -57,11 +57,19 @@ Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info
         info.keyTypeKnown = m.keyLen != 8 && m.keyLen != 4 && m.keyLen != 1;
         if (!info.keyTypeKnown) unknownTypes.insert(id);
     }
-    if (m.keyType != 'C' && m.keyLen != fixedKeyLength(m.keyType)) return kCdxDamaged;
+    if (m.keyLen > kMaxKeyLen) {
+        // Written elsewhere with keys longer than our nodes take: the tag is named and
+        // described, never walked or changed (readTags keeps no tree for it).
+        info.unusable = "its keys are " + std::to_string(m.keyLen) + " bytes long, longer than the " +
+                        std::to_string(kMaxKeyLen) + " this engine handles";
+    }
+    if (info.unusable.empty() && m.keyType != 'C' && m.keyLen != fixedKeyLength(m.keyType))
+        return kCdxDamaged;
     for (std::size_t i = kCollationFrom; i < kCollationTo && !m.readOnly; ++i) m.readOnly = h[i] != 0;
     info.readOnly = m.readOnly;
+    if (oddTags.count(id)) m.readOnly = info.unknownNodes = true;
     m.fill = keyFill(m.keyType);
-    if (m.descending) {
+    if (m.descending && info.unusable.empty()) {
         m.inverted = storedHighestFirst(m);
         if (m.inverted) m.readOnly = true;
     }
@@ -311,6 +319,8 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
         s.abort();
         return kCdxIo;
     }
+    s.oddTags.erase(tagId);
+    s.plainAt.erase(tagId);
     auto& stored = s.metas[tagId] = m;
     Result r = s.build(stored, keys, order);
     if (!r) {
@@ -324,6 +334,7 @@ Result CdxIndex::addTag(const TagSpec& def, KeyList& keys, TagId* id) {
         s.metas.erase(tagId);
         return r;
     }
+    s.plainAt[tagId] = stored.root; // ours, plain
     TagInfo info;
     info.id = tagId;
     info.name = name;
@@ -349,7 +360,10 @@ Result CdxIndex::removeTag(std::string_view name) {
     const TagId tagId = info->id;
     std::string dirKey = info->name;
     dirKey.resize(kTagNameLen, ' ');
-    TagMeta& m = s.metas[tagId];
+    TagMeta unusable; // a tag this engine cannot use has no tree it knows
+    unusable.id = tagId;
+    unusable.keyLen = 1;
+    TagMeta& m = s.metas.count(tagId) ? s.metas[tagId] : unusable;
     s.begin();
     // Collect the tag's nodes level by level; a damaged tree is left where it is.
     std::vector<std::uint32_t> nodes;
@@ -394,10 +408,23 @@ Result CdxIndex::removeTag(std::string_view name) {
     s.metas.erase(tagId);
     s.keyTypes.erase(tagId);
     s.unknownTypes.erase(tagId);
+    s.oddTags.erase(tagId);
+    s.plainAt.erase(tagId);
     s.tags.erase(
         std::remove_if(s.tags.begin(), s.tags.end(), [&](const TagInfo& t) { return t.id == tagId; }),
         s.tags.end());
     return kOk;
+}
+
+Result CdxIndex::writable(TagId id) {
+    CdxState& s = *s_;
+    if (!s.open) return kCdxNotOpen;
+    TagMeta* m = id ? s.meta(id) : nullptr;
+    if (!m) {
+        const TagInfo* info = tag(id);
+        return info && !info->unusable.empty() ? kCdxReadOnlyTag : kCdxNoTag;
+    }
+    return s.checkNodes(*m);
 }
 
 Result CdxIndex::setKeyType(TagId id, char keyType) {

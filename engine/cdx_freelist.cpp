@@ -1,31 +1,40 @@
 // The free list: nodes no tag uses any more, chained through their first four bytes from the
-// file header, taken again before the file grows.
+// file header, taken again before the file grows. A list is followed only through pages that
+// are free; one that names anything else is dropped (its pages are lost, nothing more).
 #include "engine/cdx_state.h"
 
 namespace engine {
 
+// Whether the listed page at off may be handed out, and the next one on the list. It must lie
+// in the file, be no tag's header, and be free: freed in this change, or written as a free
+// page (zeros after the link, where a node in use keeps its sibling links).
+bool CdxState::freePage(std::uint32_t off, std::uint32_t& next) {
+    if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return false;
+    for (const TagInfo& tag : tags)
+        if (off == tag.id || off == tag.id + kNodeSize) return false;
+    if (const auto it = cache.find(off); it != cache.end()) {
+        if (!it->second.freed) return false;
+        next = it->second.nextFree;
+    } else {
+        unsigned char buf[kNodeSize];
+        if (!file->read(off, buf, kNodeSize)) return false;
+        for (std::size_t i = 4; i < kNodeSize; ++i)
+            if (buf[i]) return false;
+        next = le32(buf);
+    }
+    if (next == 0) next = kNone;
+    return true;
+}
+
 std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
     std::uint32_t off = kNone;
     if (freeList != kNone) {
-        const std::uint32_t cand = freeList;
         std::uint32_t next = kNone;
-        bool ok = cand % kNodeSize == 0 && cand >= kHeaderSize && cand + std::uint64_t{kNodeSize} <= end;
-        if (ok) {
-            const auto it = cache.find(cand);
-            if (it != cache.end()) {
-                ok = it->second.freed;
-                next = it->second.nextFree;
-            } else {
-                unsigned char buf[4];
-                ok = file->read(cand, buf, 4);
-                next = le32(buf);
-            }
-        }
-        if (ok) {
-            off = cand;
+        if (freePage(freeList, next)) {
+            off = freeList;
             freeList = next;
         } else {
-            freeList = kNone; // a broken list is dropped, not followed
+            freeList = kNone; // written empty with this change
         }
     }
     if (off == kNone) {

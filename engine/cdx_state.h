@@ -25,6 +25,11 @@ struct CdxState {
     std::map<TagId, TagMeta> metas;
     std::map<TagId, char> keyTypes; // key types the caller gave for tags whose file did not say
     std::set<TagId> unknownTypes;   // tags whose key type nobody has said yet
+    // Tags looked at whole for nodes of a layout this engine does not know: those that have
+    // some (only read, for good), and the others with the root they had then. Both are kept
+    // across reload(): nothing this engine writes makes a tag odd.
+    std::set<TagId> oddTags;
+    std::map<TagId, std::uint32_t> plainAt;
 
     std::unordered_map<std::uint32_t, CdxNode> cache;
     std::size_t cacheBytes = 0; // weight() of the nodes read into the cache
@@ -56,6 +61,7 @@ struct CdxState {
 
     // The free list (cdx_freelist.cpp).
     std::uint32_t allocate(const TagMeta& t, CdxNode*& out);
+    bool freePage(std::uint32_t off, std::uint32_t& next);
     void release(std::uint32_t off, CdxNode& n, const TagMeta& t);
 
     // Reading a tree (cdx_cursor.cpp).
@@ -119,6 +125,7 @@ struct CdxState {
     }
 
     // Changing a tree (cdx_tree.cpp).
+    Result checkNodes(TagMeta& t);
     Result unlinkAndRelease(const TagMeta& t, std::uint32_t off);
     std::vector<std::vector<CdxEntry>> split(const TagMeta& t, const CdxNode& n);
     bool fits(const TagMeta& t, const CdxNode& n);

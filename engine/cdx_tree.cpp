@@ -212,12 +212,64 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
     return finish(t, off, *n, out);
 }
 
+// Whether a tag may be changed: not when it is read-only, nor when any of its nodes has
+// attribute bits this engine does not know (a change landing elsewhere would still write a
+// tag we do not understand, and a merge could drop the bits). The first time for a tag, and
+// whenever its root moved behind our back, every node is read.
+Result CdxState::checkNodes(TagMeta& t) {
+    if (oddTags.count(t.id)) t.readOnly = true;
+    if (t.readOnly) return kCdxReadOnlyTag;
+    if (const auto it = plainAt.find(t.id); it != plainAt.end() && it->second == t.root) return kOk;
+    std::vector<std::uint32_t> level{t.root};
+    std::set<std::uint32_t> seen;
+    bool odd = false;
+    for (int depth = 0; !level.empty() && !odd; ++depth) {
+        if (depth > kMaxDepth) return kCdxDamaged;
+        std::vector<std::uint32_t> below;
+        for (std::uint32_t off : level) {
+            if (!seen.insert(off).second) return kCdxDamaged;
+            // Read past the cache, which a walk of a whole tag would only flood.
+            const CdxNode* n = nullptr;
+            CdxNode read;
+            if (const auto it = cache.find(off); it != cache.end()) {
+                if (it->second.freed) return kCdxDamaged;
+                n = &it->second;
+            } else {
+                unsigned char buf[kNodeSize];
+                if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end)
+                    return kCdxDamaged;
+                if (!file->read(off, buf, kNodeSize)) return kCdxIo;
+                const std::uint16_t attr = le16(buf);
+                if (attr & ~kAttrKnown) odd = true;
+                if (attr & kAttrLeaf) continue; // only its attribute word matters here
+                if (const Result r = decodeNode(buf, t, end, read, false)) return r;
+                n = &read;
+            }
+            if (n->strange) odd = true;
+            if (!n->leaf)
+                for (const CdxEntry& e : n->entries) below.push_back(e.child);
+        }
+        level = std::move(below);
+    }
+    if (!odd) {
+        plainAt[t.id] = t.root;
+        return kOk;
+    }
+    oddTags.insert(t.id);
+    t.readOnly = true;
+    for (TagInfo& info : tags)
+        if (info.id == t.id) info.unknownNodes = true;
+    return kCdxReadOnlyTag;
+}
+
 // Inserts or erases one entry of a tag and settles the root.
 Result CdxState::change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno) {
-    if (t.readOnly) return kCdxReadOnlyTag;
+    if (const Result r = checkNodes(t)) return r;
     std::vector<Ref> refs;
     if (const Result r = modify(t, t.root, insert, key, recno, 0, refs)) return r;
-    return settleRoot(t, std::move(refs));
+    if (const Result r = settleRoot(t, std::move(refs))) return r;
+    plainAt[t.id] = t.root; // our own change leaves it as plain as it was
+    return kOk;
 }
 
 Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {

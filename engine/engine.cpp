@@ -114,8 +114,14 @@ std::string describe(Result r) {
         return "the file would grow too large";
     case kBadField:
         return "invalid field definition";
+    case kIndexReadOnly:
+        return "the index cannot take the change";
     case kIndexOutOfDate:
         return "the index may not agree with its table";
+    case kDuplicateKey:
+        return "a candidate tag holds that key already";
+    case kIndexMissing:
+        return "the structural index is missing";
     case kIndexDefinitionsUnknown:
         return "the definitions of the index's tags are not known";
     default:
@@ -796,6 +802,10 @@ Result getIndexHandle(Handle table, std::string_view name, Handle& index) {
                 index = tag->handle;
                 return kOk;
             }
+        }
+        if (const std::string why = t.unusableTag(n); !why.empty()) {
+            setErrorDetail(why);
+            return kUnsupported;
         }
         return kIndexNotFound;
     });

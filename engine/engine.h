@@ -144,7 +144,14 @@ inline constexpr Result kDuplicateKey = 7026;
 // Repair index: the definitions of some of the structural index's tags are known nowhere (the
 // file is missing, or its tag directory or a tag's header is lost or cannot be evaluated here).
 // Nothing was changed.
-inline constexpr Result kIndexDefinitionsUnknown = 7027;
+inline constexpr Result kIndexDefinitionsUnknown = 7028;
+
+// The table's header says it has a structural index and the index file is not there. The
+// table opens and is read as ever, and the verify call counts it as a disagreement; every
+// change is refused with this code, since a change made without the index would leave it
+// out of date should it come back. Creating a tag in the structural index (createIndex with
+// no bag) makes a new one, after which the table changes again.
+inline constexpr Result kIndexMissing = 7027;
 
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
@@ -284,7 +291,7 @@ Result writeRecord(Handle table);
 // tag of the open indexes against the records (every record the FOR condition takes has
 // exactly its key, no stale entries, keys in order, a unique or candidate tag no key twice).
 // Pending changes are written first. Answers 0 when all agrees, else the code of the first
-// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate); problems gets
+// disagreement (kTableDamaged, kMemoDamaged, kIndexDamaged, kIndexOutOfDate, kIndexMissing); problems gets
 // one line in plain words for each (and notes, e.g. a tag of another collation that could not
 // be compared).
 Result verifyTable(Handle table, std::vector<std::string>& problems);
@@ -332,9 +339,10 @@ Result isRecordLocked(Handle table, std::uint32_t recno, bool& locked);
 // bytes); forText: a logical condition selecting the records, empty for all; whileText: a
 // logical condition that stops the scan, which then starts at the current record and runs in
 // the order of tableOrIndex (empty: every record). options: kIndexUnique, kIndexCompound,
-// kIndexDescending (kIndexCustom is refused). A unique tag keeps the first record of each key
-// when it is built; afterwards a key is added only when the tag does not hold it yet, and it
-// goes with the record that holds it. A tag of the same name in the bag is replaced. A bad
+// kIndexDescending (kIndexCustom is refused). A unique tag holds each key once, with the
+// lowest-numbered record that has it: when that record changes, the key goes to the next
+// record that has it (or leaves the tag with the last one), and a lower record taking the key
+// takes the entry. A tag of the same name in the bag is replaced. A bad
 // expression answers kBadExpression (or the index half's kExpr* code when it is more
 // telling) and, when errorPos is given, the 0-based position of the fault.
 Result createIndex(Handle tableOrIndex, std::string_view bag, std::string_view tag, std::string_view key,

@@ -137,8 +137,14 @@ Result Table::init() {
         exprFields_.push_back(d);
         longNameOf_.push_back(i);
     }
+    // A blank record: every field its type's empty value, no field NULL, and varying-length
+    // fields holding the empty value (length byte 0, their length bit set).
     blank_.assign(hdr_.recordLength, ' ');
-    for (const dbf::Field& f : hdr_.fields) blankField(f, blank_.data());
+    if (hdr_.nullFlagsLen) std::memset(blank_.data() + hdr_.nullFlagsOffset, 0, hdr_.nullFlagsLen);
+    for (const dbf::Field& f : hdr_.fields) {
+        blankField(f, blank_.data());
+        if (f.type == 'V' || f.type == 'Q') dbf::putVar(hdr_, f, blank_.data(), {});
+    }
     rec_ = blank_;
 
     if (hdr_.hasMemo()) {
@@ -157,10 +163,13 @@ Result Table::init() {
         memo_->setShared(shared_);
     }
     std::string indexPath = leaveStructural_ ? std::string() : relatedPath(".cdx");
+    missingIndex_.clear();
     if (!indexPath.empty()) {
         Bag* bag = nullptr;
         Result r = openBag(indexPath, true, false, bag);
         if (r != kOk) return r;
+    } else if (hdr_.flags & dbf::flagStructuralIndex) {
+        missingIndex_ = relatedName(".cdx");
     }
     return gotoTop(nullptr);
 }
@@ -258,6 +267,12 @@ std::string Table::relatedName(std::string_view ext) const {
 
 std::string Table::relatedPath(std::string_view ext) const {
     return os::findFile(relatedName(ext));
+}
+
+Result Table::refuseWithoutIndex() const {
+    setErrorDetail("the header of " + path_ + " says it has a structural index, and " + missingIndex_ +
+                   " is not there: the table is only read until its index is made again");
+    return kIndexMissing;
 }
 
 Result Table::lookUpField(const FieldRef& ref, std::size_t& index) const {

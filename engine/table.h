@@ -84,6 +84,7 @@ struct OpenTag {
     char keyType = 'C';
     std::uint16_t keyLen = 0;
     bool unique = false;
+    bool candidate = false; // refuses a key another record holds
     bool descending = false;
     int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
     bool keyless = false;   // its expressions do not compile here: walked and searched only
@@ -187,6 +188,9 @@ class Table {
     Result openIndex(std::string_view bag, std::vector<OpenTag*>& tags);
     Result closeIndexes();
     std::vector<OpenTag*> orders() const;
+    // A tag of the open bags that this engine cannot use at all (keys longer than 240 bytes),
+    // of this name, or any when name is empty: the message that says which and why, or empty.
+    std::string unusableTag(std::string_view name = {}) const;
     std::uint16_t orderOf(const OpenTag* tag) const;
 
     // Rebuilds the structural index (table_repair.cpp) of a table opened exclusively with it
@@ -206,6 +210,8 @@ class Table {
     // of the table's own extension), and the existing file of that name (empty when none).
     std::string relatedName(std::string_view ext) const;
     std::string relatedPath(std::string_view ext) const;
+    // A change refused because the structural index the header announces is missing.
+    Result refuseWithoutIndex() const;
 
     // Records in the file, the read window and the tail of appended ones (table_records.cpp).
     const std::uint8_t* recordInMemory(std::uint32_t recno) const;
@@ -234,11 +240,16 @@ class Table {
 
     // The change under way (table_change.cpp).
     Result flushRecord();
-    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
+    Result passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
+                            const std::vector<std::pair<std::size_t, OpenTag*>>& leaving);
+    Result stageChanges(const std::vector<std::vector<KeyChange>>& changes);
     Result refuseRecord(Result why);
     // The keys of a blank record numbered recno, bag by bag.
     std::vector<std::vector<KeyChange>> blankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
     Result takeAutoValues(std::vector<std::uint8_t>& rec);
+    Result keepAutoValues();
+    Result checkBlankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec);
+    void dropAppended();
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
     Result checkUpToDate(Bag& bag);
@@ -290,6 +301,9 @@ class Table {
     std::vector<std::size_t> longNameOf_; // the field each long name stands for
     std::unique_ptr<MemoFile> memo_;
     std::vector<std::unique_ptr<Bag>> bags_;
+    // The structural index the header announces, when its file is missing (empty otherwise):
+    // the table is then only read.
+    std::string missingIndex_;
     bool shared_ = true;
     bool readOnly_ = false;
     bool leaveStructural_ = false;

@@ -198,6 +198,8 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
         hdr_.flags |= dbf::flagStructuralIndex;
         if (file_.write(28, &hdr_.flags, 1) != os::Status::ok) r = kIoError;
     }
+    // A structural index made anew where it was missing: the table changes again.
+    if (r == kOk && bag->structural) missingIndex_.clear();
     return r;
 }
 

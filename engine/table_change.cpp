@@ -77,9 +77,15 @@ Result Table::flushRecord() {
                        " has an expression this engine cannot evaluate; the index is only read");
         return refuseRecord(kIndexReadOnly);
     }
+    if (const std::string why = unusableTag(); !why.empty()) {
+        if (indexed && shared_) unlockBags(true);
+        setErrorDetail(why);
+        return refuseRecord(kIndexReadOnly);
+    }
     // Every key change first, bag by bag; then each bag takes them in memory, or the first
     // refusal leaves the files as they were.
     std::vector<std::vector<KeyChange>> changes(bags_.size());
+    std::vector<std::pair<std::size_t, OpenTag*>> leaving; // unique tags losing this record's key
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         for (auto& tag : bags_[b]->tags) {
             bool included = false;
@@ -87,12 +93,16 @@ Result Table::flushRecord() {
             tagKey(*tag, rec_.data(), recno_, included, key);
             const bool same = included == tag->oldIncluded && (!included || key == tag->oldKey);
             if (!same) {
-                if (tag->oldIncluded) changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                if (tag->oldIncluded) {
+                    changes[b].push_back({tag->id, false, tag->oldKey, recno_});
+                    if (tag->unique) leaving.emplace_back(b, tag.get());
+                }
                 if (included) changes[b].push_back({tag->id, true, std::move(key), recno_});
             }
         }
     }
-    r = stageChanges(changes);
+    r = passOnUniqueKeys(changes, leaving);
+    if (r == kOk) r = stageChanges(changes);
     if (r != kOk) {
         unlockAll();
         return refuseRecord(r);
@@ -134,15 +144,60 @@ Result Table::flushRecord() {
     return r;
 }
 
-Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates) {
+// A unique tag holds each key once, with the lowest record that has it. When the record being
+// written holds a key's entry and gives the key up, the entry goes to the next record that
+// has the key (the table is read to find it), or leaves with it.
+Result Table::passOnUniqueKeys(std::vector<std::vector<KeyChange>>& changes,
+                               const std::vector<std::pair<std::size_t, OpenTag*>>& leaving) {
+    struct Heir {
+        std::size_t bag;
+        OpenTag* tag;
+        std::uint32_t recno;
+    };
+    std::vector<Heir> heirs;
+    for (auto [b, tag] : leaving) {
+        CdxCursor holds(tag->bag->cdx, tag->id);
+        bool exact = false;
+        if (const Result r = fromIndex(holds.find(tag->oldKey, recno_, exact))) return r;
+        if (exact) heirs.push_back({b, tag, 0});
+    }
+    if (heirs.empty()) return kOk;
+    Result r = refreshCount();
+    if (r != kOk) return r;
+    std::size_t wanted = heirs.size();
+    std::string key;
+    constexpr Result allFound = kNoCurrentRecord; // ends the scan early
+    r = scan(1, [&](const std::uint8_t* rec, std::uint32_t n) -> Result {
+        if (n == recno_) return kOk;
+        for (Heir& h : heirs) {
+            if (h.recno) continue;
+            bool included = false;
+            tagKey(*h.tag, rec, n, included, key);
+            if (included && key == h.tag->oldKey) h.recno = n, --wanted;
+        }
+        return wanted ? kOk : allFound;
+    });
+    if (r != kOk && r != allFound) return r;
+    for (const Heir& h : heirs)
+        if (h.recno) changes[h.bag].push_back({h.tag->id, true, h.tag->oldKey, h.recno});
+    return kOk;
+}
+
+Result Table::stageChanges(const std::vector<std::vector<KeyChange>>& changes) {
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
-        Result e = bags_[b]->cdx.stage(changes[b], candidates);
+        Result e = bags_[b]->cdx.stage(changes[b]);
         if (e != kOk) {
             for (std::size_t c = 0; c < b; ++c) bags_[c]->cdx.dropStaged();
-            if (e == kCdxReadOnlyTag)
-                setErrorDetail("a tag of " + bags_[b]->path +
-                               " is of another collation sequence, or of a layout this engine only reads");
+            if (e == kCdxReadOnlyTag) {
+                setErrorDetail("a tag of " + bags_[b]->path + " is of a kind this engine only reads");
+                for (const TagInfo& info : bags_[b]->cdx.tags()) {
+                    if (const std::string why = readOnlyReason(info); !why.empty()) {
+                        setErrorDetail("tag " + info.name + " of " + bags_[b]->path + " " + why);
+                        break;
+                    }
+                }
+            }
             if (e == kCdxDuplicateKey)
                 setErrorDetail("a candidate tag of " + bags_[b]->path + " holds that key for another record");
             return fromIndex(e);
@@ -160,9 +215,7 @@ Result Table::refuseRecord(Result why) {
         const std::vector<std::vector<KeyChange>> changes = blankKeys(recno_, rec_);
         const bool locked = shared_ && !bags_.empty();
         Result r = locked ? lockBags(true) : kOk;
-        // The blank record's keys go in even where a candidate tag holds them already: the
-        // record is in the table, so its keys must be in the index.
-        if (r == kOk) r = stageChanges(changes, false);
+        if (r == kOk) r = stageChanges(changes);
         for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
             if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
         for (std::size_t b = 0; b < bags_.size(); ++b) {
@@ -176,6 +229,13 @@ Result Table::refuseRecord(Result why) {
         }
         if (r == kOk && tail_.empty()) unmarkBags();
         if (locked) unlockBags(true);
+        // Not even its blank keys go in: the record leaves the table again.
+        if (r != kOk) {
+            for (auto& tag : orders()) tag->oldValid = false;
+            freshBlocks_.clear();
+            dropAppended();
+            return why;
+        }
     } else if (readRecordAt(recno_, rec_.data()) != kOk) {
         rec_ = blank_;
     }
@@ -187,14 +247,22 @@ Result Table::refuseRecord(Result why) {
     return why;
 }
 
-// Autoincrement fields of a record being appended: each takes the field's next value, and the
-// next value moves on by the step in the file's descriptor (read again in a shared table,
-// under the header lock the caller holds).
+namespace {
+
+bool autoIncrement(const dbf::Field& f) {
+    return (f.flags & dbf::fieldAutoIncrement) && f.type == 'I' && f.descriptorAt != 0;
+}
+
+} // namespace
+
+// Autoincrement fields of a record being appended: each takes the field's next value (read
+// again in a shared table, under the header lock the caller holds). Once the record is taken,
+// keepAutoValues moves the next values on by their steps in the file's descriptors.
 Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
     for (dbf::Field& f : hdr_.fields) {
-        if (!(f.flags & dbf::fieldAutoIncrement) || f.type != 'I' || f.descriptorAt == 0) continue;
-        std::uint8_t d[5];
+        if (!autoIncrement(f)) continue;
         if (shared_ && !tableLocked_) {
+            std::uint8_t d[5];
             std::size_t got = 0;
             if (file_.read(f.descriptorAt + 19, d, sizeof d, got) != os::Status::ok || got != sizeof d)
                 return kIoError;
@@ -202,14 +270,74 @@ Result Table::takeAutoValues(std::vector<std::uint8_t>& rec) {
                          static_cast<std::uint32_t>(d[2]) << 16 | static_cast<std::uint32_t>(d[3]) << 24;
             f.autoStep = d[4];
         }
-        const std::uint32_t value = f.autoNext;
-        put32(d, value + f.autoStep);
-        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
-        f.autoNext = value + f.autoStep;
-        put32(rec.data() + f.offset, value);
+        put32(rec.data() + f.offset, f.autoNext);
         dbf::setNull(hdr_, f, rec.data(), false);
     }
     return kOk;
+}
+
+Result Table::keepAutoValues() {
+    for (dbf::Field& f : hdr_.fields) {
+        if (!autoIncrement(f)) continue;
+        std::uint8_t d[4];
+        put32(d, f.autoNext + f.autoStep);
+        if (file_.write(f.descriptorAt + 19, d, 4) != os::Status::ok) return kIoError;
+        f.autoNext += f.autoStep;
+    }
+    return kOk;
+}
+
+// Whether a candidate tag holds a blank record's key already (kDuplicateKey): such a record
+// is not appended. Only for appends kept in memory, whose keys reach the indexes later.
+Result Table::checkBlankKeys(std::uint32_t recno, const std::vector<std::uint8_t>& rec) {
+    for (auto& bag : bags_) {
+        bool locked = false;
+        for (auto& tag : bag->tags) {
+            if (!tag->candidate) continue;
+            bool included = false;
+            std::string key;
+            tagKey(*tag, rec.data(), recno, included, key);
+            if (!included) continue;
+            if (!locked && shared_) {
+                if (const Result r = lockBag(*bag, false)) return r;
+                locked = true;
+            }
+            CdxCursor probe(bag->cdx, tag->id);
+            bool found = false;
+            Result r = fromIndex(probe.seek(key, found));
+            if (r == kOk && found) {
+                setErrorDetail("the candidate tag " + tag->name + " of " + bag->path +
+                               " holds a blank record's key for another record");
+                r = kDuplicateKey;
+            }
+            if (r != kOk) {
+                if (locked) unlockBag(*bag, false);
+                return r;
+            }
+        }
+        if (locked) unlockBag(*bag, false);
+    }
+    return kOk;
+}
+
+// The record just appended (the last one, kept in memory or already in the file) leaves the
+// table again.
+void Table::dropAppended() {
+    if (recno_ != count_ || recno_ == 0) return;
+    const std::size_t len = hdr_.recordLength;
+    if (!tail_.empty() && recno_ >= tailFirst_) {
+        tail_.resize(tail_.size() - len);
+    } else {
+        const std::uint64_t end = hdr_.headerLength + std::uint64_t{recno_ - 1} * len;
+        const std::uint8_t mark = dbf::endOfFile;
+        writeCount(recno_ - 1);
+        file_.write(end, &mark, 1);
+        file_.truncate(end + 1);
+    }
+    dropWindow();
+    recordLocks_.erase(recno_);
+    count_ = recno_ - 1;
+    setEof();
 }
 
 std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
@@ -338,6 +466,7 @@ Result Table::writeAll() {
 
 Result Table::append() {
     if (readOnly_) return kReadOnly;
+    if (!missingIndex_.empty()) return refuseWithoutIndex();
     // A record needs keys in every tag: none may be one this engine only reads.
     if (const OpenTag* keyless = firstKeyless()) {
         setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
@@ -345,15 +474,21 @@ Result Table::append() {
         return kIndexReadOnly;
     }
     for (auto& bag : bags_) {
-        for (const TagInfo& info : bag->cdx.tags()) {
-            if (info.readOnly) {
-                setErrorDetail("tag " + info.name + " of " + bag->path +
-                               " is of another collation sequence; this engine only reads it");
-                return kIndexReadOnly;
+        // Each tag looked at whole, here where no one else changes the index (a shared append's
+        // own change does it there).
+        if (!shared_ || tableLocked_) {
+            Result r = lockBag(*bag, false);
+            for (std::size_t i = 0; r == kOk && i < bag->cdx.tags().size(); ++i) {
+                const Result w = bag->cdx.writable(bag->cdx.tags()[i].id);
+                if (w != kOk && w != kCdxReadOnlyTag) r = fromIndex(w);
             }
-            if (info.storedDescending) {
-                setErrorDetail("tag " + info.name + " of " + bag->path +
-                               " keeps its keys in descending order; this engine only reads it");
+            unlockBag(*bag, false);
+            if (r != kOk) return r;
+        }
+        for (const TagInfo& info : bag->cdx.tags()) {
+            if (const std::string why = readOnlyReason(info); !why.empty()) {
+                setErrorDetail("tag " + info.name + " of " + bag->path + " " + why +
+                               "; this engine only reads it");
                 return kIndexReadOnly;
             }
         }
@@ -371,6 +506,8 @@ Result Table::append() {
         n = count_ + 1;
         if (!fits(n)) return kTableFull;
         r = takeAutoValues(fresh);
+        if (r == kOk) r = checkBlankKeys(n, fresh);
+        if (r == kOk) r = keepAutoValues();
         if (r != kOk) return r;
         if (tail_.empty()) tailFirst_ = n;
         tail_.insert(tail_.end(), fresh.begin(), fresh.end());
@@ -403,13 +540,15 @@ Result Table::append() {
                 indexed = true;
                 r = takeAutoValues(fresh);
                 keys = blankKeys(n, fresh);
-                if (r == kOk) r = stageChanges(keys, false);
+                // A key a candidate tag holds already refuses the whole append.
+                if (r == kOk) r = stageChanges(keys);
                 for (std::size_t b = 0; r == kOk && b < bags_.size(); ++b)
                     if (!keys[b].empty()) r = markBag(*bags_[b], true);
             }
         }
         bool written = false;
         if (r == kOk && !indexed) r = takeAutoValues(fresh);
+        if (r == kOk) r = keepAutoValues();
         if (r == kOk) {
             std::vector<std::uint8_t> bytes(fresh);
             bytes.push_back(dbf::endOfFile);

@@ -147,6 +147,7 @@ Result Table::setNull(std::size_t field) {
 
 Result Table::prepareWrite() {
     if (readOnly_) return kReadOnly;
+    if (!missingIndex_.empty()) return refuseWithoutIndex();
     if (eof_) return kNoCurrentRecord;
     if (shared_ && !tableLocked_ && !recordLocks_.count(recno_) && implicitLock_ != recno_) {
         os::Status s = file_.lock(lockmap::records + recno_, 1, true);

@@ -96,7 +96,7 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
     if (r == kOk) r = checkUpToDate(*bag);
     if (r == kOk) r = loadTags(*bag);
     if (r != kOk) {
-        if (r == kIndexDamaged) setErrorDetail("damaged index file: " + path);
+        if (r == kIndexDamaged) setErrorDetail(path);
         closeBag(*bag);
         return r;
     }
@@ -110,6 +110,7 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
 
 Result Table::loadTags(Bag& bag) {
     for (const TagInfo& info : bag.cdx.tags()) {
+        if (!info.unusable.empty()) continue; // not an order; see unusableTag
         Result r = addOpenTag(bag, info);
         if (r != kOk) return r;
     }
@@ -125,6 +126,7 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
     tag->forText = info.forExpr;
     tag->keyLen = info.keyLen;
     tag->unique = info.unique;
+    tag->candidate = info.candidate;
     tag->descending = info.descending;
     std::size_t pos = 0;
     Result r = Expression::compile(info.keyExpr, exprFields_, alias_, settings().expr(), tag->key, pos);
@@ -184,6 +186,14 @@ Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno,
     else
         key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
     return kOk;
+}
+
+std::string Table::unusableTag(std::string_view name) const {
+    for (const auto& bag : bags_)
+        for (const TagInfo& info : bag->cdx.tags())
+            if (!info.unusable.empty() && (name.empty() || sameText(info.name, trim(name))))
+                return "tag " + info.name + " of " + bag->path + " " + readOnlyReason(info);
+    return {};
 }
 
 const OpenTag* Table::firstKeyless() const {

@@ -90,6 +90,17 @@ inline void put32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+// Why a tag may not be changed, in words (after "tag NAME of FILE"), or empty.
+inline std::string readOnlyReason(const TagInfo& info) {
+    if (!info.unusable.empty())
+        return "cannot be used: " + info.unusable + "; no change can keep it up to date";
+    if (info.unknownNodes)
+        return "has nodes of a layout this engine does not know; this engine only reads it";
+    if (info.storedDescending) return "keeps its keys in descending order; this engine only reads it";
+    if (info.readOnly) return "is of another collation sequence; this engine only reads it";
+    return {};
+}
+
 // The bytes of a blank field: blanks in text fields, zeros in binary ones.
 inline void blankField(const dbf::Field& f, std::uint8_t* rec) {
     bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == 'Q' ||

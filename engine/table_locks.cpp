@@ -188,7 +188,8 @@ Result Table::syncTags(Bag& bag) {
     for (const TagInfo& info : infos) {
         bool known = std::any_of(bag.tags.begin(), bag.tags.end(),
                                  [&](const std::unique_ptr<OpenTag>& t) { return t->id == info.id; });
-        if (!known) addOpenTag(bag, info); // a tag that does not compile here is left alone
+        if (!known && info.unusable.empty())
+            addOpenTag(bag, info); // a tag that does not compile here is left alone
     }
     return kOk;
 }

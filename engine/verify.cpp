@@ -141,6 +141,10 @@ Result Table::verify(std::vector<std::string>& problems) {
     if (memo_ && !memos.empty() && std::uint64_t{memo_->header().nextFree} < memos.back().to)
         report(kMemoDamaged, "the memo file's next free block lies inside the last memo");
 
+    if (!missingIndex_.empty())
+        report(kIndexMissing,
+               "the header says the table has a structural index, and " + missingIndex_ + " is not there");
+
     // Every tag against the records.
     for (auto& bag : bags_) {
         if (lockBag(*bag, false) != kOk) {
@@ -150,6 +154,10 @@ Result Table::verify(std::vector<std::string>& problems) {
         if (bag->cdx.outOfDate())
             report(kIndexOutOfDate,
                    "the index " + bag->path + " carries the mark of a change that did not end");
+        for (const TagInfo& info : bag->cdx.tags())
+            if (!info.unusable.empty())
+                problems.push_back("tag " + info.name + " of " + bag->path + ": " + info.unusable +
+                                   "; it was not checked");
         for (auto& tagPtr : bag->tags) {
             OpenTag& tag = *tagPtr;
             const std::string name = "tag " + tag.name + " of " + bag->path;
@@ -159,6 +167,13 @@ Result Table::verify(std::vector<std::string>& problems) {
                 report(kIndexDamaged, name + ": its tree is broken (code " + std::to_string(v) + ")");
                 continue;
             }
+            if (Result w = bag->cdx.writable(tag.id); w != kOk && w != kCdxReadOnlyTag) {
+                report(kIndexDamaged, name + ": its tree is broken (code " + std::to_string(w) + ")");
+                continue;
+            }
+            if (info && info->unknownNodes)
+                problems.push_back(name +
+                                   ": has nodes of a layout this engine does not know; it is only read");
             if (tag.keyless) {
                 problems.push_back(name +
                                    ": its expression cannot be evaluated here; its keys were not compared");
@@ -242,6 +257,24 @@ Result Table::verify(std::vector<std::string>& problems) {
             }
             if (held.size() != entries)
                 report(kIndexDamaged, name + ": its walk and its tree disagree on the number of keys");
+        }
+        // Every page of the file: in a tree, a header or the free list.
+        PageReport pages;
+        if (Result v = bag->cdx.checkPages(pages); v != kOk) {
+            report(kIndexDamaged, "the index " + bag->path + ": its pages could not be read (code " +
+                                      std::to_string(v) + ")");
+        } else {
+            for (const std::string& fault : pages.faults)
+                report(kIndexDamaged, "the index " + bag->path + ": " + fault);
+            if (!pages.unreached.empty()) {
+                std::string list;
+                for (std::size_t i = 0; i < pages.unreached.size() && i < 8; ++i)
+                    list += (i ? ", " : "") + std::to_string(pages.unreached[i]);
+                if (pages.unreached.size() > 8) list += ", ...";
+                problems.push_back("the index " + bag->path + ": " + std::to_string(pages.unreached.size()) +
+                                   " pages that no tag and no free list reaches (at " + list +
+                                   "): space an earlier change left behind, harmless");
+            }
         }
         unlockBag(*bag, false);
     }

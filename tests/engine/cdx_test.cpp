@@ -647,6 +647,7 @@ Result openAndWalk(const std::string& bytes) {
     CdxIndex cdx(f);
     if (const Result r = cdx.open()) return r;
     for (const TagInfo& t : cdx.tags()) {
+        if (!t.unusable.empty()) continue;  // named, never walked
         CdxCursor c(cdx, t.id);
         Result r = c.first();
         for (int i = 0; !r && c.positioned() && i < 1000000; ++i) r = c.next();
@@ -742,6 +743,21 @@ TEST(Cdx, DamagedFilesAnswerAnError) {
     EXPECT_EQ(openAndWalk(cases[18].bytes), kCdxDamaged);
     EXPECT_EQ(openAndWalk(cases[20].bytes), kCdxDamaged);
     EXPECT_EQ(openAndWalk(cases[24].bytes), kCdxDamaged);
+
+    // Keys longer than this engine handles: the file opens, the tag is named with the reason
+    // it cannot be used, and nothing reads or changes it.
+    {
+        MemoryBlockFile f(cases[9].bytes);
+        CdxIndex cdx(f);
+        ASSERT_EQ(cdx.open(), kOk);
+        ASSERT_EQ(cdx.tags().size(), 1u);
+        EXPECT_NE(cdx.tags()[0].unusable.find("300"), std::string::npos) << cdx.tags()[0].unusable;
+        EXPECT_EQ(cdx.writable(tag), kCdxReadOnlyTag);
+        EXPECT_EQ(cdx.insert(tag, "KEY99999", 1), kCdxNoTag);
+        CdxCursor c(cdx, tag);
+        EXPECT_NE(c.first(), kOk);
+        EXPECT_EQ(f.bytes, cases[9].bytes);
+    }
 
     // Changes on a damaged tree answer an error (or go where the damage does not reach);
     // a refused change leaves the bytes as they were.
@@ -844,6 +860,105 @@ TEST(Cdx, StagedChangesLandWholeOrNotAtAll) {
     ASSERT_EQ(third.refresh(), kOk);
     EXPECT_TRUE(third.outOfDate());
     EXPECT_FALSE(dying.outOfDate()); // its own mark
+}
+
+// A unique tag holds a key with the lowest record given for it, through single inserts and
+// staged changes alike.
+TEST(Cdx, UniqueKeyStaysWithTheLowestRecord) {
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    const TagId u = addTag(cdx, tagDef("U", 'C', 4, true), {{"KEY ", 5}, {"KEY ", 7}});
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 5}}));
+    bool added = true;
+    ASSERT_EQ(cdx.insert(u, "KEY ", 9, &added), kOk);
+    EXPECT_FALSE(added);
+    ASSERT_EQ(cdx.insert(u, "KEY ", 3, &added), kOk);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 3}}));
+    ASSERT_EQ(cdx.stage({{u, true, "KEY ", 4}, {u, true, "KEY ", 2}, {u, true, "OTHR", 8}}), kOk);
+    ASSERT_EQ(cdx.commitStaged(), kOk);
+    EXPECT_EQ(walk(cdx, u), (std::vector<Entry>{{"KEY ", 2}, {"OTHR", 8}}));
+    EXPECT_EQ(cdx.verify(u), kOk);
+}
+
+// The free list is followed only through pages that are free: a list that names a page in
+// use, runs in a circle or leaves the file is dropped, never handed out; checkPages tells
+// what the list and the walks account for.
+TEST(Cdx, FreeListIsCheckedBeforeItsPagesAreTaken) {
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    const std::vector<Entry> small = {{"AA  ", 1}, {"BB  ", 2}};
+    const TagId a = addTag(cdx, tagDef("A", 'C', 4), small);
+    const TagId b = addTag(cdx, tagDef("B", 'C', 4));
+    PageReport pages;
+    ASSERT_EQ(cdx.checkPages(pages), kOk);
+    EXPECT_TRUE(pages.faults.empty());
+    EXPECT_TRUE(pages.unreached.empty());
+    EXPECT_TRUE(pages.complete);
+    const std::string good = file.bytes;
+    const auto size = static_cast<std::uint32_t>(good.size());
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* fault;
+    };
+    std::vector<Case> cases;
+    std::string bad = good;
+    put32(bad, 4, le32(good, a)); // tag A's root
+    cases.push_back({"a page in use", bad, "which tag A uses"});
+    bad = good;
+    put32(bad, 4, b + 512); // the second half of B's header: its expression, then zeros
+    cases.push_back({"a tag header", bad, "which tag B uses"});
+    bad = good + std::string(512, '\0'); // a free page whose link leads back to itself
+    put32(bad, size, size);
+    put32(bad, 4, size);
+    cases.push_back({"a circle", bad, "twice"});
+    bad = good;
+    put32(bad, 4, 0x100000);
+    cases.push_back({"outside the file", bad, "outside"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemoryBlockFile f(c.bytes);
+        CdxIndex idx(f);
+        ASSERT_EQ(idx.open(), kOk);
+        ASSERT_EQ(idx.checkPages(pages), kOk);
+        ASSERT_EQ(pages.faults.size(), 1u);
+        EXPECT_NE(pages.faults[0].find(c.fault), std::string::npos) << pages.faults[0];
+        // Enough keys for B's root to split a few times: no page of A or of a header is taken.
+        for (std::uint32_t i = 1; i <= 300; ++i)
+            ASSERT_EQ(idx.insert(b, "K" + std::to_string(100 + i), i), kOk);
+        MemoryBlockFile reread(f.bytes);
+        CdxIndex again(reread);
+        ASSERT_EQ(again.open(), kOk);
+        EXPECT_EQ(walk(again, a), small);
+        EXPECT_EQ(again.verify(a), kOk);
+        EXPECT_EQ(again.verify(b), kOk);
+        ASSERT_NE(again.findTag("B"), nullptr);
+        EXPECT_EQ(again.findTag("B")->keyExpr, "KEY");
+        ASSERT_EQ(again.checkPages(pages), kOk);
+        EXPECT_TRUE(pages.faults.empty()) << pages.faults.front(); // the list was dropped
+        EXPECT_TRUE(pages.unreached.empty());
+    }
+
+    // A page nothing reaches is told apart from the free ones.
+    MemoryBlockFile orphan(good + std::string(512, 'x'));
+    CdxIndex withOrphan(orphan);
+    ASSERT_EQ(withOrphan.open(), kOk);
+    ASSERT_EQ(withOrphan.checkPages(pages), kOk);
+    EXPECT_TRUE(pages.faults.empty());
+    EXPECT_EQ(pages.unreached, std::vector<std::uint32_t>{size});
+    // Two tags sharing a page.
+    bad = good;
+    put32(bad, b, le32(good, a));
+    MemoryBlockFile shared(bad);
+    CdxIndex withShared(shared);
+    ASSERT_EQ(withShared.open(), kOk);
+    ASSERT_EQ(withShared.checkPages(pages), kOk);
+    ASSERT_EQ(pages.faults.size(), 1u);
+    EXPECT_NE(pages.faults[0].find("tag A and tag B"), std::string::npos) << pages.faults[0];
 }
 
 // A descending tag from elsewhere that keeps its keys highest first: read in the same order

@@ -17,6 +17,7 @@ add_executable(engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/process_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/foreign_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/repair_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/agreement_test.cpp
   ${engine_spawn})
 target_link_libraries(engine_tests PRIVATE engine GTest::gtest_main)
 if(NOT WIN32)
