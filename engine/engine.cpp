@@ -115,6 +115,7 @@ std::string describe(Result r) {
     case kBadField:
         return "invalid field definition";
     default:
+        if (r == 7510) return "invalid expression: keys and conditions cannot hold a subscript";
         if (r >= 7501 && r <= 7509) return "invalid expression";
         return "error " + std::to_string(r);
     }
