@@ -267,6 +267,11 @@ class DriverCalls : public ::testing::Test {
         setTraceOutput([this](std::string_view line) { trace.emplace_back(line); });
         rt::ERRORBLOCK(rt::Value(rt::makeBlock("TEST", [this](rt::Args a) -> rt::Value {
             errors.push_back(a[0].objectAs<rt::ErrorObject>());
+            if (!inGuard) {
+                // Outside broke() the break ends the program: make that a failure.
+                ADD_FAILURE() << "unexpected error " << errors.back()->SubCode.asInteger();
+                rt::ERRORLEVEL(1);
+            }
             rt::BREAK();
         })));
         registerStartupDrivers();
@@ -285,8 +290,14 @@ class DriverCalls : public ::testing::Test {
         ASSERT_TRUE(DBUSEAREA(true, {}, "clientes", {}, shared));
         port.calls.clear();
     }
-    bool broke(const std::function<void()>& fn) { return !rt::guarded(fn); }
+    bool broke(const std::function<void()>& fn) {
+        inGuard = true;
+        const bool b = !rt::guarded(fn);
+        inGuard = false;
+        return b;
+    }
 
+    bool inGuard = false;
     RecordingPort port;
     std::vector<std::string> trace;
     std::vector<rt::ErrorPtr> errors;

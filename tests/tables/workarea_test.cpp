@@ -44,6 +44,9 @@ class WorkAreas : public ::testing::Test {
                 ADD_FAILURE() << "unexpected error " << e->SubSystem.asString() << "/"
                               << e->GenCode.asInteger() << "/" << e->SubCode.asInteger() << " "
                               << e->Operation.asString() << " " << e->FileName.asString();
+                // Outside a guarded sequence the break ends the program: with a failure's
+                // exit code, so that the run does not count as passed.
+                rt::ERRORLEVEL(1);
             }
             rt::BREAK();
         })));
