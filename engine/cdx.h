@@ -41,6 +41,18 @@
 // between processes is the caller's: hold a shared OS lock around reads and an exclusive one
 // around changes, and call refresh() after taking a lock so that pages cached before another
 // process changed the file are dropped.
+//
+// The index is written in one file per layer, each over the one before:
+//   cdx_node.h/.cpp    the file's layout, the in-memory nodes and tags, the node codec
+//   cdx_state.h        the state of an open index, and the interface between the layers
+//   cdx_cache.cpp      the cache of decoded nodes; a change begun, abandoned or written out
+//   cdx_freelist.cpp   the free list: nodes taken and given back
+//   cdx_cursor.cpp     reading a tree (ends, steps, searches) and the cursors
+//   cdx_tree.cpp       changing a tree: a key into and out of its leaf, splits, merges, the
+//                      root; building a tree in one pass
+//   cdx_directory.cpp  the file header and the tag directory; adding and removing tags
+//   cdx.cpp            the calls for keys: insert, erase, staged changes, the mark of a
+//                      change under way, verify
 #pragma once
 
 #include "engine/expr.h"
@@ -193,8 +205,8 @@ class CdxCursor {
     bool between_ = false;      // re-found after a change: just before (leaf_, slot_)
 };
 
-struct CdxState;     // cached nodes and the tag list (cdx.cpp)
-struct CursorAccess; // cursor moves (cdx.cpp)
+struct CdxState;     // cached nodes and the tag list (cdx_state.h)
+struct CursorAccess; // cursor moves (cdx_cursor.cpp)
 
 class CdxIndex {
   public:

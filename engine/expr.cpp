@@ -3,7 +3,7 @@
 #include "engine/expr.h"
 
 #include "engine/expr_program.h"
-#include "engine/syntax.h"
+#include "lang/syntax.h"
 
 #include <algorithm>
 

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "engine/expr.h"
-#include "engine/lang.h"
-#include "engine/syntax.h"
+#include "lang/lang.h"
+#include "lang/syntax.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,3 @@
-# The expression grammar and the language rules that do not depend on how values are held,
-# shared with the runtime's compiled code blocks. Standard library only.
-add_library(expr_syntax STATIC ${CMAKE_CURRENT_LIST_DIR}/syntax.cpp ${CMAKE_CURRENT_LIST_DIR}/lang.cpp)
-target_include_directories(expr_syntax PUBLIC ${CMAKE_SOURCE_DIR})
-if(INSTAYUDA_FUZZ)
-  target_compile_options(expr_syntax PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
-endif()
-
 # The index half of the engine: key and condition expressions, key encoding and compound
 # index files. Standard library only; the table half ("engine") links it.
 add_library(engine_index STATIC
@@ -14,6 +6,12 @@ add_library(engine_index STATIC
   ${CMAKE_CURRENT_LIST_DIR}/expr_functions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cdx.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_node.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_cache.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_freelist.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_cursor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cdx_directory.cpp
   ${CMAKE_CURRENT_LIST_DIR}/calendar.cpp)
 target_include_directories(engine_index PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(engine_index PUBLIC expr_syntax)

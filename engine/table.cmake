@@ -7,6 +7,13 @@ endif()
 add_library(engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_records.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_cursor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_fields.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_change.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_locks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_indexes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_build.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/memo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verify.cpp

@@ -1,5 +1,17 @@
 // One open table: its DBF file, memo file, open index bags, current record, locks and the
 // buffer of appended records. engine.cpp maps the public calls and handles onto this class.
+//
+// The class is written in one file per role:
+//   table.cpp          opening, creating and closing; the header and the record count
+//   table_records.cpp  records in the file, the read window and the tail of appended records
+//   table_cursor.cpp   moving the current record in natural order and in a tag's order; seek
+//   table_fields.cpp   reading and writing the current record's fields
+//   table_change.cpp   the change under way: a record and its keys written as one
+//   table_locks.cpp    sharing: record, table and index locks
+//   table_indexes.cpp  index bags and their tags; a record's key in a tag
+//   table_build.cpp    creating a tag
+//   verify.cpp         the verify call
+// table_internal.h holds what those files share besides this header.
 #pragma once
 
 #include "engine/cdx.h"
@@ -109,7 +121,7 @@ class Table {
 
     Handle handle = 0;
 
-    // Structure.
+    // Structure (table.cpp).
     const std::vector<dbf::Field>& fields() const { return hdr_.fields; }
     // Callers mostly walk the fields in order, by the names the table stores: the field after
     // the last one found is tried here, without a call.
@@ -125,7 +137,7 @@ class Table {
     }
     Result recordCount(std::uint32_t& count);
 
-    // Position.
+    // Position (table_cursor.cpp).
     std::uint32_t recno() const { return recno_; }
     bool bof() const { return bof_; }
     bool eof() const { return eof_; }
@@ -136,7 +148,7 @@ class Table {
     Result skip(OpenTag* tag, std::int32_t n);
     Result seek(OpenTag& tag, const ExprValue& key, bool soft, bool& found);
 
-    // Fields.
+    // Fields (table_fields.cpp; append and writeAll in table_change.cpp).
     Result getText(std::size_t field, std::string& text);
     Result getNumber(std::size_t field, double& value);
     Result getLogical(std::size_t field, bool& value);
@@ -156,7 +168,7 @@ class Table {
     Result writeAll();
     Result verify(std::vector<std::string>& problems); // verify.cpp
 
-    // Locks.
+    // Locks (table_locks.cpp).
     Result lockRecord(std::uint32_t recno);
     Result unlockRecord(std::uint32_t recno);
     const std::set<std::uint32_t>& recordLocks() const { return recordLocks_; }
@@ -164,7 +176,7 @@ class Table {
     Result unlockTable();
     bool tableLocked() const { return tableLocked_; }
 
-    // Indexes.
+    // Indexes (table_indexes.cpp; createIndex in table_build.cpp).
     Result createIndex(OpenTag* order, std::string_view bag, std::string_view tag, std::string_view key,
                        std::string_view forText, std::string_view whileText, std::uint32_t options,
                        OpenTag*& made, std::size_t& errorPos);
@@ -176,17 +188,19 @@ class Table {
   private:
     friend class RecordView;
 
-    // The record bytes to read field f from: the blank record when f is NULL.
-    const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
+    // Opening and the header (table.cpp).
     Result init();
     std::vector<std::string> containerNames() const;
-    // The field a key expression is made of alone (by its name or long name), or -1.
-    int soleField(std::string_view keyText) const;
-    const OpenTag* firstKeyless() const;
-    // A datetime's key: its day number and the fraction of the day, as a numeric key.
-    std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
-    Result readPrefix(dbf::Header& h);
+    Result lookUpField(const FieldRef& ref, std::size_t& index) const;
     Result refreshCount();
+    Result writeCount(std::uint32_t count);
+    // The file beside the table with the table's base name and this extension (in the case
+    // of the table's own extension), and the existing file of that name (empty when none).
+    std::string relatedName(std::string_view ext) const;
+    std::string relatedPath(std::string_view ext) const;
+
+    // Records in the file, the read window and the tail of appended ones (table_records.cpp).
+    const std::uint8_t* recordInMemory(std::uint32_t recno) const;
     Result readRecordAt(std::uint32_t recno, std::uint8_t* out);
     Result writeRecordAt(std::uint32_t recno, const std::uint8_t* data);
     void dropWindow();
@@ -194,8 +208,23 @@ class Table {
     void setEof();
     bool hidden(const std::uint8_t* rec) const;
     Result visible(std::uint32_t recno, bool& show);
-    const std::uint8_t* recordInMemory(std::uint32_t recno) const;
-    Result lookUpField(const FieldRef& ref, std::size_t& index) const;
+    // Calls fn for every record from record from on, reading many records at once.
+    Result scan(std::uint32_t from, const std::function<Result(const std::uint8_t*, std::uint32_t)>& fn);
+
+    // Moving in natural order and in a tag's order (table_cursor.cpp).
+    Result naturalStep(int dir);
+    Result positionCursor(OpenTag& tag, bool& onCurrent);
+    Result cursorLand(OpenTag& tag, int dir, bool step, bool& moved);
+    Result tagEnd(OpenTag& tag, int dir);
+    Result tagSkip(OpenTag& tag, std::int32_t n);
+
+    // The current record's fields (table_fields.cpp).
+    // The record bytes to read field f from: the blank record when f is NULL.
+    const std::uint8_t* fieldBytes(const dbf::Field& f, const std::uint8_t* rec) const;
+    Result prepareWrite();
+    void rememberKeys();
+
+    // The change under way (table_change.cpp).
     Result flushRecord();
     Result stageChanges(const std::vector<std::vector<KeyChange>>& changes, bool candidates = true);
     Result refuseRecord(Result why);
@@ -204,37 +233,30 @@ class Table {
     Result takeAutoValues(std::vector<std::uint8_t>& rec);
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
-    void releaseImplicitLock();
+    Result checkUpToDate(Bag& bag);
     Result flushTail();
-    Result writeCount(std::uint32_t count);
-    Result prepareWrite();
-    void rememberKeys();
-    Result naturalStep(int dir);
-    // Calls fn for every record from record from on, reading many records at once.
-    Result scan(std::uint32_t from, const std::function<Result(const std::uint8_t*, std::uint32_t)>& fn);
 
-    // Index bags.
-    Result openBag(const std::string& path, bool structural, bool create, Bag*& out);
-    Result loadTags(Bag& bag);
-    Result addOpenTag(Bag& bag, const TagInfo& info);
+    // Sharing and locks (table_locks.cpp).
+    void releaseImplicitLock();
     Result lockBag(Bag& bag, bool exclusive);
     void unlockBag(Bag& bag, bool exclusive);
     Result lockBags(bool exclusive);
     void unlockBags(bool exclusive);
     Result syncTags(Bag& bag);
-    Result checkUpToDate(Bag& bag);
+
+    // Index bags and their tags (table_indexes.cpp).
+    Result openBag(const std::string& path, bool structural, bool create, Bag*& out);
+    Result loadTags(Bag& bag);
+    Result addOpenTag(Bag& bag, const TagInfo& info);
     void closeBag(Bag& bag);
-    Result positionCursor(OpenTag& tag, bool& onCurrent);
-    Result cursorLand(OpenTag& tag, int dir, bool step, bool& moved);
-    Result tagEnd(OpenTag& tag, int dir);
-    Result tagSkip(OpenTag& tag, std::int32_t n);
     Result tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno, bool& included,
                   std::string& key);
+    const OpenTag* firstKeyless() const;
+    // The field a key expression is made of alone (by its name or long name), or -1.
+    int soleField(std::string_view keyText) const;
+    // A datetime's key: its day number and the fraction of the day, as a numeric key.
+    std::string datetimeKey(const dbf::Field& f, const std::uint8_t* rec) const;
     std::string bagPath(std::string_view bag) const;
-    // The file beside the table with the table's base name and this extension (in the case
-    // of the table's own extension), and the existing file of that name (empty when none).
-    std::string relatedName(std::string_view ext) const;
-    std::string relatedPath(std::string_view ext) const;
 
     std::string path_;
     std::string alias_;

@@ -2,7 +2,7 @@
 
 #include "settings.h"
 
-#include "engine/lang.h"
+#include "lang/lang.h"
 
 #include <chrono>
 #include <ctime>

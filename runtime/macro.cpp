@@ -6,8 +6,8 @@
 #include "settings.h"
 #include "strings.h"
 
-#include "engine/lang.h"
-#include "engine/syntax.h"
+#include "lang/lang.h"
+#include "lang/syntax.h"
 
 #include <cmath>
 #include <map>

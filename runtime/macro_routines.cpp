@@ -8,7 +8,7 @@
 #include "settings.h"
 #include "strings.h"
 
-#include "engine/lang.h"
+#include "lang/lang.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include "frames.h"
 #include "settings.h"
 
-#include "engine/lang.h"
+#include "lang/lang.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/syntax.h"
+#include "lang/syntax.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "engine/lang.h"
+#include "lang/lang.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,53 @@
+// The free list: nodes no tag uses any more, chained through their first four bytes from the
+// file header, taken again before the file grows.
+#include "engine/cdx_state.h"
+
+namespace engine {
+
+std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
+    std::uint32_t off = kNone;
+    if (freeList != kNone) {
+        const std::uint32_t cand = freeList;
+        std::uint32_t next = kNone;
+        bool ok = cand % kNodeSize == 0 && cand >= kHeaderSize && cand + std::uint64_t{kNodeSize} <= end;
+        if (ok) {
+            const auto it = cache.find(cand);
+            if (it != cache.end()) {
+                ok = it->second.freed;
+                next = it->second.nextFree;
+            } else {
+                unsigned char buf[4];
+                ok = file->read(cand, buf, 4);
+                next = le32(buf);
+            }
+        }
+        if (ok) {
+            off = cand;
+            freeList = next;
+        } else {
+            freeList = kNone; // a broken list is dropped, not followed
+        }
+    }
+    if (off == kNone) {
+        end = (end + kNodeSize - 1) / kNodeSize * kNodeSize;
+        off = static_cast<std::uint32_t>(end);
+        end += kNodeSize;
+    }
+    CdxNode& n = cache[off];
+    n = CdxNode();
+    n.keyLen = t.keyLen;
+    markDirty(off, t);
+    out = &n;
+    return off;
+}
+
+void CdxState::release(std::uint32_t off, CdxNode& n, const TagMeta& t) {
+    n = CdxNode();
+    n.freed = true;
+    n.keyLen = t.keyLen;
+    n.nextFree = freeList;
+    freeList = off;
+    markDirty(off, t);
+}
+
+} // namespace engine

@@ -1,0 +1,149 @@
+// The node codec: a node's entries to and from the 512 bytes of the file, leaves with their
+// keys compressed against the previous key and their trailing fill left out.
+#include "engine/cdx_node.h"
+
+namespace engine {
+
+LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen) {
+    const int kb = bitsFor(keyLen);
+    const int rb = std::max(bitsFor(maxRecno), 1);
+    const int bytes = std::max(3, (rb + 2 * kb + 7) / 8);
+    return {std::min(32, bytes * 8 - 2 * kb), kb, kb, bytes};
+}
+
+std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill) {
+    std::uint32_t maxRecno = 0;
+    std::size_t keys = 0;
+    for (std::size_t i = 0; i < e.size(); ++i) {
+        const std::size_t t = trailing(e[i].key, fill);
+        const std::size_t d = i ? shared(e[i - 1].key, e[i].key, keyLen - t) : 0;
+        keys += keyLen - t - d;
+        maxRecno = std::max(maxRecno, e[i].recno);
+    }
+    return keys + e.size() * static_cast<std::size_t>(leafFormat(maxRecno, keyLen).bytes);
+}
+
+bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill) {
+    return leafBytes(e, keyLen, fill) <= kLeafArea;
+}
+
+bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
+    std::memset(out, 0, kNodeSize);
+    if (n.freed) {
+        put32(out, n.nextFree);
+        return true;
+    }
+    std::uint32_t attr = (n.leaf ? kAttrLeaf : 0) | (n.root ? kAttrRoot : 0);
+    if (n.leaf && n.root && t.id != 0) attr |= kAttrRootLeaf;
+    put16(out, attr);
+    put16(out + 2, static_cast<std::uint32_t>(n.entries.size()));
+    put32(out + 4, n.left);
+    put32(out + 8, n.right);
+    if (!n.leaf) {
+        const std::size_t size = t.keyLen + 8u;
+        if (n.entries.size() * size > kInteriorArea) return false;
+        unsigned char* p = out + kInteriorHead;
+        for (const CdxEntry& e : n.entries) {
+            std::memcpy(p, e.key.data(), t.keyLen);
+            putBe32(p + t.keyLen, e.recno);
+            putBe32(p + t.keyLen + 4, e.child);
+            p += size;
+        }
+        return true;
+    }
+    const LeafSizer s(n.entries, t.keyLen, t.fill);
+    const LeafFormat f = leafFormat(s.maxRecno, t.keyLen);
+    const std::size_t used = s.bytes(0, n.entries.size(), f.bytes);
+    if (used > kLeafArea) return false;
+    put16(out + 12, static_cast<std::uint32_t>(kLeafArea - used));
+    put32(out + 14, f.recBits >= 32 ? 0xFFFFFFFFu : (1u << f.recBits) - 1);
+    out[18] = static_cast<unsigned char>((1u << f.dupBits) - 1);
+    out[19] = static_cast<unsigned char>((1u << f.trailBits) - 1);
+    out[20] = static_cast<unsigned char>(f.recBits);
+    out[21] = static_cast<unsigned char>(f.dupBits);
+    out[22] = static_cast<unsigned char>(f.trailBits);
+    out[23] = static_cast<unsigned char>(f.bytes);
+    std::size_t keyPos = kNodeSize;
+    for (std::size_t i = 0; i < n.entries.size(); ++i) {
+        const CdxEntry& e = n.entries[i];
+        const std::size_t dup = i ? s.dup[i] : 0;
+        const std::size_t stored = t.keyLen - dup - s.trail[i];
+        std::uint64_t info = e.recno;
+        info |= static_cast<std::uint64_t>(dup) << f.recBits;
+        info |= static_cast<std::uint64_t>(s.trail[i]) << (f.recBits + f.dupBits);
+        unsigned char* p = out + kLeafHead + i * static_cast<std::size_t>(f.bytes);
+        for (int b = 0; b < f.bytes; ++b) p[b] = static_cast<unsigned char>(info >> (8 * b));
+        keyPos -= stored;
+        std::memcpy(out + keyPos, e.key.data() + dup, stored);
+    }
+    return true;
+}
+
+Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEnd, CdxNode& n,
+                  bool checkOrder) {
+    const std::uint16_t attr = le16(b);
+    n = CdxNode();
+    n.leaf = attr & kAttrLeaf;
+    n.root = attr & kAttrRoot;
+    n.strange = (attr & ~kAttrKnown) != 0;
+    n.keyLen = t.keyLen;
+    n.left = le32(b + 4);
+    n.right = le32(b + 8);
+    const std::size_t count = le16(b + 2);
+    const auto validPointer = [&](std::uint32_t p) {
+        return p == kNone ||
+               (p % kNodeSize == 0 && p >= kHeaderSize && p + std::uint64_t{kNodeSize} <= fileEnd);
+    };
+    if (!validPointer(n.left) || !validPointer(n.right)) return kCdxDamaged;
+    n.entries.resize(count);
+    if (!n.leaf) {
+        const std::size_t size = t.keyLen + 8u;
+        if (count * size > kInteriorArea) return kCdxDamaged;
+        const unsigned char* p = b + kInteriorHead;
+        for (std::size_t i = 0; i < count; ++i, p += size) {
+            CdxEntry& e = n.entries[i];
+            e.key.assign(reinterpret_cast<const char*>(p), t.keyLen);
+            e.recno = be32(p + t.keyLen);
+            e.child = be32(p + t.keyLen + 4);
+            if (e.child == kNone || !validPointer(e.child)) return kCdxDamaged;
+            if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
+                return kCdxDamaged;
+        }
+        return kOk;
+    }
+    const std::uint32_t recMask = le32(b + 14);
+    const unsigned dupMask = b[18], trailMask = b[19];
+    const int recBits = b[20], dupBits = b[21], trailBits = b[22], bytes = b[23];
+    if (count == 0) return kOk;
+    if (bytes < 1 || bytes > 8 || recBits < 1 || recBits > 32 || dupBits > 8 || trailBits > 8 ||
+        recBits + dupBits + trailBits > bytes * 8)
+        return kCdxDamaged;
+    if (recMask != (recBits == 32 ? 0xFFFFFFFFu : (1u << recBits) - 1) || dupMask != (1u << dupBits) - 1 ||
+        trailMask != (1u << trailBits) - 1)
+        return kCdxDamaged;
+    if (count * static_cast<std::size_t>(bytes) > kLeafArea) return kCdxDamaged;
+    const std::size_t infoEnd = kLeafHead + count * static_cast<std::size_t>(bytes);
+    std::size_t keyPos = kNodeSize;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* p = b + kLeafHead + i * static_cast<std::size_t>(bytes);
+        std::uint64_t info = 0;
+        for (int k = bytes - 1; k >= 0; --k) info = info << 8 | p[k];
+        CdxEntry& e = n.entries[i];
+        e.recno = static_cast<std::uint32_t>(info & recMask);
+        const std::size_t dup = (info >> recBits) & dupMask;
+        const std::size_t trail = (info >> (recBits + dupBits)) & trailMask;
+        if (dup + trail > t.keyLen || (i == 0 && dup != 0)) return kCdxDamaged;
+        const std::size_t stored = t.keyLen - dup - trail;
+        if (keyPos < infoEnd + stored) return kCdxDamaged;
+        keyPos -= stored;
+        e.key.reserve(t.keyLen);
+        if (dup) e.key.assign(n.entries[i - 1].key, 0, dup);
+        e.key.append(reinterpret_cast<const char*>(b + keyPos), stored);
+        e.key.append(trail, t.fill);
+        if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
+            return kCdxDamaged;
+    }
+    return kOk;
+}
+
+} // namespace engine

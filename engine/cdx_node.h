@@ -1,0 +1,207 @@
+// The layout of a compound index file as this engine reads and writes it (see cdx.h), the
+// in-memory forms of its nodes and tags, and the node codec: a node to and from its 512 bytes.
+// Internal to the index (cdx*.cpp).
+#pragma once
+
+#include "engine/cdx.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr std::size_t kNodeSize = 512;
+constexpr std::size_t kHeaderSize = 1024;
+constexpr std::size_t kLeafHead = 24;
+constexpr std::size_t kLeafArea = kNodeSize - kLeafHead; // 488
+constexpr std::size_t kInteriorHead = 12;
+constexpr std::size_t kInteriorArea = kNodeSize - kInteriorHead; // 500
+constexpr std::size_t kTagNameLen = 10;
+constexpr int kMaxDepth = 64; // deeper than any real tree; stops cycles in descents
+
+constexpr std::uint8_t kOptUnique = 1;
+constexpr std::uint8_t kOptCandidate = 4;
+constexpr std::uint8_t kOptFor = 8;
+constexpr std::uint8_t kOptCompact = 32;
+constexpr std::uint8_t kOptCompound = 64;
+constexpr std::uint8_t kSignature = 1;
+constexpr std::size_t kKeyTypeAt = 496; // our key type hint inside the reserved area
+
+constexpr std::uint16_t kAttrRoot = 1;
+constexpr std::uint16_t kAttrLeaf = 2;
+// Set by the FoxPro family on the root of a tag whose root is a leaf (never on the tag
+// directory's root); its meaning is not published. Read as neither root nor leaf, written as
+// they write it.
+constexpr std::uint16_t kAttrRootLeaf = 4;
+constexpr std::uint16_t kAttrKnown = 7;
+// The directory header's byte that says a change of table and index was under way and did
+// not end (see markChanging); zero in files from elsewhere.
+constexpr std::size_t kChangingAt = 497;
+// Bytes of a tag header that are zero in every machine-order tag seen; anything there is
+// taken as the mark of another collation sequence (our key type hint at 496 excepted).
+constexpr std::size_t kCollationFrom = 33, kCollationTo = 496;
+
+inline std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::uint32_t be32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+inline void put16(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void put32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void putBe32(unsigned char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * (3 - i)));
+}
+
+// Number of bits needed to write x.
+inline int bitsFor(std::uint64_t x) {
+    int n = 0;
+    while (x) ++n, x >>= 1;
+    return n;
+}
+
+// Trailing fill bytes of a key.
+inline std::size_t trailing(const std::string& key, char fill) {
+    const char* p = key.data();
+    std::size_t n = key.size();
+    while (n > 0 && p[n - 1] == fill) --n;
+    return key.size() - n;
+}
+
+// Length of the common start of two keys, at most limit.
+inline std::size_t shared(const std::string& a, const std::string& b, std::size_t limit) {
+    const char* p = a.data();
+    const char* q = b.data();
+    limit = std::min({limit, a.size(), b.size()});
+    std::size_t d = 0;
+    // Eight bytes at a time while they agree (every leaf is sized this way on each change).
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; d + 8 <= limit; d += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, p + d, 8);
+            std::memcpy(&y, q + d, 8);
+            if (x != y) return d + static_cast<std::size_t>(std::countr_zero(x ^ y) / 8);
+        }
+    }
+    while (d < limit && p[d] == q[d]) ++d;
+    return d;
+}
+
+inline int compareEntry(std::string_view aKey, std::uint32_t aRec, std::string_view bKey,
+                        std::uint32_t bRec) {
+    const int c = compareKeys(aKey, bKey);
+    if (c) return c;
+    return aRec < bRec ? -1 : aRec > bRec ? 1 : 0;
+}
+
+// In-memory forms.
+
+struct CdxEntry {
+    std::string key;
+    std::uint32_t recno = 0;
+    std::uint32_t child = 0; // interior nodes only
+};
+
+struct CdxNode {
+    bool leaf = true;
+    bool root = false;
+    bool freed = false;   // on the free list; nextFree is its link
+    bool strange = false; // attribute bits this engine does not know: read, never changed
+    std::uint32_t nextFree = kNone;
+    std::uint16_t keyLen = 0; // the tag it was read for
+    std::uint32_t left = kNone, right = kNone;
+    std::vector<CdxEntry> entries;
+};
+
+// What the index needs of a tag (and of the directory, which is a tag of names).
+struct TagMeta {
+    TagId id = 0; // header offset (0 for the directory)
+    std::uint32_t root = kNone;
+    std::uint16_t keyLen = 0;
+    char keyType = 'C';
+    char fill = ' ';
+    bool unique = false;
+    bool descending = false;
+    bool inverted = false; // descending, and stored so: highest key first (read, never changed)
+    bool readOnly = false; // another collation sequence, or inverted: walked, never changed
+    bool candidate = false;
+    std::size_t interiorCap() const { return kInteriorArea / (keyLen + 8u); }
+    // Whether the tag's order runs against the stored order (our own descending tags).
+    bool backwards() const { return descending && !inverted; }
+    // Entries and keys compared in stored order.
+    int order(std::string_view aKey, std::uint32_t aRec, std::string_view bKey, std::uint32_t bRec) const {
+        return inverted ? compareEntry(bKey, bRec, aKey, aRec) : compareEntry(aKey, aRec, bKey, bRec);
+    }
+    int orderKeys(std::string_view a, std::string_view b) const {
+        return inverted ? compareKeys(b, a) : compareKeys(a, b);
+    }
+};
+
+struct Ref {
+    std::string key;
+    std::uint32_t recno;
+    std::uint32_t offset;
+};
+
+// The leaf layout for a given largest record number and key length.
+struct LeafFormat {
+    int recBits, dupBits, trailBits, bytes;
+};
+
+LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen);
+
+// Sizes of the entries of a leaf as they would be stored: trailing fill bytes and the bytes
+// shared with the previous entry are left out.
+struct LeafSizer {
+    std::vector<std::size_t> trail, dup; // dup against the previous entry in the list
+    std::size_t keyLen;
+    std::uint32_t maxRecno = 0;
+
+    LeafSizer(const std::vector<CdxEntry>& e, std::size_t len, char fill) : keyLen(len) {
+        trail.resize(e.size());
+        dup.resize(e.size());
+        for (std::size_t i = 0; i < e.size(); ++i) {
+            trail[i] = trailing(e[i].key, fill);
+            dup[i] = i ? shared(e[i - 1].key, e[i].key, keyLen - trail[i]) : 0;
+            maxRecno = std::max(maxRecno, e[i].recno);
+        }
+    }
+    std::size_t stored(std::size_t i, bool first) const { return keyLen - trail[i] - (first ? 0 : dup[i]); }
+    // Bytes that entries [a, b) take as one node, with the entry size of the whole list.
+    std::size_t bytes(std::size_t a, std::size_t b, int entryBytes) const {
+        std::size_t n = 0;
+        for (std::size_t i = a; i < b; ++i) n += stored(i, i == a) + static_cast<std::size_t>(entryBytes);
+        return n;
+    }
+};
+
+// Bytes the entries take in one leaf.
+std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
+
+bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
+
+// Encodes a node into 512 bytes; false when its entries do not fit.
+bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out);
+
+// Decodes and checks a node; kCdxDamaged for anything that does not hold together.
+Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEnd, CdxNode& n,
+                  bool checkOrder = true);
+
+} // namespace engine

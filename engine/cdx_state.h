@@ -1,0 +1,141 @@
+// The state of an open compound index: the header fields, the tag list, the cache of decoded
+// nodes and the change being made. Internal to the index (cdx*.cpp); CdxIndex and CdxCursor
+// hold one and work through it.
+#pragma once
+
+#include "engine/cdx_node.h"
+
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace engine {
+
+struct CdxState {
+    BlockFile* file = nullptr;
+    bool open = false;
+    bool changing = false;   // the file's mark of an unfinished change
+    bool markedByUs = false; // ... set by this index itself
+    bool staged = false;     // changes made in memory by stage(), not yet written
+    std::uint32_t counter = 0;
+    std::uint32_t freeList = kNone;
+    std::uint64_t end = 0; // file size, plus nodes allocated and not yet written
+    TagMeta dir;           // the tag directory
+    std::vector<TagInfo> tags;
+    std::map<TagId, TagMeta> metas;
+    std::map<TagId, char> keyTypes; // key types the caller gave for tags whose file did not say
+    std::set<TagId> unknownTypes;   // tags whose key type nobody has said yet
+
+    std::unordered_map<std::uint32_t, CdxNode> cache;
+    std::size_t cacheBytes = 0; // weight() of the nodes read into the cache
+    std::set<std::uint32_t> dirty;
+    std::map<std::uint32_t, const TagMeta*> dirtyTag; // the tag each dirty node belongs to
+    std::set<TagId> dirtyHeaders;                     // tag headers whose root moved
+    // Saved at the start of a change so that a failed one leaves nothing behind.
+    std::uint32_t savedFree = kNone;
+    std::uint64_t savedEnd = 0;
+    std::map<TagId, std::uint32_t> savedRoots;
+
+    TagMeta* meta(TagId id) {
+        if (id == 0) return &dir;
+        const auto it = metas.find(id);
+        return it == metas.end() ? nullptr : &it->second;
+    }
+
+    // The cache and writing a change out (cdx_cache.cpp).
+    Result load(const TagMeta& t, std::uint32_t off, CdxNode*& out);
+    void markDirty(std::uint32_t off, const TagMeta& t);
+    void trim();
+    void forget();
+    void begin();
+    void abort();
+    Result writeHeaderFields(TagId id, std::uint32_t root);
+    Result commit();
+    // Roughly the memory a decoded node takes.
+    static std::size_t weight(const CdxNode& n) { return 96 + n.entries.size() * (n.keyLen + 48u); }
+
+    // The free list (cdx_freelist.cpp).
+    std::uint32_t allocate(const TagMeta& t, CdxNode*& out);
+    void release(std::uint32_t off, CdxNode& n, const TagMeta& t);
+
+    // Reading a tree (cdx_cursor.cpp).
+
+    struct Pos {
+        std::uint32_t leaf = kNone;
+        std::size_t slot = 0;
+        bool atEnd() const { return leaf == kNone; }
+    };
+
+    Result edge(const TagMeta& t, bool last, Pos& pos);
+    Result stepOn(const TagMeta& t, Pos from, const CdxEntry* current, Pos& out, bool fromEmpty = false);
+    Result stepBack(const TagMeta& t, Pos from, const CdxEntry* current, Pos& out, bool fromEmpty = false);
+    Result lowerBoundEntry(const TagMeta& t, std::string_view key, std::uint32_t recno, Pos& pos);
+    const CdxEntry* entryAt(const TagMeta& t, Pos p);
+    // The first entry for which before(entry) is false; before must be true for a leading run
+    // of the entries and false for the rest.
+    template <class Before> Result lowerBound(const TagMeta& t, Before before, Pos& pos) {
+        std::uint32_t off = t.root;
+        for (int depth = 0;; ++depth) {
+            if (depth > kMaxDepth) return kCdxDamaged;
+            CdxNode* n;
+            if (const Result r = load(t, off, n)) return r;
+            // Entries are in order, so before() holds for a leading run: search it in halves.
+            std::size_t i = 0, hi = n->entries.size();
+            while (i < hi) {
+                const std::size_t mid = (i + hi) / 2;
+                if (before(n->entries[mid]))
+                    i = mid + 1;
+                else
+                    hi = mid;
+            }
+            if (n->leaf) {
+                if (i < n->entries.size()) {
+                    pos = {off, i};
+                    return kOk;
+                }
+                if (n->entries.empty() && n->left == kNone && n->right == kNone) {
+                    pos = Pos();
+                    return kOk;
+                }
+                // Past this leaf's entries: the answer, if any, starts the next leaf.
+                const CdxEntry* lastEntry = n->entries.empty() ? nullptr : &n->entries.back();
+                if (const Result r = stepOn(t, {off, n->entries.empty() ? 0 : n->entries.size() - 1},
+                                            lastEntry, pos, n->entries.empty()))
+                    return r;
+                if (!pos.atEnd()) {
+                    CdxNode* m;
+                    if (const Result r = load(t, pos.leaf, m)) return r;
+                    if (before(m->entries[pos.slot])) pos = Pos();
+                }
+                return kOk;
+            }
+            if (n->entries.empty()) return kCdxDamaged;
+            if (i == n->entries.size()) {
+                pos = Pos();
+                return kOk;
+            }
+            off = n->entries[i].child;
+        }
+    }
+
+    // Changing a tree (cdx_tree.cpp).
+    Result unlinkAndRelease(const TagMeta& t, std::uint32_t off);
+    std::vector<std::vector<CdxEntry>> split(const TagMeta& t, const CdxNode& n);
+    bool fits(const TagMeta& t, const CdxNode& n);
+    Result finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::vector<Ref>& out);
+    Result mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i);
+    Result modify(const TagMeta& t, std::uint32_t off, bool insert, std::string_view key, std::uint32_t recno,
+                  int depth, std::vector<Ref>& out);
+    Result change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno);
+    Result settleRoot(TagMeta& t, std::vector<Ref> refs);
+    Result build(TagMeta& t, const KeyList& keys, const std::vector<std::uint32_t>& order);
+
+    // The file header and the tag directory (cdx_directory.cpp).
+    Result readTags();
+    Result readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info, TagMeta& m);
+    bool storedHighestFirst(const TagMeta& t);
+    Result readFileHeader();
+    Result reload();
+};
+
+} // namespace engine

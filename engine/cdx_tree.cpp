@@ -1,0 +1,328 @@
+// Changing a tree: a key goes into its leaf or leaves it, and the change travels up: an
+// over-full node splits, an emptied one leaves its level for the free list, a small one merges
+// with its neighbour, and the root grows or shrinks a level. Building a whole tree from
+// sorted keys in one pass.
+#include "engine/cdx_state.h"
+
+namespace engine {
+
+// Takes a node out of its level's sibling chain and puts it on the free list.
+Result CdxState::unlinkAndRelease(const TagMeta& t, std::uint32_t off) {
+    CdxNode* n;
+    if (const Result r = load(t, off, n)) return r;
+    const std::uint32_t left = n->left, right = n->right;
+    if (left != kNone) {
+        CdxNode* l;
+        if (const Result r = load(t, left, l)) return r;
+        l->right = right;
+        markDirty(left, t);
+    }
+    if (right != kNone) {
+        CdxNode* r;
+        if (const Result res = load(t, right, r)) return res;
+        r->left = left;
+        markDirty(right, t);
+    }
+    release(off, *n, t);
+    return kOk;
+}
+
+// Splits an over-full node's entries into pieces that each fit: two halves as even as
+// possible, or more when no two will do.
+std::vector<std::vector<CdxEntry>> CdxState::split(const TagMeta& t, const CdxNode& n) {
+    std::vector<std::vector<CdxEntry>> pieces;
+    const std::size_t count = n.entries.size();
+    std::vector<std::size_t> cuts; // start of each piece after the first
+    if (!n.leaf) {
+        const std::size_t cap = t.interiorCap();
+        const std::size_t k = (count + cap - 1) / cap;
+        for (std::size_t p = 1; p < k; ++p) cuts.push_back(count * p / k);
+    } else {
+        const LeafSizer s(n.entries, t.keyLen, t.fill);
+        const int eb = leafFormat(s.maxRecno, t.keyLen).bytes;
+        bool found = false;
+        for (std::size_t d = 0; d < count && !found; ++d) {
+            for (int sign = 0; sign < 2 && !found; ++sign) {
+                const std::size_t mid = count / 2;
+                if (sign ? d > mid : mid + d >= count) continue;
+                const std::size_t k = sign ? mid - d : mid + d;
+                if (k == 0 || k >= count) continue;
+                if (s.bytes(0, k, eb) <= kLeafArea && s.bytes(k, count, eb) <= kLeafArea) {
+                    cuts.push_back(k);
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            std::size_t start = 0, used = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::size_t add = s.stored(i, i == start) + static_cast<std::size_t>(eb);
+                if (i > start && used + add > kLeafArea) {
+                    cuts.push_back(i);
+                    start = i;
+                    used = s.stored(i, true) + static_cast<std::size_t>(eb);
+                } else {
+                    used += add;
+                }
+            }
+        }
+    }
+    std::size_t from = 0;
+    cuts.push_back(count);
+    for (std::size_t c : cuts) {
+        pieces.emplace_back(std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(from)),
+                            std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(c)));
+        from = c;
+    }
+    return pieces;
+}
+
+bool CdxState::fits(const TagMeta& t, const CdxNode& n) {
+    if (!n.leaf) return n.entries.size() <= t.interiorCap();
+    return leafFits(n.entries, t.keyLen, t.fill);
+}
+
+// Writes back a node after its entries changed: freed when empty, split when over-full.
+// out receives what the parent must hold in its place.
+Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::vector<Ref>& out) {
+    out.clear();
+    if (n.entries.empty()) return unlinkAndRelease(t, off);
+    n.root = false;
+    if (fits(t, n)) {
+        markDirty(off, t);
+        out.push_back({n.entries.back().key, n.entries.back().recno, off});
+        return kOk;
+    }
+    auto pieces = split(t, n);
+    const std::uint32_t right = n.right;
+    const bool leaf = n.leaf;
+    n.entries = std::move(pieces[0]);
+    markDirty(off, t);
+    out.push_back({n.entries.back().key, n.entries.back().recno, off});
+    std::uint32_t prevOff = off;
+    CdxNode* prev = &n;
+    for (std::size_t p = 1; p < pieces.size(); ++p) {
+        CdxNode* m;
+        const std::uint32_t mo = allocate(t, m);
+        m->leaf = leaf;
+        m->entries = std::move(pieces[p]);
+        m->left = prevOff;
+        prev->right = mo;
+        out.push_back({m->entries.back().key, m->entries.back().recno, mo});
+        prevOff = mo;
+        prev = m;
+    }
+    prev->right = right;
+    if (right != kNone) {
+        CdxNode* r;
+        if (const Result res = load(t, right, r)) return res;
+        r->left = prevOff;
+        markDirty(right, t);
+    }
+    return kOk;
+}
+
+// After a removal below entry i of an interior node: when that child is less than half
+// full, merges it with a neighbour under the same parent if the two fit in one node.
+Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
+    if (parent.entries.size() < 2) return kOk;
+    CdxNode* child;
+    if (const Result r = load(t, parent.entries[i].child, child)) return r;
+    const bool small = child->leaf ? leafBytes(child->entries, t.keyLen, t.fill) < kLeafArea / 2
+                                   : child->entries.size() < t.interiorCap() / 2 + 1;
+    if (!small) return kOk;
+    const std::size_t a = i + 1 < parent.entries.size() ? i : i - 1;
+    const std::size_t b = a + 1;
+    const std::uint32_t aOff = parent.entries[a].child, bOff = parent.entries[b].child;
+    CdxNode *na, *nb;
+    if (const Result r = load(t, aOff, na)) return r;
+    if (const Result r = load(t, bOff, nb)) return r;
+    if (na->leaf != nb->leaf || na->right != bOff || nb->left != aOff) return kOk; // not a pair to merge
+    CdxNode merged;
+    merged.leaf = na->leaf;
+    merged.entries = na->entries;
+    merged.entries.insert(merged.entries.end(), nb->entries.begin(), nb->entries.end());
+    if (!fits(t, merged)) return kOk;
+    na->entries = std::move(merged.entries);
+    na->right = nb->right;
+    if (nb->right != kNone) {
+        CdxNode* r;
+        if (const Result res = load(t, nb->right, r)) return res;
+        r->left = aOff;
+        markDirty(nb->right, t);
+    }
+    markDirty(aOff, t);
+    release(bOff, *nb, t);
+    parent.entries[a].key = parent.entries[b].key;
+    parent.entries[a].recno = parent.entries[b].recno;
+    parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(b));
+    return kOk;
+}
+
+Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::string_view key,
+                        std::uint32_t recno, int depth, std::vector<Ref>& out) {
+    if (depth > kMaxDepth) return kCdxDamaged;
+    CdxNode* n;
+    if (const Result r = load(t, off, n)) return r;
+    if (n->strange) return kCdxReadOnlyTag;
+    auto& es = n->entries;
+    std::size_t i = 0;
+    {
+        std::size_t lo = 0, hi = es.size();
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (t.order(es[mid].key, es[mid].recno, key, recno) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
+    }
+    if (n->leaf) {
+        if (insert) {
+            es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), CdxEntry{std::string(key), recno, 0});
+        } else {
+            if (i == es.size() || es[i].recno != recno || es[i].key != key) return kCdxKeyNotFound;
+            es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        return finish(t, off, *n, out);
+    }
+    if (es.empty()) return kCdxDamaged;
+    if (i == es.size()) {
+        if (!insert) return kCdxKeyNotFound;
+        i = es.size() - 1;
+    }
+    std::vector<Ref> refs;
+    if (const Result r = modify(t, es[i].child, insert, key, recno, depth + 1, refs)) return r;
+    // The cache keeps its nodes in place, so n is still valid.
+    // An insertion that left the child's place and last key as they were leaves this node
+    // as it was: it need not be written again.
+    if (insert && refs.size() == 1 && refs[0].offset == es[i].child && refs[0].recno == es[i].recno &&
+        refs[0].key == es[i].key) {
+        out.clear();
+        out.push_back({es.back().key, es.back().recno, off});
+        return kOk;
+    }
+    es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
+    std::vector<CdxEntry> repl;
+    for (Ref& r : refs) repl.push_back({std::move(r.key), r.recno, r.offset});
+    es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), repl.begin(), repl.end());
+    if (!insert && refs.size() == 1)
+        if (const Result r = mergeChild(t, *n, i)) return r;
+    return finish(t, off, *n, out);
+}
+
+// Inserts or erases one entry of a tag and settles the root.
+Result CdxState::change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno) {
+    if (t.readOnly) return kCdxReadOnlyTag;
+    std::vector<Ref> refs;
+    if (const Result r = modify(t, t.root, insert, key, recno, 0, refs)) return r;
+    return settleRoot(t, std::move(refs));
+}
+
+Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {
+    const std::uint32_t oldRoot = t.root;
+    CdxNode* rootNode = nullptr;
+    if (refs.empty()) {
+        t.root = allocate(t, rootNode);
+        rootNode->leaf = true;
+    } else {
+        // Grow new levels while the top holds more than one node.
+        while (refs.size() > 1) {
+            const std::size_t cap = t.interiorCap();
+            const std::size_t k = (refs.size() + cap - 1) / cap;
+            std::vector<Ref> up;
+            std::uint32_t prevOff = kNone;
+            CdxNode* prev = nullptr;
+            std::size_t from = 0;
+            for (std::size_t p = 1; p <= k; ++p) {
+                const std::size_t to = refs.size() * p / k;
+                CdxNode* m;
+                const std::uint32_t mo = allocate(t, m);
+                m->leaf = false;
+                for (std::size_t j = from; j < to; ++j)
+                    m->entries.push_back({refs[j].key, refs[j].recno, refs[j].offset});
+                m->left = prevOff;
+                if (prev) prev->right = mo;
+                up.push_back({m->entries.back().key, m->entries.back().recno, mo});
+                prevOff = mo;
+                prev = m;
+                from = to;
+            }
+            refs = std::move(up);
+        }
+        t.root = refs[0].offset;
+        if (const Result r = load(t, t.root, rootNode)) return r;
+        // Drop interior roots with a single child.
+        for (int depth = 0; !rootNode->leaf && rootNode->entries.size() == 1; ++depth) {
+            if (depth > kMaxDepth) return kCdxDamaged;
+            const std::uint32_t child = rootNode->entries[0].child;
+            release(t.root, *rootNode, t);
+            t.root = child;
+            if (const Result r = load(t, t.root, rootNode)) return r;
+        }
+    }
+    // A root left as it was (below it only a leaf changed) is not written again.
+    const bool same =
+        t.root == oldRoot && rootNode->root && rootNode->left == kNone && rootNode->right == kNone;
+    rootNode->root = true;
+    rootNode->left = rootNode->right = kNone;
+    if (!same) markDirty(t.root, t);
+    dirtyHeaders.insert(t.id);
+    return kOk;
+}
+
+// Building a whole tree from sorted entries, written in one pass.
+Result CdxState::build(TagMeta& t, const KeyList& keys, const std::vector<std::uint32_t>& order) {
+    const std::size_t count = order.size();
+    std::uint32_t maxRecno = 0;
+    for (std::uint32_t i : order) maxRecno = std::max(maxRecno, keys.recno(i));
+    const LeafFormat f = leafFormat(maxRecno, t.keyLen);
+    const std::size_t eb = static_cast<std::size_t>(f.bytes);
+
+    // Cut the sorted keys into leaves, each filled as far as it goes.
+    std::vector<std::size_t> starts;
+    {
+        std::size_t used = kLeafArea + 1;
+        std::string_view prev;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string_view k = keys.key(order[i]);
+            std::size_t trail = 0;
+            while (trail < k.size() && k[k.size() - 1 - trail] == t.fill) ++trail;
+            std::size_t dup = 0;
+            if (!prev.empty())
+                while (dup < k.size() && prev[dup] == k[dup]) ++dup;
+            dup = std::min(dup, t.keyLen - trail);
+            const std::size_t full = t.keyLen - trail + eb;
+            if (used + full - dup > kLeafArea) {
+                starts.push_back(i);
+                used = full;
+            } else {
+                used += full - dup;
+            }
+            prev = k;
+        }
+    }
+    // Leaves take free nodes first, then new ones at the end of the file; they are written
+    // with the rest of the change.
+    std::vector<Ref> level;
+    std::vector<CdxNode*> nodes;
+    for (std::size_t l = 0; l < starts.size(); ++l) {
+        const std::size_t from = starts[l], to = l + 1 < starts.size() ? starts[l + 1] : count;
+        CdxNode* n;
+        const std::uint32_t off = allocate(t, n);
+        n->leaf = true;
+        n->entries.reserve(to - from);
+        for (std::size_t i = from; i < to; ++i)
+            n->entries.push_back({std::string(keys.key(order[i])), keys.recno(order[i]), 0});
+        if (l) {
+            n->left = level.back().offset;
+            nodes.back()->right = off;
+        }
+        level.push_back({n->entries.back().key, n->entries.back().recno, off});
+        nodes.push_back(n);
+    }
+    return settleRoot(t, std::move(level));
+}
+
+} // namespace engine
