@@ -50,6 +50,27 @@ tab_in() {
   fi
   pids[$name]=$!
 }
+# tab_fifo <name>: "tablas -f -" in the data folder, reading the lines the suite gives it with
+# say <name> <line>, until hangup <name>. A holder run this way lets go of a table or a record
+# when the suite tells it, however long the other processes take to start.
+declare -A fds
+tab_fifo() {
+  local name=$1 n
+  mkfifo "$data/$name.in"
+  if [ "$mode" = wine ]; then
+    (cd "$data" && exec "$wine" "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
+  else
+    (cd "$data" && exec "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
+  fi
+  pids[$name]=$!
+  exec {n}>"$data/$name.in"
+  fds[$name]=$n
+}
+say() { printf '%s\n' "$2" >&"${fds[$1]}"; }
+hangup() {
+  local n=${fds[$1]}
+  exec {n}>&-
+}
 # lines <name>: its output so far, without carriage returns.
 lines() { [ -f "$data/$1.out" ] && tr -d '\r' <"$data/$1.out"; }
 # wait_lines <name> <count> [seconds]: its output reaches that many lines.
@@ -118,7 +139,8 @@ expect "each value on its line" output_is setup .t. .t. NIL .t. Ana 24-12-09 .t.
 # ---- an exclusive hold: LNETUSE tries twice, waits 2 s, then warns --------------------------
 
 current=exclusive
-tab holder "LNETUSE('clientes', .T.)" "SEGUNDOS(5)" "DBCLOSEAREA()"
+tab_fifo holder
+say holder "LNETUSE('clientes', .T.)"
 if wait_lines holder 1; then
   start=$(now)
   tab refused "LNETUSE('clientes', .F., 2)" "NETERR()" "ALIAS()"
@@ -127,20 +149,26 @@ if wait_lines holder 1; then
   ends refused 0
   expect "two attempts a second apart: not before 2 s" at_least 2 "$start" "$(now)"
   expect "false, NETERR() true, no table" output_is refused .f. .t. ""
-  # A budget of 0 waits for the holder to let go, without a message.
-  tab patient "LNETUSE('clientes', .F., 0)" "RECCOUNT()"
+  # A budget of 0 waits for the holder to let go, without a message: the holder closes the
+  # table once the patient is about to try.
+  tab patient "'ready'" "LNETUSE('clientes', .F., 0)" "RECCOUNT()"
+  wait_lines patient 1 && say holder "DBCLOSEAREA()"
   ends patient 0
-  expect "budget 0 opens once the holder closed" output_is patient .t. 1
+  expect "budget 0 opens once the holder closed" output_is patient ready .t. 1
   expect "budget 0 shows nothing" no_box patient
 else
   fail "the holder did not open the table"
 fi
+hangup holder
 ends holder 0
 
 # ---- a record lock held by another process --------------------------------------------------
 
 current=reclock
-tab locker "LNETUSE('clientes')" "DBGOTO(1)" "RLOCK()" "SEGUNDOS(4)"
+tab_fifo locker
+say locker "LNETUSE('clientes')"
+say locker "DBGOTO(1)"
+say locker "RLOCK()"
 if wait_lines locker 3; then
   start=$(now)
   tab blocked "LNETUSE('clientes')" "DBGOTO(1)" "LNETRECLOCK()"
@@ -149,13 +177,16 @@ if wait_lines locker 3; then
   ends blocked 0
   expect "three tries, two half-second waits" at_least 1 "$start" "$(now)"
   expect "LNETRECLOCK answers false" output_is blocked .t. .t. .f.
+  # Budget 0: the locker lets go once the waiting process is about to try.
   tab waiting "LNETUSE('clientes')" "DBGOTO(1)" "LNETRECLOCK(0)" "FIELDPUT(2, 10.5)" "DBCOMMIT()"
+  wait_lines waiting 2 && say locker "DBUNLOCK()"
   ends waiting 0
   expect "budget 0 locks once the holder is gone" output_is waiting .t. .t. .t. 10.5 .t.
   expect "budget 0 shows nothing" no_box waiting
 else
   fail "the locker did not lock"
 fi
+hangup locker
 ends locker 0
 
 # ---- appends from several processes --------------------------------------------------------
