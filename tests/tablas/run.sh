@@ -102,14 +102,14 @@ at_least() { awk -v s="$1" -v a="$2" -v b="$3" 'BEGIN { exit !(b - a >= s) }'; }
 box_answered() {
   local name=$1 title=$2 text=$3
   if [ "$mode" = wine ]; then
-    drv box "$title" 20 >"$data/$name.box" || return 1
+    drv box "$title" 60 >"$data/$name.box" || return 1
     drv ok "$title" 5 || return 1
     [ "$(cat "$data/$name.box")" = "$(bytes "$text")" ]
   else
     local waited=0
     until grep -qaxF -- "$(bytes "$title: $text")" "$data/$name.err" 2>/dev/null; do
       waited=$((waited + 1))
-      [ $waited -gt 400 ] && return 1
+      [ $waited -gt 1200 ] && return 1
       sleep 0.05
     done
   fi
@@ -294,7 +294,7 @@ ends term 0
 error_shown() {
   local name=$1 text=$2
   if [ "$mode" = wine ]; then
-    drv wait "Velloro for Quendar" 20 || return 1
+    drv wait "Velloro for Quendar" 60 || return 1
     drv dump "Velloro for Quendar" >"$data/$name.dump"
     drv press "Velloro for Quendar" "&Quit"
     grep -qaF -- "$text" "$data/$name.dump"
@@ -302,7 +302,7 @@ error_shown() {
     local waited=0
     while ! grep -qaF -- "$text" "$data/$name.err" 2>/dev/null; do
       waited=$((waited + 1))
-      [ $waited -gt 200 ] && return 1
+      [ $waited -gt 1200 ] && return 1
       sleep 0.05
     done
   fi
