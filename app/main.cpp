@@ -1,6 +1,8 @@
 #include "main.h"
 
+#include "options.h"
 #include "revayuda.h"
+#include "runlog.h"
 #include "state.h"
 #include "texts.h"
 
@@ -41,6 +43,7 @@ MainDialog dialogBlocks(const std::shared_ptr<MainLocals>& locals) {
         return rt::Value();
     }));
     d.bExit = rt::Value(rt::makeBlock("MAIN", [locals](rt::Args) {
+        runLog().note(kLogExitButton, kLogExitButtonText);
         state().lExit = true;
         return rt::send(locals->oDlg, "End");
     }));
@@ -84,7 +87,9 @@ void MAIN(const rt::Value& helpFile) {
 
     AppState& s = state();
     s.aDrives = rt::Value(driveLetters());
-    s.cDrive = "C";
+    // "C", unless /UNIDAD chose another of the letters.
+    s.cDrive = options().drive.empty() ? std::string("C") : options().drive;
+    const bool silent = options().silent;
     s.aTextHolder = rt::Value(rt::ARRAY(1));
 
     RT_LINE();
@@ -93,14 +98,22 @@ void MAIN(const rt::Value& helpFile) {
     tables::ADSSETSERVERTYPE(1);
     tables::ADSSETFILETYPE(fileTypeOf("CDX"));
 
+    // The silent mode shows nothing: it needs no resource module.
     RT_LINE();
-    mainDialogPort().setResources(kResourceModule);
+    if (!silent) mainDialogPort().setResources(kResourceModule);
 
     rt::SET(rt::_SET_EPOCH, 1950);
     rt::SET(rt::_SET_DATEFORMAT, rt::__SETCENTURY() ? "dd-mm-yyyy" : "dd-mm-yy");
     rt::SET(rt::_SET_DELETED, "ON");
 
     s.lExit = false;
+
+    if (silent) {
+        // No dialog: the search and copy on the chosen drive, the outcome in the exit code.
+        RT_LINE();
+        INSTALASILENCIOSO(locals->cHelpFile);
+        return;
+    }
 
     MainDialog dialog = dialogBlocks(locals);
     RT_LINE();

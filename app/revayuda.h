@@ -28,4 +28,11 @@ struct Outcome {
 // copy failed: a stop box listing the folders that failed and those that succeeded.
 Outcome outcomeOf(const std::vector<std::string>& installed, const std::vector<std::string>& failed);
 
+// INSTALASILENCIOSO(helpFile): the silent mode's search and copy (/SILENCIOSO), as REVAYUDA's
+// without controls or message box, on the drive in the application's state. The outcome text
+// goes to the run's record and the outcome to the error level, the process's exit code: 0 the
+// help file reached every accepted folder, 2 no installation was found, 3 some copy failed.
+void INSTALASILENCIOSO(const rt::Value& helpFile);
+int exitCodeOf(const std::vector<std::string>& installed, const std::vector<std::string>& failed);
+
 } // namespace app

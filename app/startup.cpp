@@ -1,6 +1,8 @@
 #include "startup.h"
 
 #include "main.h"
+#include "options.h"
+#include "unattended.h"
 #include "state.h"
 #include "table_facts.h"
 
@@ -9,9 +11,11 @@
 #include "runtime/process.h"
 #include "tables/registry.h"
 
+#include "files/os.h"
+
 #include <cstdio>
+#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -51,46 +55,64 @@ void startupProcedures() {
 
 namespace {
 
-bool appendTo(const std::filesystem::path& file, const std::string& text) {
-    std::FILE* f = std::fopen(file.string().c_str(), "ab");
-    if (!f) return false;
-    const bool whole = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && whole;
-}
+// The error output's copy in "Error.log", CR LF line ends, kept in a buffer of its own: the
+// process's last words are written without allocating.
+char g_fatalLines[20000];
+char g_fatalLogPath[1100];
 
 } // namespace
 
 void writeFatalText(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
-    std::string lines;
-    for (char c : text) {
-        if (c == '\n') lines += '\r';
-        lines += c;
+    std::size_t n = 0;
+    for (const char c : text) {
+        if (n + 2 > sizeof g_fatalLines) break;
+        if (c == '\n') g_fatalLines[n++] = '\r';
+        g_fatalLines[n++] = c;
     }
-    if (appendTo(kFatalLogName, lines)) return;
-    std::error_code ec;
-    const auto temp = std::filesystem::temp_directory_path(ec);
-    if (!ec) appendTo(temp / kFatalLogName, lines);
+    if (files::os::appendRaw(kFatalLogName, g_fatalLines, n)) return;
+    // The current folder cannot be written: the temp folder's "Error.log".
+    const std::size_t name = std::strlen(kFatalLogName);
+    if (!files::os::tempFolder(g_fatalLogPath, sizeof g_fatalLogPath - name)) return;
+    std::memcpy(g_fatalLogPath + std::strlen(g_fatalLogPath), kFatalLogName, name + 1);
+    files::os::appendRaw(g_fatalLogPath, g_fatalLines, n);
+}
+
+void installLastResort() {
+    rt::installTerminateHandler();
+    rt::setErrorOutput(writeFatalText);
 }
 
 void run(std::string_view programPath, std::string_view commandLine) {
     // Whatever C++ exception would end the process through std::terminate ends it as an
     // unrecoverable error instead: its line is written and the exit code is 1.
-    std::set_terminate([] { rt::unrecoverable(9010, "Exception left the program"); });
+    rt::installTerminateHandler();
+    // Memory that runs out is reported where it ran out.
+    rt::reserveMemory();
     try {
         // The command line is copied once; the table is read-only from here on.
         g_arguments = buildArgumentTable(programPath, commandLine);
+        const std::string tail = commandTail(commandLine);
+        endUnattended(); // what an earlier run in this process left (tests run several)
+        options() = parseOptions(splitCommandLine(tail));
         // The runtime's own state (settings, error level) starts at its defaults; then the
         // module's static initialiser and the start-up procedures.
         initStatics();
         startupProcedures();
-        const std::vector<rt::Value> arguments = mainArguments(g_arguments);
-        MAIN(arguments.empty() ? rt::Value() : arguments.front());
+        if (options().switches) {
+            // An unattended run: its record, the silent mode, a wrong command line's end.
+            beginUnattended(tail);
+            MAIN(rt::Value(options().helpFile));
+        } else {
+            const std::vector<rt::Value> arguments = mainArguments(g_arguments);
+            MAIN(arguments.empty() ? rt::Value() : arguments.front());
+        }
     } catch (const std::bad_alloc&) {
         rt::memoryLow();
-    } catch (const std::exception& e) {
-        rt::unrecoverable(9010, std::string("Exception left the program: ") + e.what());
+    } catch (const std::exception&) {
+        // (Any other exception reaches WinMain's last resort or the terminate handler.)
+        rt::exceptionLeft("the program");
     }
     rt::shutdownAndExit(static_cast<int>(rt::ERRORLEVEL()));
 }

@@ -21,8 +21,15 @@ namespace app {
 // person sees): the unrecoverable errors' text goes to standard error and to the end of
 // "Error.log" in the current folder (the folder of the last error report), or of the temp
 // folder's "Error.log" when the current folder cannot be written; line ends become CR LF.
+// Nothing is allocated on the way (the text may be the last words of a process that ran out of
+// memory).
 inline constexpr const char* kFatalLogName = "Error.log";
 void writeFatalText(std::string_view text);
+
+// The process's last resort, set up before anything else can throw (the Windows program calls
+// it from its earliest static initialiser and again in WinMain): the terminate handler, and
+// writeFatalText as the error output.
+void installLastResort();
 
 // The argument table run() filled.
 const ArgumentTable& argumentTable();

@@ -52,4 +52,47 @@ inline constexpr std::string_view kFailedHeader = "No se pudo instalar la Ayuda 
 inline constexpr std::string_view kSucceededHeader = "Se instal\xF3 en:"sv;
 inline constexpr std::size_t kMaxListedFolders = 15; // then "(y N m\xE1s)"
 
+// The switches of unattended runs (options.h), without their "/".
+inline constexpr std::string_view kSwitchDrive = "UNIDAD"sv;
+inline constexpr std::string_view kSwitchSilent = "SILENCIOSO"sv;
+inline constexpr std::string_view kSwitchLog = "REGISTRO"sv;
+// What is wrong with a command line that has switches; the quoted token goes between the parts.
+inline constexpr std::string_view kUnknownSwitch1 = "La opci\xF3n "sv;
+inline constexpr std::string_view kUnknownSwitch2 = " no existe."sv;
+inline constexpr std::string_view kRepeatedSwitch1 = "La opci\xF3n "sv;
+inline constexpr std::string_view kRepeatedSwitch2 = " est\xE1 repetida."sv;
+inline constexpr std::string_view kBadDrive1 = "La unidad de "sv;
+inline constexpr std::string_view kBadDrive2 =
+    " no es v\xE1lida: ha de ser una letra de la C a la Z, salvo la W."sv;
+inline constexpr std::string_view kNoLogFile1 = "Falta el fichero en "sv;
+inline constexpr std::string_view kNoLogFile2 = "."sv;
+inline constexpr std::string_view kExtraArgument1 = "Sobra el argumento "sv;
+inline constexpr std::string_view kExtraArgument2 = " (una ruta con espacios va entre comillas)."sv;
+inline constexpr std::string_view kNoHelpFile = "Falta la ruta del fichero de ayuda."sv;
+inline constexpr std::string_view kSilentNeedsDrive = "\"/SILENCIOSO\" necesita la unidad: /UNIDAD:X."sv;
+// The dialog mode shows such an error in a stop box, with the usage under it.
+// (Two lines, so that the box does not break a switch in two.)
+inline constexpr std::string_view kUsage =
+    "Uso: instayuda.exe AYUDA [/UNIDAD:X]\r\n[/SILENCIOSO] [/REGISTRO:FICHERO]"sv;
+inline constexpr std::string_view kCommandLineTitle = " Atenci\xF3n"sv;
+
+// The run's record (runlog.h): its default file in the temp folder and the labels of its lines.
+inline constexpr std::string_view kDefaultLogName = "instayuda.log"sv;
+inline constexpr std::string_view kLogCommand = "Orden"sv;
+inline constexpr std::string_view kLogDrive = "Unidad"sv;
+inline constexpr std::string_view kLogInstalled = "Instalada en"sv;
+inline constexpr std::string_view kLogFailed = "NO instalada en"sv;
+inline constexpr std::string_view kLogMessage = "Mensaje"sv;
+inline constexpr std::string_view kLogError = "Error"sv;
+inline constexpr std::string_view kLogExitButton = "Salir"sv;
+inline constexpr std::string_view kLogExitButtonText = "se puls\xF3 Salir, nada instalado."sv;
+inline constexpr std::string_view kLogReportIn = " (informe en "sv; // then the report's path and ")"
+inline constexpr std::string_view kLogNoLog1 = "No se pudo escribir en "sv;
+inline constexpr std::string_view kLogExit = "Salida"sv;
+
+// Exit codes of the silent mode (a runtime error ends with 1, as always).
+inline constexpr int kExitInstalled = 0;
+inline constexpr int kExitNotFound = 2; // nothing found, or a bad command line: nothing installed
+inline constexpr int kExitCopyFailed = 3;
+
 } // namespace app

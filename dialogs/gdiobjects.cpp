@@ -1,10 +1,9 @@
 #include "gdiobjects.h"
 
+#include "deferred.h"
 #include "resources.h"
 
 #include "files/files.h"
-
-#include <commdlg.h>
 
 #include <algorithm>
 #include <array>
@@ -235,7 +234,7 @@ std::shared_ptr<TFont> TFont::New(const NewArgs& a) {
         cf.hwndOwner = GetActiveWindow();
         cf.lpLogFont = &chosen;
         cf.Flags = CF_SCREENFONTS;
-        fromUser = ChooseFontA(&cf) && chosen.lfFaceName[0] != '\0';
+        fromUser = deferred::chooseFont(&cf) && chosen.lfFaceName[0] != '\0';
     }
     if (bold) weight |= 700;
 

@@ -1,6 +1,6 @@
 #include "msgbox.h"
 
-#include <shellapi.h>
+#include "deferred.h"
 
 #include <cstdio>
 
@@ -71,7 +71,7 @@ void MSGABOUT(rt::Args args) {
         aboutFunction()(GetActiveWindow(), appText, otherText);
         return;
     }
-    ShellAboutA(GetActiveWindow(), appText.c_str(), otherText.c_str(), nullptr);
+    deferred::shellAbout(GetActiveWindow(), appText.c_str(), otherText.c_str(), nullptr);
 }
 
 void setMessageBoxFunction(MessageBoxFunction fn) {

@@ -1,5 +1,6 @@
 #include "window.h"
 
+#include "deferred.h"
 #include "dialog.h"
 #include "msgbox.h"
 
@@ -344,7 +345,7 @@ rt::Value TWindow::Destroy() {
     if (oIcon.isObject()) rt::send(oIcon, "End");
     if (oMenu.isObject()) rt::send(oMenu, "Destroy");
     if (oSysMenu.isObject()) rt::send(oSysMenu, "End");
-    if (hDrop) DragFinish(std::exchange(hDrop, nullptr));
+    if (hDrop) deferred::dragFinish(std::exchange(hDrop, nullptr));
     if (oVScroll.isObject()) rt::send(oVScroll, "End");
     if (oHScroll.isObject()) rt::send(oHScroll, "End");
     UnLink();

@@ -19,7 +19,11 @@
 //   table file  4 GiB + 0          open-mode lock: shared by every shared open, exclusive by an
 //                                  exclusive open, held until the table is closed
 //               4 GiB + 1          header lock: exclusive, held for the moment an append
-//                                  re-reads the record count, writes the record and the count
+//                                  re-reads the record count, writes the record and the count;
+//                                  while a tag is built from the records; while appended records
+//                                  kept in memory are written with their count; and, by a handle
+//                                  with no structural index, while it writes a record (it then
+//                                  opens a structural index another handle has made meanwhile)
 //               4 GiB + 16 + n     record n's lock (exclusive); the table lock is an exclusive
 //                                  lock on all 2^32 of these bytes (minus those of the records
 //                                  this handle has locked already)
@@ -39,6 +43,13 @@
 // appended records in memory and writes them, with the header (record count and date), when
 // the table is unlocked or closed, when the buffer is full, and before keys of them reach an
 // index that other processes read; it also reads records ahead in batches.
+//
+// Crashes: a change of a table and its indexes (a record written, a tag created or rebuilt)
+// first writes the mark of a change under way into the index file and flushes it to the disk,
+// and clears it only after the table, memo and index files are flushed. A process killed, a
+// disk filled or the power cut at any point leaves the table as it was before the call or
+// after it, or the mark, which the next open answers with kIndexOutOfDate. Memo blocks reach
+// the disk before the record that points at them.
 #pragma once
 
 #include "engine/expr.h"

@@ -94,6 +94,7 @@ Result MemoFile::create(const std::string& path, std::uint16_t blockSize) {
     header_.nextFree = fpt::firstBlock(blockSize);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(header_.nextFree) * blockSize, 0);
     fpt::writeHeader(header_, bytes.data());
+    unflushed_ = true;
     if (file_.truncate(0) != os::Status::ok || file_.write(0, bytes.data(), bytes.size()) != os::Status::ok) {
         file_.close();
         return kIoError;
@@ -179,6 +180,7 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
             std::uint64_t offset = std::uint64_t{oldBlock} * bs;
             std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), fileSize - offset));
             n = std::max(n, text.size() + 8);
+            unflushed_ = true;
             if (file_.write(offset, data.data(), n) != os::Status::ok) return kIoError;
             block = oldBlock;
             return kOk;
@@ -202,6 +204,7 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
         // Never below the end of the file, whatever the header says.
         std::uint64_t start = std::max<std::uint64_t>(header_.nextFree, (fileSize + bs - 1) / bs);
         std::uint64_t end = start + needed;
+        if (end * bs < maxFileSize) unflushed_ = true;
         if (end * bs >= maxFileSize) {
             result = kTableFull;
         } else if (file_.write(start * bs, data.data(), data.size()) != os::Status::ok) {
@@ -219,6 +222,13 @@ Result MemoFile::write(std::uint32_t oldBlock, std::string_view text, std::uint3
     }
     if (shared_) file_.unlock(lockmap::memoAlloc, 1);
     return result;
+}
+
+Result MemoFile::flush() {
+    if (!unflushed_) return kOk;
+    if (file_.flush() != os::Status::ok) return kIoError;
+    unflushed_ = false;
+    return kOk;
 }
 
 } // namespace engine

@@ -69,6 +69,9 @@ class MemoFile {
     // the end.
     Result write(std::uint32_t oldBlock, std::string_view text, std::uint32_t& block, bool inPlace = true);
 
+    // Makes what was written so far lasting (flushed to the disk), when anything was.
+    Result flush();
+
     const fpt::Header& header() const { return header_; }
     os::File& file() { return file_; }
 
@@ -79,6 +82,7 @@ class MemoFile {
     os::File file_;
     fpt::Header header_;
     bool shared_ = false;
+    bool unflushed_ = false; // written since the last flush
 };
 
 } // namespace engine

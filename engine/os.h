@@ -1,6 +1,11 @@
 // The engine's operating-system layer: files, byte-range locks and file names. Everything
 // the engine asks of the platform goes through here; os_posix.cpp and os_win32.cpp are the
 // only files with platform code.
+//
+// A test may put a Backend of its own between the engine and the system (install()): every
+// File opened from then on, and removeFile and sleepMs, go through it, and the engine above
+// does not know. The system's own path stays direct: a File opened without a back end pays
+// one test of a null pointer per call.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +15,8 @@
 #include <vector>
 
 namespace engine::os {
+
+class Backend;
 
 enum class Status {
     ok,
@@ -55,10 +62,146 @@ class File {
     Status lock(std::uint64_t offset, std::uint64_t length, bool exclusive);
     Status unlock(std::uint64_t offset, std::uint64_t length);
 
+    // The back end this file was opened through; null for the system's own.
+    Backend* backend() const { return via_; }
+
   private:
+    friend class Backend;
+    // The system's own operations (os_posix.cpp, os_win32.cpp).
+    Status sysOpen(const std::string& path, bool writable);
+    Status sysCreate(const std::string& path, bool mustBeNew);
+    void sysClose();
+    Status sysRead(std::uint64_t offset, void* data, std::size_t len, std::size_t& got);
+    Status sysWrite(std::uint64_t offset, const void* data, std::size_t len);
+    Status sysSize(std::uint64_t& out);
+    Status sysTruncate(std::uint64_t length);
+    Status sysFlush();
+    Status sysLock(std::uint64_t offset, std::uint64_t length, bool exclusive);
+    Status sysUnlock(std::uint64_t offset, std::uint64_t length);
+
     static constexpr std::intptr_t invalid = -1;
     std::intptr_t handle_ = invalid;
+    Backend* via_ = nullptr;
 };
+
+// What a File asks of the system, as a test may take it over. Each call gets the File it is
+// for; the default of each is the system's own operation, so a back end overrides only what it
+// watches or changes. A back end sees a File from its open or create to its close; it may keep
+// its own handle in the File (setHandle) for files that have none in the system.
+class Backend {
+  public:
+    virtual ~Backend() = default;
+    virtual Status open(File& f, const std::string& path, bool writable) { return f.sysOpen(path, writable); }
+    virtual Status create(File& f, const std::string& path, bool mustBeNew) {
+        return f.sysCreate(path, mustBeNew);
+    }
+    virtual void close(File& f) { f.sysClose(); }
+    virtual Status read(File& f, std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
+        return f.sysRead(offset, data, len, got);
+    }
+    virtual Status write(File& f, std::uint64_t offset, const void* data, std::size_t len) {
+        return f.sysWrite(offset, data, len);
+    }
+    virtual Status size(File& f, std::uint64_t& out) { return f.sysSize(out); }
+    virtual Status truncate(File& f, std::uint64_t length) { return f.sysTruncate(length); }
+    virtual Status flush(File& f) { return f.sysFlush(); }
+    virtual Status lock(File& f, std::uint64_t offset, std::uint64_t length, bool exclusive) {
+        return f.sysLock(offset, length, exclusive);
+    }
+    virtual Status unlock(File& f, std::uint64_t offset, std::uint64_t length) {
+        return f.sysUnlock(offset, length);
+    }
+    virtual Status removeFile(const std::string& path);
+    virtual void sleepMs(unsigned ms);
+
+  protected:
+    // The system handle of a file (-1 when none), and a way to set one of the back end's own.
+    static std::intptr_t handleOf(const File& f) { return f.handle_; }
+    static void setHandle(File& f, std::intptr_t h) { f.handle_ = h; }
+};
+
+// Puts a back end between the engine and the system for every File opened from now on (null:
+// the system's own again). Files already open keep the back end they were opened through.
+void install(Backend* backend);
+Backend* installed();
+
+// The system's own file removal and sleep, under whatever back end is installed.
+Status systemRemoveFile(const std::string& path);
+void systemSleepMs(unsigned ms);
+
+// ---- The calls of File: straight to the system unless a back end opened the file ----------
+
+namespace detail {
+extern Backend* current;
+}
+
+inline Status File::open(const std::string& path, bool writable) {
+    close();
+    via_ = detail::current;
+    if (via_) [[unlikely]]
+        return via_->open(*this, path, writable);
+    return sysOpen(path, writable);
+}
+
+inline Status File::create(const std::string& path, bool mustBeNew) {
+    close();
+    via_ = detail::current;
+    if (via_) [[unlikely]]
+        return via_->create(*this, path, mustBeNew);
+    return sysCreate(path, mustBeNew);
+}
+
+inline void File::close() {
+    if (handle_ == invalid) return;
+    if (via_) [[unlikely]]
+        via_->close(*this);
+    else
+        sysClose();
+    handle_ = invalid;
+    via_ = nullptr;
+}
+
+inline Status File::read(std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
+    if (via_) [[unlikely]]
+        return via_->read(*this, offset, data, len, got);
+    return sysRead(offset, data, len, got);
+}
+
+inline Status File::write(std::uint64_t offset, const void* data, std::size_t len) {
+    if (via_) [[unlikely]]
+        return via_->write(*this, offset, data, len);
+    return sysWrite(offset, data, len);
+}
+
+inline Status File::size(std::uint64_t& out) {
+    if (via_) [[unlikely]]
+        return via_->size(*this, out);
+    return sysSize(out);
+}
+
+inline Status File::truncate(std::uint64_t length) {
+    if (via_) [[unlikely]]
+        return via_->truncate(*this, length);
+    return sysTruncate(length);
+}
+
+inline Status File::flush() {
+    if (via_) [[unlikely]]
+        return via_->flush(*this);
+    return sysFlush();
+}
+
+inline Status File::lock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
+    if (via_) [[unlikely]]
+        return via_->lock(*this, offset, length, exclusive);
+    return sysLock(offset, length, exclusive);
+}
+
+inline Status File::unlock(std::uint64_t offset, std::uint64_t length) {
+    if (via_) [[unlikely]]
+        return via_->unlock(*this, offset, length);
+    return sysUnlock(offset, length);
+}
 
 // True when path names an existing regular file (exactly as written).
 bool isFile(const std::string& path);
@@ -77,6 +220,7 @@ std::string nativePath(const std::string& path);
 bool isAbsolute(std::string_view path);
 // Joins folder and name with the separator when the folder does not end in one.
 std::string joinPath(std::string_view folder, std::string_view name);
+// Through the installed back end, when there is one.
 Status removeFile(const std::string& path);
 void sleepMs(unsigned ms);
 // Today's date as year, month, day (local time).

@@ -116,21 +116,23 @@ File::~File() {
     close();
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) {
+File::File(File&& other) noexcept : handle_(other.handle_), via_(other.via_) {
     other.handle_ = invalid;
+    other.via_ = nullptr;
 }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = other.handle_;
+        via_ = other.via_;
         other.handle_ = invalid;
+        other.via_ = nullptr;
     }
     return *this;
 }
 
-Status File::open(const std::string& path, bool writable) {
-    close();
+Status File::sysOpen(const std::string& path, bool writable) {
     int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) return fromErrno(errno);
     struct stat st;
@@ -142,8 +144,7 @@ Status File::open(const std::string& path, bool writable) {
     return Status::ok;
 }
 
-Status File::create(const std::string& path, bool mustBeNew) {
-    close();
+Status File::sysCreate(const std::string& path, bool mustBeNew) {
     int flags = O_RDWR | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : 0);
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return fromErrno(errno);
@@ -151,14 +152,12 @@ Status File::create(const std::string& path, bool mustBeNew) {
     return Status::ok;
 }
 
-void File::close() {
-    if (handle_ != invalid) {
-        ::close(fdOf(handle_));
-        handle_ = invalid;
-    }
+void File::sysClose() {
+    if (handle_ != invalid) ::close(fdOf(handle_));
+    handle_ = invalid;
 }
 
-Status File::read(std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
+Status File::sysRead(std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
     got = 0;
     if (handle_ == invalid) return Status::ioError;
     auto* p = static_cast<char*>(data);
@@ -174,7 +173,7 @@ Status File::read(std::uint64_t offset, void* data, std::size_t len, std::size_t
     return Status::ok;
 }
 
-Status File::write(std::uint64_t offset, const void* data, std::size_t len) {
+Status File::sysWrite(std::uint64_t offset, const void* data, std::size_t len) {
     if (handle_ == invalid) return Status::ioError;
     const auto* p = static_cast<const char*>(data);
     std::size_t done = 0;
@@ -189,24 +188,24 @@ Status File::write(std::uint64_t offset, const void* data, std::size_t len) {
     return Status::ok;
 }
 
-Status File::size(std::uint64_t& out) {
+Status File::sysSize(std::uint64_t& out) {
     struct stat st;
     if (handle_ == invalid || ::fstat(fdOf(handle_), &st) != 0) return Status::ioError;
     out = static_cast<std::uint64_t>(st.st_size);
     return Status::ok;
 }
 
-Status File::truncate(std::uint64_t length) {
+Status File::sysTruncate(std::uint64_t length) {
     if (handle_ == invalid) return Status::ioError;
     return ::ftruncate(fdOf(handle_), static_cast<off_t>(length)) == 0 ? Status::ok : fromErrno(errno);
 }
 
-Status File::flush() {
+Status File::sysFlush() {
     if (handle_ == invalid) return Status::ioError;
     return ::fdatasync(fdOf(handle_)) == 0 ? Status::ok : fromErrno(errno);
 }
 
-Status File::lock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
+Status File::sysLock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
     if (handle_ == invalid) return Status::ioError;
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
@@ -218,7 +217,7 @@ Status File::lock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
     return (errno == EAGAIN || errno == EACCES) ? Status::busy : fromErrno(errno);
 }
 
-Status File::unlock(std::uint64_t offset, std::uint64_t length) {
+Status File::sysUnlock(std::uint64_t offset, std::uint64_t length) {
     if (handle_ == invalid) return Status::ioError;
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
@@ -281,11 +280,11 @@ std::string joinPath(std::string_view folder, std::string_view name) {
     return out;
 }
 
-Status removeFile(const std::string& path) {
+Status systemRemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 ? Status::ok : fromErrno(errno);
 }
 
-void sleepMs(unsigned ms) {
+void systemSleepMs(unsigned ms) {
     struct timespec ts;
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;

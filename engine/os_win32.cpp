@@ -50,21 +50,23 @@ File::~File() {
     close();
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) {
+File::File(File&& other) noexcept : handle_(other.handle_), via_(other.via_) {
     other.handle_ = invalid;
+    other.via_ = nullptr;
 }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = other.handle_;
+        via_ = other.via_;
         other.handle_ = invalid;
+        other.via_ = nullptr;
     }
     return *this;
 }
 
-Status File::open(const std::string& path, bool writable) {
-    close();
+Status File::sysOpen(const std::string& path, bool writable) {
     DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
     HANDLE h =
         ::CreateFileA(path.c_str(), access, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -77,8 +79,7 @@ Status File::open(const std::string& path, bool writable) {
     return Status::ok;
 }
 
-Status File::create(const std::string& path, bool mustBeNew) {
-    close();
+Status File::sysCreate(const std::string& path, bool mustBeNew) {
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
                              mustBeNew ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fromError(::GetLastError());
@@ -86,14 +87,12 @@ Status File::create(const std::string& path, bool mustBeNew) {
     return Status::ok;
 }
 
-void File::close() {
-    if (handle_ != invalid) {
-        ::CloseHandle(handleOf(handle_));
-        handle_ = invalid;
-    }
+void File::sysClose() {
+    if (handle_ != invalid) ::CloseHandle(handleOf(handle_));
+    handle_ = invalid;
 }
 
-Status File::read(std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
+Status File::sysRead(std::uint64_t offset, void* data, std::size_t len, std::size_t& got) {
     got = 0;
     if (handle_ == invalid) return Status::ioError;
     auto* p = static_cast<char*>(data);
@@ -112,7 +111,7 @@ Status File::read(std::uint64_t offset, void* data, std::size_t len, std::size_t
     return Status::ok;
 }
 
-Status File::write(std::uint64_t offset, const void* data, std::size_t len) {
+Status File::sysWrite(std::uint64_t offset, const void* data, std::size_t len) {
     if (handle_ == invalid) return Status::ioError;
     const auto* p = static_cast<const char*>(data);
     std::size_t done = 0;
@@ -127,14 +126,14 @@ Status File::write(std::uint64_t offset, const void* data, std::size_t len) {
     return Status::ok;
 }
 
-Status File::size(std::uint64_t& out) {
+Status File::sysSize(std::uint64_t& out) {
     LARGE_INTEGER li;
     if (handle_ == invalid || !::GetFileSizeEx(handleOf(handle_), &li)) return Status::ioError;
     out = static_cast<std::uint64_t>(li.QuadPart);
     return Status::ok;
 }
 
-Status File::truncate(std::uint64_t length) {
+Status File::sysTruncate(std::uint64_t length) {
     if (handle_ == invalid) return Status::ioError;
     FILE_END_OF_FILE_INFO info;
     info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
@@ -143,12 +142,12 @@ Status File::truncate(std::uint64_t length) {
     return Status::ok;
 }
 
-Status File::flush() {
+Status File::sysFlush() {
     if (handle_ == invalid) return Status::ioError;
     return ::FlushFileBuffers(handleOf(handle_)) ? Status::ok : fromError(::GetLastError());
 }
 
-Status File::lock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
+Status File::sysLock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
     if (handle_ == invalid) return Status::ioError;
     OVERLAPPED ov = at(offset);
     DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
@@ -159,7 +158,7 @@ Status File::lock(std::uint64_t offset, std::uint64_t length, bool exclusive) {
     return (e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING) ? Status::busy : fromError(e);
 }
 
-Status File::unlock(std::uint64_t offset, std::uint64_t length) {
+Status File::sysUnlock(std::uint64_t offset, std::uint64_t length) {
     if (handle_ == invalid) return Status::ioError;
     OVERLAPPED ov = at(offset);
     if (::UnlockFileEx(handleOf(handle_), 0, static_cast<DWORD>(length & 0xFFFFFFFFu),
@@ -202,11 +201,11 @@ std::string joinPath(std::string_view folder, std::string_view name) {
     return out;
 }
 
-Status removeFile(const std::string& path) {
+Status systemRemoveFile(const std::string& path) {
     return ::DeleteFileA(path.c_str()) ? Status::ok : fromError(::GetLastError());
 }
 
-void sleepMs(unsigned ms) {
+void systemSleepMs(unsigned ms) {
     ::Sleep(ms);
 }
 

@@ -17,6 +17,7 @@ add_library(engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/dbf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/memo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/os_backend.cpp
   ${engine_os})
 target_include_directories(engine PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(engine PUBLIC engine_index)

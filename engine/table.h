@@ -100,6 +100,7 @@ struct Bag {
     std::string path;
     bool structural = false;
     bool marked = false; // carries this handle's mark of a change under way
+    bool stuck = false;  // a change of it failed half-way: the mark stays for the next open
     Table* owner = nullptr;
     os::File file;
     FileBlocks blocks;
@@ -235,6 +236,16 @@ class Table {
     void unmarkBags();
     Result checkUpToDate(Bag& bag);
     Result flushTail();
+    // Writes the appended records kept in memory and the record count (in a shared table the
+    // caller holds the header lock).
+    Result writeTail();
+    // Flushes the table, memo and marked index files to the disk: what was written before is
+    // lasting before anything written after (the clearing of a mark).
+    Result makeDurable();
+    // A structural index that another handle created after this one opened the table: opened
+    // now (under the header lock, which its creator holds while it reads the records), so that
+    // this handle's changes reach it. out: the bag opened, or null.
+    Result adoptStructural(Bag*& out);
 
     // Sharing and locks (table_locks.cpp).
     void releaseImplicitLock();

@@ -153,6 +153,10 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             }
             if (order && order->bag != bag) unlockBag(*order->bag, false);
         }
+        // Building a tag is a change under way like any other: cut off half-way, it leaves the
+        // mark that makes the next open answer "index out of date".
+        if (r == kOk) r = markBag(*bag, true);
+        const bool markedHere = r == kOk;
         if (r == kOk) {
             // A tag of that name is replaced.
             if (const TagInfo* old = bag->cdx.findTag(name)) {
@@ -184,6 +188,9 @@ Result Table::createIndex(OpenTag* order, std::string_view bagName, std::string_
             r = info ? addOpenTag(*bag, *info) : kIndexDamaged;
             if (r == kOk) made = bag->tags.back().get();
         }
+        // A failure that may have left part of the tag in the file keeps the mark.
+        if (markedHere && (r == kIoError || r == kTableFull || r == kIndexDamaged)) bag->stuck = true;
+        if (markedHere) unmarkBags();
         unlockBag(*bag, true);
     }
     if (shared_ && !tableLocked_) file_.unlock(lockmap::header, 1);

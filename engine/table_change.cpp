@@ -20,14 +20,37 @@ constexpr std::size_t tailLimit = std::size_t{1} << 20;
 
 Result Table::flushRecord() {
     if (!dirty_) return kOk;
-    const bool indexed = !bags_.empty();
     Result r = kOk;
+    // In a shared table, the header lock (taken before the index locks, as appends take them)
+    // keeps this write apart from a tag being built elsewhere from the records. A handle without
+    // a structural index takes it for every record it writes to the file, and first opens one
+    // that another handle may have created since; one with indexes takes it when appended
+    // records kept in memory under a table lock go to the file with this record's keys.
+    const bool inTail = !tail_.empty() && recno_ >= tailFirst_;
+    bool headerHeld = false;
+    if (shared_ && ((bags_.empty() && !inTail) || (!bags_.empty() && !tail_.empty()))) {
+        r = lockmap::wait(file_, lockmap::header, 1, true);
+        if (r != kOk) return r;
+        headerHeld = true;
+        Bag* adopted = nullptr;
+        if (bags_.empty()) r = adoptStructural(adopted);
+        if (r != kOk) {
+            file_.unlock(lockmap::header, 1);
+            return r;
+        }
+    }
+    const bool indexed = !bags_.empty();
+    const bool withTail = indexed && shared_ && !tail_.empty();
+    const auto unlockAll = [&] {
+        if (indexed && shared_) unlockBags(true);
+        if (headerHeld) file_.unlock(lockmap::header, 1);
+    };
     if (indexed && shared_) {
-        // Records go to the file before their keys reach an index other processes read.
-        r = flushTail();
-        if (r != kOk) return r;
         r = lockBags(true);
-        if (r != kOk) return r;
+        if (r != kOk) {
+            if (headerHeld) file_.unlock(lockmap::header, 1);
+            return r;
+        }
     }
     // The keys the record had, for tags that did not note them when it was first changed.
     if (indexed) {
@@ -49,7 +72,7 @@ Result Table::flushRecord() {
     }
     // A tag whose keys cannot be worked out here refuses every change.
     if (const OpenTag* keyless = firstKeyless()) {
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         setErrorDetail("tag " + keyless->name + " of " + keyless->bag->path +
                        " has an expression this engine cannot evaluate; the index is only read");
         return refuseRecord(kIndexReadOnly);
@@ -71,31 +94,39 @@ Result Table::flushRecord() {
     }
     r = stageChanges(changes);
     if (r != kOk) {
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         return refuseRecord(r);
     }
     // The bags that change carry the mark of a change under way until table and index are
-    // both written: a change cut off half-way is seen on the next open.
+    // both written: a change cut off half-way is seen on the next open. With the record come
+    // the appended records still in memory: a bag whose keys change marks even when this
+    // record's keys stay the same.
     for (std::size_t b = 0; b < bags_.size() && r == kOk; ++b)
-        if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
+        if ((!changes[b].empty() || withTail) && !bags_[b]->marked) r = markBag(*bags_[b], true);
+    // Memo blocks the record points at reach the disk before the record does.
+    if (r == kOk && memo_ && !inTail) r = memo_->flush();
     if (r == kOk) r = writeRecordAt(recno_, rec_.data());
+    if (r == kOk && withTail) r = writeTail();
     if (r == kOk) modified_ = true; // the header's date follows on closing
     if (r != kOk) {
         for (auto& bag : bags_) bag->cdx.dropStaged();
         if (tail_.empty()) unmarkBags();
-        if (indexed && shared_) unlockBags(true);
+        unlockAll();
         return r;
     }
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
         Result e = fromIndex(bags_[b]->cdx.commitStaged());
-        if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
+        if (e != kOk) {
+            bags_[b]->stuck = true; // the bag keeps its mark: out of date
+            if (r == kOk) r = e;
+        }
     }
     for (auto& tag : orders()) tag->oldValid = false;
     // While appended records are kept in memory, their keys are in the indexes already: the
     // mark stays until they are in the file too.
     if (r == kOk && tail_.empty()) unmarkBags();
-    if (indexed && shared_) unlockBags(true);
+    unlockAll();
     dirty_ = false;
     isNew_ = false;
     freshBlocks_.clear();
@@ -136,10 +167,12 @@ Result Table::refuseRecord(Result why) {
             if (!changes[b].empty() && !bags_[b]->marked) r = markBag(*bags_[b], true);
         for (std::size_t b = 0; b < bags_.size(); ++b) {
             if (changes[b].empty()) continue;
-            if (r == kOk)
+            if (r == kOk) {
                 r = fromIndex(bags_[b]->cdx.commitStaged());
-            else
+                if (r != kOk) bags_[b]->stuck = true;
+            } else {
                 bags_[b]->cdx.dropStaged();
+            }
         }
         if (r == kOk && tail_.empty()) unmarkBags();
         if (locked) unlockBags(true);
@@ -193,15 +226,30 @@ std::vector<std::vector<KeyChange>> Table::blankKeys(std::uint32_t recno,
     return changes;
 }
 
+// The mark reaches the disk before anything of the change it announces; it is cleared only
+// once everything of the change has.
 Result Table::markBag(Bag& bag, bool on) {
+    if (!on && bag.stuck) return kOk;
     Result r = fromIndex(bag.cdx.markChanging(on));
     if (r == kOk) bag.marked = on;
+    if (r == kOk && on && bag.file.flush() != os::Status::ok) r = kIoError;
     return r;
 }
 
 void Table::unmarkBags() {
+    bool any = false;
+    for (auto& bag : bags_) any = any || (bag->marked && !bag->stuck);
+    if (!any || makeDurable() != kOk) return;
     for (auto& bag : bags_)
         if (bag->marked) markBag(*bag, false);
+}
+
+Result Table::makeDurable() {
+    if (file_.flush() != os::Status::ok) return kIoError;
+    if (memo_ && memo_->flush() != kOk) return kIoError;
+    for (auto& bag : bags_)
+        if (bag->marked && bag->file.flush() != os::Status::ok) return kIoError;
+    return kOk;
 }
 
 Result Table::checkUpToDate(Bag& bag) {
@@ -211,25 +259,74 @@ Result Table::checkUpToDate(Bag& bag) {
     return kIndexOutOfDate;
 }
 
-Result Table::flushTail() {
+Result Table::writeTail() {
     if (tail_.empty()) return kOk;
+    // Memo blocks the records point at reach the disk before the records do.
+    if (memo_ && memo_->flush() != kOk) return kIoError;
     tail_.push_back(dbf::endOfFile);
     std::uint64_t offset = hdr_.headerLength + std::uint64_t{tailFirst_ - 1} * hdr_.recordLength;
     os::Status s = file_.write(offset, tail_.data(), tail_.size());
     tail_.pop_back();
     if (s != os::Status::ok) return kIoError;
+    Result r = writeCount(count_);
+    if (r == kOk) tail_.clear();
+    return r;
+}
+
+Result Table::flushTail() {
+    if (tail_.empty()) return kOk;
     Result r = kOk;
+    Bag* adopted = nullptr;
+    std::vector<KeyChange> keys;
     if (shared_) {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
+        r = adoptStructural(adopted);
+        // A structural index created elsewhere meanwhile takes the keys of the records kept in
+        // memory, which go to the file with them under its mark.
+        if (r == kOk && adopted) r = lockBag(*adopted, true);
+        if (r == kOk && adopted) {
+            const std::size_t len = hdr_.recordLength;
+            for (std::size_t at = 0; at + len <= tail_.size(); at += len) {
+                const std::uint32_t n = tailFirst_ + static_cast<std::uint32_t>(at / len);
+                for (auto& tag : adopted->tags) {
+                    bool included = false;
+                    std::string key;
+                    tagKey(*tag, tail_.data() + at, n, included, key);
+                    if (included) keys.push_back({tag->id, true, std::move(key), n});
+                }
+            }
+            r = fromIndex(adopted->cdx.stage(keys, false));
+            if (r == kOk) r = markBag(*adopted, true);
+            if (r != kOk) {
+                adopted->cdx.dropStaged();
+                unlockBag(*adopted, true);
+            }
+        }
     }
-    r = writeCount(count_);
+    if (r == kOk) r = writeTail();
+    if (adopted) {
+        if (r == kOk) {
+            r = fromIndex(adopted->cdx.commitStaged());
+            if (r != kOk) adopted->stuck = true;
+        } else {
+            adopted->cdx.dropStaged();
+        }
+        unlockBag(*adopted, true);
+    }
     if (shared_) file_.unlock(lockmap::header, 1);
-    if (r == kOk) {
-        tail_.clear();
-        unmarkBags(); // the keys of the appended records are in the indexes already
-    }
+    if (r == kOk) unmarkBags(); // the keys of the appended records are in the indexes already
     return r;
+}
+
+Result Table::adoptStructural(Bag*& out) {
+    out = nullptr;
+    if (!shared_ || readOnly_) return kOk;
+    for (auto& bag : bags_)
+        if (bag->structural) return kOk;
+    const std::string path = relatedPath(".cdx");
+    if (path.empty()) return kOk;
+    return openBag(path, true, false, out);
 }
 
 Result Table::writeAll() {
@@ -281,7 +378,9 @@ Result Table::append() {
     } else {
         r = lockmap::wait(file_, lockmap::header, 1, true);
         if (r != kOk) return r;
-        r = refreshCount();
+        Bag* adopted = nullptr;
+        r = adoptStructural(adopted);
+        if (r == kOk) r = refreshCount();
         n = count_ + 1;
         if (r == kOk && !fits(n)) r = kTableFull;
         if (r == kOk) {

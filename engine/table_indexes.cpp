@@ -80,6 +80,18 @@ Result Table::openBag(const std::string& path, bool structural, bool create, Bag
                 break;
             os::sleepMs(10);
         }
+        // Still empty: its creation was cut off before anything was written to it. A reader
+        // goes without it; a writer hears that the index does not agree with the table.
+        std::uint64_t size = 1;
+        if (r != kOk && bag->file.size(size) == os::Status::ok && size == 0) {
+            closeBag(*bag);
+            if (readOnly_ && structural) {
+                out = nullptr;
+                return kOk;
+            }
+            setErrorDetail("the index " + path + " is empty: its creation was cut off; rebuild the index");
+            return kIndexOutOfDate;
+        }
     }
     if (r == kOk) r = checkUpToDate(*bag);
     if (r == kOk) r = loadTags(*bag);
@@ -239,6 +251,7 @@ Result Table::openIndex(std::string_view bagName, std::vector<OpenTag*>& tags) {
     Bag* bag = nullptr;
     r = openBag(path, structural, false, bag);
     if (r != kOk) return r;
+    if (!bag) return kIndexOutOfDate; // empty: its creation was cut off
     for (auto& tag : bag->tags) tags.push_back(tag.get());
     return kOk;
 }

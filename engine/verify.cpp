@@ -79,9 +79,11 @@ Result Table::verify(std::vector<std::string>& problems) {
                    std::to_string(size < hdr_.headerLength ? 0
                                                            : (size - hdr_.headerLength) / hdr_.recordLength));
     } else if (size > dataEnd + 1) {
-        report(kTableDamaged, "the file has " + std::to_string(size - dataEnd) +
-                                  " bytes after its last record; the header counts " + std::to_string(count) +
-                                  " records");
+        // What an append that was cut off before it counted its record leaves: harmless, the
+        // next append writes over it.
+        problems.push_back("note: the file has " + std::to_string(size - dataEnd) +
+                           " bytes after its last record (the header counts " + std::to_string(count) +
+                           "), left by an append that was cut off");
     } else if (size == dataEnd + 1) {
         std::uint8_t eof = 0;
         if (file_.read(dataEnd, &eof, 1, got) == os::Status::ok && got == 1 && eof != dbf::endOfFile)

@@ -91,12 +91,28 @@ rt::Value COPYFILE(const rt::Value& source, const rt::Value& target, const rt::V
 // COPYFILEWHOLE(source, target): the copy that installs a file. COPYFILE copies to a temporary
 // name in the target's folder (the target's name + ".tmp"), which then takes the place of the
 // target. Answers whether the target now holds the whole copy; a copy that fails part way (a
-// full disk) leaves the folder as it was: no partial file, an older target intact.
+// full disk) leaves the folder as it was: no partial file, an older target intact. The copy
+// is on the disk before it replaces the target; neither it nor the temporary copy is ever
+// read-only because the source was; a temporary copy left by an earlier run is replaced, and a
+// failed copy leaves none.
 bool COPYFILEWHOLE(std::string_view source, std::string_view target);
 
 // SETHANDLECOUNT(n): asks for n file handles. Modern platforms give a process as many as it
 // opens, so this answers n, as 32-bit Windows does.
 rt::Value SETHANDLECOUNT(const rt::Value& n);
+
+// The temp folder (%TEMP%) with its final separator; "" when the platform cannot tell.
+std::string tempFolder();
+
+// Appends bytes to a file in one write, creating the file when missing; others may read and
+// append to it meanwhile (several computers may write to one log on a shared folder). The name
+// goes to the platform as it is (natively a host path: the drive table is not consulted).
+// Answers false when the file cannot be opened or written.
+bool appendToFile(std::string_view fileName, std::string_view bytes);
+
+// For runs without windows: the platform's own notices (a drive without a medium, for one) are
+// not shown; the file routines fail instead, as they do for a missing drive.
+void QUIETSYSTEMNOTICES();
 
 // Whether two file names are the same for Windows: equal without regard to the case of
 // letters, accented letters of the ANSI code page included.

@@ -11,10 +11,36 @@ namespace files {
 
 bool COPYFILEWHOLE(std::string_view source, std::string_view target) {
     const std::string part = std::string(target) + ".tmp";
+    // A temporary copy that a stopped run left behind is replaced; it may be read-only.
+    os::clearReadOnly(part);
+    os::removeFile(part);
     const rt::Value copied = COPYFILE(rt::Value(source), rt::Value(part));
-    if (copied.isLogical() && copied.asLogical() && os::replaceFile(part, target)) return true;
+    // The copy takes the source's attributes: a help file from a CD is read-only, and the
+    // installed one must not be (the next install could not replace it). What the system still
+    // holds of the copy goes to the disk before the copy takes the target's place, so that a
+    // power cut never leaves a target with unwritten data. An older target made read-only by an
+    // earlier install is replaced all the same.
+    if (copied.isLogical() && copied.asLogical() && os::clearReadOnly(part) && os::flushFile(part)) {
+        os::clearReadOnly(target);
+        if (os::replaceFile(part, target)) return true;
+    }
+    os::clearReadOnly(part);
     os::removeFile(part);
     return false;
+}
+
+std::string tempFolder() {
+    char folder[1024];
+    return os::tempFolder(folder, sizeof folder) ? std::string(folder) : std::string();
+}
+
+bool appendToFile(std::string_view fileName, std::string_view bytes) {
+    if (fileName.empty() || fileName.find('\0') != std::string_view::npos) return false;
+    return os::appendRaw(std::string(fileName).c_str(), bytes.data(), bytes.size());
+}
+
+void QUIETSYSTEMNOTICES() {
+    os::quietSystemNotices();
 }
 
 std::string MEMOREAD(std::string_view name) {

@@ -89,9 +89,31 @@ bool createIfMissing(std::string_view path);
 bool appendToFile(std::string_view path, std::string_view bytes);
 
 // Puts the file from in place of the file to (which may exist; it is replaced as a whole, on
-// the same volume), and deletes a file. Both answer false when the platform refuses.
+// the same volume), and deletes a file. Both answer false when the platform refuses, as
+// Windows refuses to replace or delete a read-only file. The POSIX back end makes the new name
+// itself durable too (the folder is synchronised after the rename).
 bool replaceFile(std::string_view from, std::string_view to);
 bool removeFile(std::string_view path);
+
+// Clears the read-only attribute of an existing file (POSIX: gives its owner write access).
+// Answers false when the file is missing or the platform refuses.
+bool clearReadOnly(std::string_view path);
+// Writes what the system still holds of the file to the disk (FlushFileBuffers, fsync).
+// Answers false when the file cannot be opened for writing or the flush fails.
+bool flushFile(std::string_view path);
+
+// For the process's last words, when memory may have run out: these two allocate nothing.
+// The temp folder (%TEMP%; natively TMPDIR or /tmp) with its final separator, NUL-terminated,
+// into buffer; false when the platform cannot tell or it does not fit.
+bool tempFolder(char* buffer, std::size_t size) noexcept;
+// Creates the file when missing and appends the bytes at its end in one write, others allowed
+// to read and append meanwhile. The name goes to the platform as it is (natively a host path;
+// no drive table). False when the file cannot be opened or the write fails.
+bool appendRaw(const char* name, const char* bytes, std::size_t size) noexcept;
+
+// Asks the platform not to show its own notices (a drive without a medium, a program fault) for
+// this process: the calls fail instead. Nothing to do natively.
+void quietSystemNotices();
 
 // The current folder as drive + ":\" + folder (POSIX: the host folder), and changing it.
 std::string currentFolder();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -91,6 +92,13 @@ bool entryOf(const std::string& host, std::string name, os::FindEntry& out) {
     return true;
 }
 
+// Read-only as Windows sees it: a file its owner may not write (the attribute Wine keeps that
+// way). Windows refuses to delete or replace such a file.
+bool readOnly(const std::string& host) {
+    struct stat st;
+    return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
 std::string parentOf(const std::string& host, const std::string& root) {
     if (host == root) return host;
     const std::size_t slash = host.find_last_of('/');
@@ -109,6 +117,7 @@ int CopyFileA(const char* existingName, const char* newName, int failIfExists) {
     if (::stat(source->c_str(), &from) != 0 || !S_ISREG(from.st_mode)) return 0;
     if (::stat(target->c_str(), &to) == 0) {
         if (failIfExists || !S_ISREG(to.st_mode)) return 0;
+        if ((to.st_mode & S_IWUSR) == 0) return 0; // Windows does not overwrite a read-only file
         if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return 0; // never truncate the source
     }
     const int in = ::open(source->c_str(), O_RDONLY | O_CLOEXEC);
@@ -142,9 +151,10 @@ int CopyFileA(const char* existingName, const char* newName, int failIfExists) {
     ::close(in);
     if (::close(out) != 0) ok = false;
     if (ok) {
-        // A copy keeps the time of the last write, as on Windows.
+        // A copy keeps the time of the last write and the read-only attribute, as on Windows.
         const struct timespec times[2] = {from.st_atim, from.st_mtim};
         ::utimensat(AT_FDCWD, target->c_str(), times, 0);
+        if ((from.st_mode & S_IWUSR) == 0) ::chmod(target->c_str(), 0444);
     }
     return ok ? 1 : 0;
 }
@@ -322,13 +332,70 @@ bool appendToFile(std::string_view path, std::string_view bytes) {
 bool replaceFile(std::string_view from, std::string_view to) {
     const auto source = resolveFile(from);
     const auto target = resolveFile(to);
-    return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+    if (!source || !target || readOnly(*target)) return false;
+    if (::rename(source->c_str(), target->c_str()) != 0) return false;
+    // The rename is an entry of the folder: synchronise the folder so that it lasts.
+    const std::size_t slash = target->find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target->substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;
+    ::fsync(fd);
+    ::close(fd);
+    return true;
 }
 
 bool removeFile(std::string_view path) {
     const auto host = resolveFile(path);
-    return host && ::unlink(host->c_str()) == 0;
+    return host && !readOnly(*host) && ::unlink(host->c_str()) == 0;
 }
+
+bool clearReadOnly(std::string_view path) {
+    const auto host = resolveFile(path);
+    struct stat st;
+    if (!host || ::stat(host->c_str(), &st) != 0) return false;
+    if (st.st_mode & S_IWUSR) return true;
+    return ::chmod(host->c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool flushFile(std::string_view path) {
+    const auto host = resolveFile(path);
+    if (!host) return false;
+    const int fd = ::open(host->c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool flushed = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && flushed;
+}
+
+bool tempFolder(char* buffer, std::size_t size) noexcept {
+    const char* folder = std::getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    const std::size_t n = std::strlen(folder);
+    const bool slash = folder[n - 1] == '/';
+    if (n + (slash ? 1 : 2) > size) return false;
+    std::memcpy(buffer, folder, n);
+    if (!slash) buffer[n] = '/';
+    buffer[n + (slash ? 0 : 1)] = '\0';
+    return true;
+}
+
+bool appendRaw(const char* name, const char* bytes, std::size_t size) noexcept {
+    const int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put = ::write(fd, bytes + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+void quietSystemNotices() {}
 
 std::string currentFolder() {
     std::string cwd(4096, '\0');

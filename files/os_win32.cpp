@@ -248,6 +248,54 @@ bool removeFile(std::string_view path) {
     return usable(path) && DeleteFileA(std::string(path).c_str()) != 0;
 }
 
+bool clearReadOnly(std::string_view path) {
+    if (!usable(path)) return false;
+    const std::string name(path);
+    const DWORD attributes = GetFileAttributesA(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+    return SetFileAttributesA(name.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
+bool flushFile(std::string_view path) {
+    if (!usable(path)) return false;
+    const HANDLE file =
+        CreateFileA(std::string(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file) != 0;
+    return CloseHandle(file) != 0 && flushed;
+}
+
+bool tempFolder(char* buffer, std::size_t size) noexcept {
+    if (size == 0 || size > MAXDWORD) return false;
+    const DWORD n = GetTempPathA(static_cast<DWORD>(size), buffer);
+    return n > 0 && n < size;
+}
+
+bool appendRaw(const char* name, const char* bytes, std::size_t size) noexcept {
+    const HANDLE file = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t left = size - done;
+        const DWORD ask = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+        DWORD put = 0;
+        if (!WriteFile(file, bytes + done, ask, &put, nullptr) || put == 0) {
+            ok = false;
+            break;
+        }
+        done += put;
+    }
+    if (!CloseHandle(file)) ok = false;
+    return ok;
+}
+
+void quietSystemNotices() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+}
+
 std::string currentFolder() {
     const DWORD need = GetCurrentDirectoryA(0, nullptr);
     if (need == 0) return {};

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -200,33 +202,157 @@ void removeShutdownHook(int handle) {
     }
 }
 
-void shutdownAndExit(int exitCode) {
-    if (!g_shuttingDown) {
-        g_shuttingDown = true;
-        // Hooks may remove themselves while they run; work on a copy, newest first.
+namespace {
+
+// Runs the shutdown hooks once, newest first; answers false when one threw (the others still
+// run).
+bool runShutdownHooks() {
+    if (g_shuttingDown) return true;
+    g_shuttingDown = true;
+    bool clean = true;
+    try {
+        // Hooks may remove themselves while they run; work on a copy.
         const std::vector<Hook> toRun = hooks();
-        for (auto it = toRun.rbegin(); it != toRun.rend(); ++it)
-            if (it->fn) it->fn();
-        g_shuttingDown = false;
+        for (auto it = toRun.rbegin(); it != toRun.rend(); ++it) {
+            try {
+                if (it->fn) it->fn();
+            } catch (...) {
+                clean = false;
+            }
+        }
+    } catch (...) {
+        clean = false;
     }
-    std::fflush(nullptr);
-    g_exit(exitCode);
-    std::_Exit(exitCode);  // an exit function that returns is not allowed
+    g_shuttingDown = false;
+    return clean;
 }
 
-void __QUIT() { shutdownAndExit(static_cast<int>(g_errorLevel)); }
+[[noreturn]] void endProcess(int exitCode) {
+    std::fflush(nullptr);
+    g_exit(exitCode);
+    std::_Exit(exitCode); // an exit function that returns is not allowed
+}
+
+// The unrecoverable error's text, put together in a buffer of its own: no allocation.
+class FixedText {
+  public:
+    void add(std::string_view s) {
+        const std::size_t n = s.size() < sizeof buffer_ - used_ ? s.size() : sizeof buffer_ - used_;
+        std::memcpy(buffer_ + used_, s.data(), n);
+        used_ += n;
+    }
+    void add(unsigned long long n) {
+        char digits[24];
+        std::size_t i = sizeof digits;
+        do {
+            digits[--i] = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n != 0);
+        add(std::string_view(digits + i, sizeof digits - i));
+    }
+    void add(long long n) {
+        if (n < 0) add(std::string_view("-"));
+        add(static_cast<unsigned long long>(n < 0 ? -(n + 1) + 1ULL : n));
+    }
+    void clear() { used_ = 0; }
+    std::string_view view() const { return {buffer_, used_}; }
+
+  private:
+    char buffer_[8192];
+    std::size_t used_ = 0;
+};
+
+FixedText g_fatalText;
+int g_fatalDepth = 0;
+
+// The new-handler's reserve.
+void* g_reserve = nullptr;
+bool g_inMemoryHandler = false;
+
+void outOfMemory() {
+    if (!g_reserve || g_inMemoryHandler) {
+        // The error handler itself ran out: the allocation fails as it would have.
+        std::set_new_handler(nullptr);
+        throw std::bad_alloc();
+    }
+    g_inMemoryHandler = true;
+    std::free(g_reserve);
+    g_reserve = nullptr;
+    // Raised here, inside the failed allocation, the error finds every call frame in place. No
+    // retry and no default: the handler reports it and ends the process.
+    launchError(makeError(EG_MEM, 0, ""));
+    unrecoverable(9010, "Memory low");
+}
+
+} // namespace
+
+void shutdownAndExit(int exitCode) {
+    // The hooks see the exit code the process ends with (ERRORLEVEL()).
+    g_errorLevel = exitCode;
+    if (!runShutdownHooks()) unrecoverable(9010, "Exception left the shutdown");
+    endProcess(exitCode);
+}
+
+void __QUIT() {
+    shutdownAndExit(static_cast<int>(g_errorLevel));
+}
 
 void unrecoverable(unsigned long code, std::string_view text) {
-    std::string out = "\nUnrecoverable error " + std::to_string(code) + ": ";
-    out += text;
-    out += "\n";
+    // From here on an allocation that fails simply fails.
+    std::set_new_handler(nullptr);
+    struct Depth {
+        Depth() { ++g_fatalDepth; }
+        ~Depth() { --g_fatalDepth; } // only when a test's exit function unwinds
+    } depth;
+    const bool first = g_fatalDepth == 1;
+    g_fatalText.clear();
+    g_fatalText.add(std::string_view("\nUnrecoverable error "));
+    g_fatalText.add(static_cast<unsigned long long>(code));
+    g_fatalText.add(std::string_view(": "));
+    g_fatalText.add(text);
+    g_fatalText.add(std::string_view("\n"));
     for (std::int64_t level = 0; Frame* f = Frame::at(level); ++level) {
-        out += "Called from ";
-        out += f->name();
-        out += "(" + std::to_string(f->line()) + ")\n";
+        g_fatalText.add(std::string_view("Called from "));
+        g_fatalText.add(f->name());
+        g_fatalText.add(std::string_view("("));
+        g_fatalText.add(static_cast<long long>(f->line()));
+        g_fatalText.add(std::string_view(")\n"));
     }
-    writeErrorOutput(out);
-    shutdownAndExit(1);
+    try {
+        writeErrorOutput(g_fatalText.view());
+    } catch (...) {
+    }
+    g_errorLevel = 1;
+    // The orderly part (work areas closed, drivers told) only the first time, and guarded.
+    if (first) runShutdownHooks();
+    endProcess(1);
+}
+
+void exceptionLeft(std::string_view where) {
+    char text[512];
+    std::size_t n = 0;
+    const auto add = [&](std::string_view s) {
+        const std::size_t k = s.size() < sizeof text - n ? s.size() : sizeof text - n;
+        std::memcpy(text + n, s.data(), k);
+        n += k;
+    };
+    add("Exception left ");
+    add(where);
+    // The exception in flight, when there is one: rethrown as it is (no copy is made).
+    if (std::current_exception()) {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            add(": ");
+            add(e.what());
+        } catch (...) {
+        }
+    }
+    unrecoverable(9010, std::string_view(text, n));
+}
+
+void installTerminateHandler() {
+    std::set_terminate([] { exceptionLeft("the program"); });
 }
 
 void memoryLow() {
@@ -234,12 +360,19 @@ void memoryLow() {
     if (!inside) {
         inside = true;
         try {
-            launchError(makeError(EG_MEM, 0, ""));  // no retry and no default: the handler ends it
+            launchError(makeError(EG_MEM, 0, "")); // no retry and no default: the handler ends it
         } catch (const std::bad_alloc&) {
             // the handler itself ran out of memory
         }
     }
     unrecoverable(9010, "Memory low");
+}
+
+void reserveMemory(std::size_t bytes) {
+    std::free(g_reserve);
+    g_reserve = std::malloc(bytes);
+    g_inMemoryHandler = false;
+    std::set_new_handler(outOfMemory);
 }
 
 void setErrorOutput(std::function<void(std::string_view)> writer) { errorWriter() = std::move(writer); }

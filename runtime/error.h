@@ -10,6 +10,7 @@
 
 #include "value.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -149,13 +150,34 @@ void removeShutdownHook(int handle);
 [[noreturn]] void shutdownAndExit(int exitCode);
 
 // An unrecoverable error: writes "Unrecoverable error <n>: <text>" and the call stack to the
-// error output and ends the process with exit code 1 without running the error handler.
+// error output and ends the process with exit code 1 without running the error handler. The
+// text is put together and written without allocating (memory may be what ran out); then the
+// shutdown hooks run, and whatever they throw or lack, the process ends with exit code 1. An
+// unrecoverable error inside one (a second exception while the first ends the process) writes
+// its own line and ends the process at once.
 [[noreturn]] void unrecoverable(unsigned long code, std::string_view text);
+
+// A C++ exception that nothing else caught, about to leave `where` ("the program", "a window
+// procedure"): unrecoverable error 9010 "Exception left <where>", with ": " and the exception's
+// what() when it has one. Without allocating; call it from a catch block or a terminate handler.
+[[noreturn]] void exceptionLeft(std::string_view where);
+
+// The last resort for any exception no catch block takes, from the process's first static
+// initialiser to its exit: std::terminate ends the process as exceptionLeft("the program") does.
+void installTerminateHandler();
 
 // Memory exhausted (a std::bad_alloc caught where it would otherwise leave the program): the
 // error "Memory low" (generic code 11) goes to the error handler; when the handler gives it back
 // or a second one comes while it runs, the process ends as unrecoverable error 9010.
 [[noreturn]] void memoryLow();
+
+// Sets aside a reserve of memory and installs a new-handler: when an allocation fails, the
+// reserve is released and the error "Memory low" is raised right there, inside the allocation,
+// so that the error report lists the call frames as they stood when memory ran out. Should the
+// handler run out as well, the allocation fails with std::bad_alloc as it would have (and
+// memoryLow takes it where it is caught).
+inline constexpr std::size_t kMemoryReserve = 1 << 20;
+void reserveMemory(std::size_t bytes = kMemoryReserve);
 
 // Where the process's error output goes (standard error by default; a windowed program may
 // redirect it). Tests replace it.

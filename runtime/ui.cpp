@@ -13,6 +13,7 @@ MessageBoxHook& hook() {
 }  // namespace
 
 void setMessageBoxHook(MessageBoxHook h) { hook() = std::move(h); }
+const MessageBoxHook& messageBoxHook() { return hook(); }
 
 bool showMessageBox(MessageKind kind, Args args) {
     if (hook()) return hook()(kind, args);

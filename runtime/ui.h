@@ -15,6 +15,7 @@ enum class MessageKind { Info, Alert, Stop, YesNo };
 // box applies its own argument-count rules). Answers true only for "Yes" of a YesNo box.
 using MessageBoxHook = std::function<bool(MessageKind, Args)>;
 void setMessageBoxHook(MessageBoxHook hook);
+const MessageBoxHook& messageBoxHook();
 bool showMessageBox(MessageKind kind, Args args);
 
 template <class... A>

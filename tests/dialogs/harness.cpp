@@ -23,6 +23,7 @@ struct Script {
     std::size_t next = 0;
     bool running = false;
     int idle = 0;
+    int hidden = 0;
 };
 std::map<UINT_PTR, Script> g_scripts;
 UINT_PTR g_nextTimer = 1000;
@@ -35,6 +36,9 @@ void CALLBACK scriptTick(HWND hWnd, UINT, UINT_PTR id, DWORD) {
     }
     Script& s = it->second;
     if (s.running) return; // a step runs a nested loop: wait for it
+    // A modal dialog is shown once its loop first finds the queue empty; a tick that comes
+    // before (a slow start) waits for that, as a user would, up to five seconds.
+    if (s.next == 0 && !IsWindowVisible(hWnd) && ++s.hidden < 500) return;
     if (s.next < s.steps.size()) {
         const Step step = s.steps[s.next++];
         s.running = true;

@@ -2,6 +2,8 @@
 // registry with bitmap loading.
 #include "harness.h"
 
+#include "dialogs/deferred.h"
+
 #include <cstring>
 
 using namespace dialogs;
@@ -98,6 +100,16 @@ TEST_F(MessageBoxes, AboutBoxArguments) {
     EXPECT_EQ(shown[0], std::make_pair(std::string(), std::string("About")));
     EXPECT_EQ(shown[1], std::make_pair(std::string("App"), std::string("More")));
     EXPECT_EQ(shown[2].second, "About");
+}
+
+// The about box, the release of dropped files and the font chooser reach their system routines
+// through libraries loaded on first use: a wrong library or routine name would leave them doing
+// nothing, without a word.
+TEST(DeferredRoutines, EachIsFoundInItsLibrary) {
+    for (const deferred::Routine& r : deferred::kRoutines)
+        EXPECT_NE(deferred::find(r), nullptr) << r.library << " " << r.name;
+    EXPECT_EQ(deferred::find({"shell32.dll", "NoSuchRoutine"}), nullptr);
+    EXPECT_EQ(deferred::find({"nosuchlibrary.dll", "ShellAboutA"}), nullptr);
 }
 
 class ResourceModules : public ::testing::Test {

@@ -33,6 +33,32 @@ wine_prefix() {
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   mkdir -p "$WINEPREFIX"
   /usr/lib/wine/wine64 wineboot -i >"$1" 2>&1
+  wine_fonts
+}
+
+# wine_fonts: Wine's own fonts (the fonts-wine package: Tahoma, MS Sans Serif, Marlett for the
+# glyphs of the title bar's buttons) in the prefix's Fonts folder, where every Wine program finds
+# them. This Wine does not look in the package's folder itself; without them a title bar's close
+# box shows the letter "r" and texts take a substitute font.
+wine_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] || return 0
+  ln -sf /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+}
+
+# wine_session <log file>: the prefix ready for a suite. Run by hand (the script started its own
+# X server), the suite gets a Wine server of its own that stays up until end_display, as ctest
+# gives each test run one (cmake/wine-session says why: a server that ends with each program
+# kills or cuts off programs that start while it shuts down). Under ctest or scripts/test the
+# run's server is there already. Makes the prefix when it does not exist yet.
+wine_session() {
+  if [ -n "$xvfb" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -w 2>/dev/null
+    "$wineserver" -p </dev/null >/dev/null 2>&1
+  fi
+  wine_prefix "$1"
 }
 
 # own_display: when DISPLAY is not set, starts an Xvfb and sets DISPLAY once the server accepts
@@ -80,7 +106,7 @@ fresh_suite() {
   mkdir -p "$1"
   own_display || exit 1
   trap end_display EXIT
-  wine_prefix "$1/wineboot.log"
+  wine_session "$1/wineboot.log"
 }
 
 # virtual_desktop <reg file> <name> <size> [program...]: the named programs (file names such as
@@ -147,8 +173,19 @@ desk_click() {
 
 # ---- the driver, the checks, the program under test ---------------------------------------
 
-# drv <command> <argument...>: uidriver.exe (see its head for the commands).
-drv() { "$wine" "$driver" "$@" 2>/dev/null; }
+# drv <command> <argument...>: uidriver.exe (see its head for the commands). Its output goes
+# through a file: a Wine helper process that the driver happens to start (a desktop's explorer,
+# a service) keeps the driver's output handles for as long as it lives, and a pipe held that way
+# would keep a command substitution, or ctest reading the suite's output, waiting for it.
+drv() {
+  local file rc
+  file=$(mktemp)
+  "$wine" "$driver" "$@" >"$file" 2>/dev/null </dev/null
+  rc=$?
+  cat "$file"
+  rm -f "$file"
+  return $rc
+}
 
 # dump_shows <dump file> <line>: a dump of uidriver has that line once the controls' rectangles
 # are left out ("class style text" for a control, "item text", "selected n").

@@ -7,7 +7,7 @@
 # <out>/shots.
 #
 # usage: run.sh <group> <instayuda.exe> <uidriver.exe> <out folder>
-#   groups: dialog refuse exit install notfound paths copyfail noresources (or "all")
+#   groups: dialog refuse exit install notfound paths copyfail noresources unattended (or "all")
 # Uses DISPLAY when set (scripts/test runs one Xvfb for the whole suite), else starts an Xvfb of
 # its own. The Wine prefix is WINEPREFIX, else wineprefix beside the program's bin folder.
 set -u
@@ -27,7 +27,7 @@ current=$group
 # ---- display, prefix, desktop, drives ----------------------------------------------------
 
 own_display || exit 1
-wine_prefix "$out/wineboot.log"
+wine_session "$out/wineboot.log"
 
 # Both programs start in the virtual desktop "e2e" (it draws window frames, and the driver sees
 # the program's windows there). The setting is scoped to the two program names and is removed
@@ -142,7 +142,9 @@ accepted_mixed=(EMPRESA1 Empresa2)
 # The help file: every byte value, NUL, CR, LF and ^Z included.
 help_file() {
   mkdir -p "$(dirname "$1")"
-  for _ in 1 2 3; do for i in $(seq 0 255); do printf "\\x$(printf %02x "$i")"; done; done >"$1"
+  local all
+  all=$(printf '\\x%02x' {0..255}) # one subshell, not one per byte
+  printf '%b%b%b' "$all" "$all" "$all" >"$1"
 }
 
 # installed_in <vendor folder>: the folders that hold norvceni.chm, sorted, one per line.
@@ -431,10 +433,143 @@ case_noresources() {
   expect "no main dialog" test "$(drv count "$dlg")" = 0
 }
 
+# The unattended mode: the switches a login script gives. A silent run shows no window at all
+# (uidriver watch lists every window a program shows, from its start to its end), says what
+# happened in its exit code and appends its record; a wrong switch installs nothing anywhere.
+# It takes more than 10 s under Wine: nine starts of the program, two of them with a window
+# driven as a user would. To keep it short, the seven silent runs share one run of the driver,
+# one after another.
+win() { printf 'Z:%s' "${1//\//\\}"; } # the Windows path of a host path, through drive Z:
+# masked <record>: the record with the date and time of each line as "<t>".
+masked() { sed -E 's/^[0-9]{2}-[0-9]{2}-[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} /<t> /' "$1"; }
+# record_is <record> <text>: the record holds exactly those bytes once its times are masked.
+record_is() { [ -f "$1" ] && cmp -s <(masked "$1") <(bytes "$2"); }
+# esc <text>: the text for bytes (its backslashes doubled).
+esc() { printf '%s' "${1//\\/\\\\}"; }
+# flushed_before_move <relay trace> <folder...>: for each folder (written as the trace writes
+# it, backslashes doubled), the copy to norvceni.chm.tmp, then an open of that file, a flush and
+# the move onto norvceni.chm, in that order.
+flushed_before_move() {
+  local trace=$1 folder
+  shift
+  for folder in "$@"; do
+    F=$folder perl -0777 -ne '
+      my $f = quotemeta($ENV{F} . "\\\\norvceni.chm");
+      my $gap = qr/(?:(?!Call KERNEL32\.(?:CopyFileA|MoveFileExA))[^\n]*\n)*?/;
+      exit(/Call KERNEL32\.CopyFileA\([^\n]*$f\.tmp"[^\n]*\n$gap[^\n]*Call KERNEL32\.CreateFileA\([^\n]*$f\.tmp"[^\n]*\n$gap[^\n]*Call KERNEL32\.FlushFileBuffers\([^\n]*\n$gap[^\n]*Call KERNEL32\.MoveFileExA\([^\n]*$f\.tmp",[^\n]*$f"/ ? 0 : 1)' "$trace" || return 1
+  done
+}
+case_unattended() {
+  current=unattended
+  local u=$out/unattended help log
+  rm -rf "$u" "$drives/silent" "$drives/silentfail" "$drives/silentwrong" "$drives/silentnone"
+  mkdir -p "$u" "$drives/silentnone"
+  help_file "$u/ayuda.chm"
+  help=$(win "$u/ayuda.chm")
+  mixed_drive "$drives/silent"
+  map g "$drives/silent"
+  local v=$drives/silentfail/Vendrax
+  installation "$v/ALFA" 6524928 2009/1
+  installation "$v/BETA" 6524928 2009/1
+  installation "$v/GAMMA" 6524928 2009/1
+  map h "$drives/silentfail"
+  map i "$drives/silentnone"
+  mixed_drive "$drives/silentwrong"
+  map j "$drives/silentwrong"
+  if chattr +i "$v/BETA"; then immutable+=("$v/BETA"); else fail "chattr +i is not available here"; fi
+  local temp
+  for temp in "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp "$WINEPREFIX"/drive_c/users/*/Temp; do
+    rm -f "$temp/instayuda.log"
+  done
+  local installed_line='<t> Mensaje: La AYUDA de Norvaledo C\xe9nit se instal\xf3 correctamente.\r\n'
+  local notfound_lines='<t> Mensaje: En la UNIDAD seleccionada no se encontr\xf3 ning\xfan Norvaledo C\xe9nit v.2009 R07.\r\n<t> Mensaje: Ayuda NO instalada.\r\n'
+
+  # The silent runs: a drive with valid and invalid installations (0), a drive without any (2,
+  # appended to the same record), a folder that cannot be written (3), the record in the temp
+  # folder without /REGISTRO (2), and three wrong command lines (2 each).
+  local prog l1 l2 l3
+  prog=$(win "$program")
+  l1=$(win "$u/registro.log")
+  l2=$(win "$u/copia.log")
+  l3=$(win "$u/errores.log")
+  # Wine's trace of the calls that copy, flush and replace (kept in the prefix; it prints only
+  # under +relay): the copy reaches the disk before it takes the target's place.
+  "$wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /f \
+    /d 'kernel32.CopyFileA;kernel32.CreateFileA;kernel32.FlushFileBuffers;kernel32.MoveFileExA' >/dev/null 2>&1
+  WINEDEBUG=-all,+relay "$wine" "$driver" watch 60 "$prog" "$help" /UNIDAD:g /SILENCIOSO "/REGISTRO:$l1" \
+    -- "$prog" "$help" /UNIDAD:I /SILENCIOSO "/REGISTRO:$l1" \
+    -- "$prog" "$help" /SILENCIOSO /UNIDAD:H "/REGISTRO:$l2" \
+    -- "$prog" "$help" /SILENCIOSO /UNIDAD:I \
+    -- "$prog" "$help" /UNIDAD:W /SILENCIOSO "/REGISTRO:$l3" \
+    -- "$prog" "$help" /SILENCIOSO "/REGISTRO:$l3" \
+    -- "$prog" "$help" /UNIDAD:J /SILENCIOSO /SILENCIOSA "/REGISTRO:$l3" >"$u/watch.txt" 2>"$u/relay.txt"
+  chattr -i "$v/BETA"
+  expect "each copy is flushed before it replaces the target" flushed_before_move "$u/relay.txt" \
+    'G:\\Vendrax\\EMPRESA1' 'G:\\Vendrax\\Empresa2' 'H:\\Vendrax\\ALFA' 'H:\\Vendrax\\GAMMA'
+  expect "no window at all; exit codes 0, 2, 3, 2, 2, 2, 2" same "$u/watch.txt" \
+    'exit 0\nexit 2\nexit 3\nexit 2\nexit 2\nexit 2\nexit 2\n'
+  expect "help file in EMPRESA1 and Empresa2 only, byte for byte" \
+    holds_help "$drives/silent/Vendrax" "$u/ayuda.chm" "${accepted_mixed[@]}"
+  expect "the records of the install and of the drive without installations" record_is "$u/registro.log" \
+    "<t> Orden: $(esc "$help") /UNIDAD:g /SILENCIOSO /REGISTRO:$(esc "$l1")\r\n<t> Unidad: G\r\n<t> Instalada en: G:\\\\Vendrax\\\\EMPRESA1\r\n<t> Instalada en: G:\\\\Vendrax\\\\Empresa2\r\n$installed_line<t> Salida: 0\r\n<t> Orden: $(esc "$help") /UNIDAD:I /SILENCIOSO /REGISTRO:$(esc "$l1")\r\n<t> Unidad: I\r\n$notfound_lines<t> Salida: 2\r\n"
+  expect "ALFA and GAMMA received it, BETA could not" holds_help "$v" "$u/ayuda.chm" ALFA GAMMA
+  expect "the record names the folders" record_is "$u/copia.log" \
+    "<t> Orden: $(esc "$help") /SILENCIOSO /UNIDAD:H /REGISTRO:$(esc "$l2")\r\n<t> Unidad: H\r\n<t> Instalada en: H:\\\\Vendrax\\\\ALFA\r\n<t> NO instalada en: H:\\\\Vendrax\\\\BETA\r\n<t> Instalada en: H:\\\\Vendrax\\\\GAMMA\r\n<t> Mensaje: No se pudo instalar la Ayuda en:\r\n<t> Mensaje: H:\\\\Vendrax\\\\BETA\r\n<t> Mensaje: Se instal\xf3 en:\r\n<t> Mensaje: H:\\\\Vendrax\\\\ALFA\r\n<t> Mensaje: H:\\\\Vendrax\\\\GAMMA\r\n<t> Salida: 3\r\n"
+  temp=$(ls "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/instayuda.log "$WINEPREFIX"/drive_c/users/*/Temp/instayuda.log 2>/dev/null | head -1)
+  expect "the record in the temp folder" record_is "${temp:-/nonexistent}" \
+    "<t> Orden: $(esc "$help") /SILENCIOSO /UNIDAD:I\r\n<t> Unidad: I\r\n$notfound_lines<t> Salida: 2\r\n"
+  expect "wrong lines: nothing installed" test -z "$(installed_in "$drives/silentwrong/Vendrax" | grep -v '^Empresa2$')"
+  expect "wrong lines: the old help file is untouched" same "$drives/silentwrong/Vendrax/Empresa2/norvceni.chm" 'old help'
+  expect "wrong lines: the three records" record_is "$u/errores.log" \
+    "<t> Orden: $(esc "$help") /UNIDAD:W /SILENCIOSO /REGISTRO:$(esc "$l3")\r\n<t> Error: La unidad de \"/UNIDAD:W\" no es v\xe1lida: ha de ser una letra de la C a la Z, salvo la W.\r\n<t> Salida: 2\r\n<t> Orden: $(esc "$help") /SILENCIOSO /REGISTRO:$(esc "$l3")\r\n<t> Error: \"/SILENCIOSO\" necesita la unidad: /UNIDAD:X.\r\n<t> Salida: 2\r\n<t> Orden: $(esc "$help") /UNIDAD:J /SILENCIOSO /SILENCIOSA /REGISTRO:$(esc "$l3")\r\n<t> Error: La opci\xf3n \"/SILENCIOSA\" no existe.\r\n<t> Salida: 2\r\n"
+
+  # A wrong switch in the dialog mode: a stop box with the usage (the watcher sees it), exit
+  # code 2 once it is closed, nothing installed.
+  current=dialog-bad-switch
+  mkdir -p "$out/$current"
+  drv watch 60 "$prog" "$help" /UNIDAD:W >"$out/$current/watch.txt" &
+  pid=$!
+  local box=' Atenci\xf3n'
+  if bring_to_front "$box"; then
+    shot box
+    drv box "$box" >"$out/$current/message.bin"
+    expect "the stop box" same "$out/$current/message.bin" \
+      'La unidad de "/UNIDAD:W" no es v\xe1lida: ha de ser una letra de la C a la Z, salvo la W.\r\n\r\nUso: instayuda.exe AYUDA [/UNIDAD:X]\r\n[/SILENCIOSO] [/REGISTRO:FICHERO]'
+    drv ok "$box"
+  else
+    fail "no stop box"
+  fi
+  finish 0
+  expect "the watcher saw the box, exit code 2" same "$out/$current/watch.txt" "shown #32770\t$box\nexit 2\n"
+
+  # /UNIDAD in the dialog mode: the dialog starts on that drive; /REGISTRO keeps the record.
+  rm -rf "$drives/silent" && mixed_drive "$drives/silent"
+  rm -f "$u/registro.log"
+  start dialog-drive "$program" "$help" /UNIDAD:g "/REGISTRO:$l1"
+  if show_dialog; then
+    drv current "$dlg" 110 >"$out/$current/current.txt"
+    expect "G chosen" same "$out/$current/current.txt" 'G'
+    shot chosen
+    drv click "$dlg" 550
+    if drv wait "$installed_title" 20 '#32770'; then
+      drv ok "$installed_title"
+    else
+      fail "no outcome message"
+    fi
+  else
+    fail "no main dialog"
+  fi
+  finish 0
+  expect "help file in EMPRESA1 and Empresa2 only" \
+    holds_help "$drives/silent/Vendrax" "$u/ayuda.chm" "${accepted_mixed[@]}"
+  expect "the record of the dialog" record_is "$u/registro.log" \
+    "<t> Orden: $(esc "$help") /UNIDAD:g /REGISTRO:$(esc "$l1")\r\n<t> Unidad: G\r\n<t> Instalada en: G:\\\\Vendrax\\\\EMPRESA1\r\n<t> Instalada en: G:\\\\Vendrax\\\\Empresa2\r\n$installed_line<t> Salida: 0\r\n"
+}
+
 # ---- run ---------------------------------------------------------------------------------
 
 groups=("$group")
-[ "$group" = all ] && groups=(dialog refuse exit install notfound paths copyfail noresources)
+[ "$group" = all ] && groups=(dialog refuse exit install notfound paths copyfail noresources unattended)
 for g in "${groups[@]}"; do
   if declare -F "case_$g" >/dev/null; then
     "case_$g"

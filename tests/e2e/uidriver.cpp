@@ -31,6 +31,15 @@
 //   uidriver escape <title>                    posts the Escape key to its focused control
 //   uidriver closetitled <part> [seconds]      posts WM_CLOSE to a visible window whose title
 //                                              contains <part> (any case); prints its title
+//   uidriver watch <seconds> <program> [arg...] [-- <program> [arg...]]...
+//                                              starts each program in turn (its arguments taken
+//                                              as they are, quoted when they hold blanks) and
+//                                              watches its windows until it ends: prints "shown
+//                                              <class>\t<title>" for each window of it that was
+//                                              shown (a window event) or seen visible (polled
+//                                              every 20 ms), once each, then "exit <code>"; exit
+//                                              code 1 (that program ended, the rest not started)
+//                                              when one outlives <seconds>
 //
 // dump writes "window <left> <top> <right> <bottom> <title>" (screen pixels), then for each
 // control "control <class> <style in hex> <left> <top> <right> <bottom> <text>" (the rectangle
@@ -172,8 +181,8 @@ std::vector<HWND> windows(const std::string& title, const std::string& className
 
 // The visible window of that title; with hidden, also one that is hidden (a dialog that was
 // asked to end is hidden at once but lives until its program's modal loop sees the end mark).
-HWND waitFor(const std::string& title, double seconds, const std::string& className = {},
-             bool hidden = false, bool part = false) {
+HWND waitFor(const std::string& title, double seconds, const std::string& className = {}, bool hidden = false,
+             bool part = false) {
     const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     for (;;) {
         auto found = windows(title, className, false, part);
@@ -284,6 +293,92 @@ std::string unescape(const std::string& s) {
     return out;
 }
 
+// ---- watch: a program's windows from its start to its end -----------------------------------
+
+struct Watched {
+    DWORD pid = 0;
+    std::vector<HWND> seen;
+};
+Watched g_watched;
+
+void noteWindow(HWND h) {
+    for (HWND s : g_watched.seen)
+        if (s == h) return;
+    g_watched.seen.push_back(h);
+    put("shown " + classOf(h) + "\t" + titleOf(h) + "\n");
+}
+
+void CALLBACK windowEvent(HWINEVENTHOOK, DWORD, HWND h, LONG object, LONG, DWORD, DWORD) {
+    if (h && object == OBJID_WINDOW && GetAncestor(h, GA_ROOT) == h) noteWindow(h);
+}
+
+BOOL CALLBACK pollWindow(HWND h, LPARAM) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == g_watched.pid && IsWindowVisible(h)) noteWindow(h);
+    return TRUE;
+}
+
+// One program, from its start to its end; false when it outlived the time and was ended.
+bool watchOne(double seconds, const std::vector<std::string>& run) {
+    std::string commandLine = "\"" + run[0] + "\"";
+    for (std::size_t i = 1; i < run.size(); ++i)
+        commandLine +=
+            run[i].find_first_of(" \t") == std::string::npos ? " " + run[i] : " \"" + run[i] + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &si, &pi)) {
+        std::fprintf(stderr, "watch: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+        put("exit none\n");
+        return true;
+    }
+    g_watched.pid = pi.dwProcessId;
+    g_watched.seen.clear();
+    // Every top-level window of the program that is shown, however briefly, as an event; what
+    // stays visible, by polling as well.
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, windowEvent,
+                                               pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    ResumeThread(pi.hThread);
+    const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    bool ended = false;
+    while (!ended) {
+        EnumWindows(pollWindow, 0);
+        const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        ended = r == WAIT_OBJECT_0;
+        if (!ended && static_cast<LONG>(GetTickCount() - end) >= 0) break;
+    }
+    if (hook) UnhookWinEvent(hook);
+    if (!ended) {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    put("exit " + std::to_string(code) + "\n");
+    return ended;
+}
+
+int watch(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const double seconds = std::atof(argv[2]);
+    std::vector<std::string> run;
+    for (int i = 3; i <= argc; ++i) {
+        if (i < argc && std::string(argv[i]) != "--") {
+            run.push_back(argv[i]);
+            continue;
+        }
+        if (!run.empty() && !watchOne(seconds, run)) return 1;
+        run.clear();
+    }
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: uidriver wait|gone|count|title|text|items|current|select|click|command|"
                          "focus|send|close|box|ok|rect|closebox|pid|foreground|list|dump|press|escape|"
@@ -297,6 +392,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return usage();
     _setmode(_fileno(stdout), _O_BINARY);
     const std::string cmd = argv[1];
+    if (cmd == "watch") return watch(argc, argv);
     const std::string title = unescape(argv[2]);
     auto arg = [&](int i) { return i < argc ? unescape(argv[i]) : std::string(); };
     auto number = [&](int i, double dflt) { return i < argc ? std::atof(argv[i]) : dflt; };
@@ -381,8 +477,9 @@ int main(int argc, char** argv) {
         // would go; to the window itself when that thread has no focus.
         GUITHREADINFO info{};
         info.cbSize = sizeof info;
-        HWND focus =
-            GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus ? info.hwndFocus : w;
+        HWND focus = GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus
+                         ? info.hwndFocus
+                         : w;
         PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
         return 0;

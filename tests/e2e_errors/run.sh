@@ -3,6 +3,12 @@
 # uidriver.exe reads and answers the error dialog as a user would, and this script checks
 # what is left behind: "Error.log", the notes of errtest, the stop box and the exit code.
 # Screenshots of the dialog with 1, 2 and 3 buttons land in <build>/e2e_errors/screenshots.
+# Every case runs in one Wine virtual desktop, "errors" (it draws window frames for the
+# screenshots); the prefix's registry names it for errtest.exe and uidriver.exe (and the editor
+# that errtest starts), so the programs start directly, their exit codes come back, and the
+# desktop is made the one way Wine makes any desktop, by the first program that needs it.
+# About 20 program starts under Wine, each with its windows and the driver's looks at them: the
+# suite takes longer than 10 s (some 20 s on a quiet 2-core machine).
 #
 # usage: run.sh <errtest.exe> <uidriver.exe> <build folder>
 # Uses DISPLAY when set (scripts/test runs one Xvfb for all suites), else starts an Xvfb of its
@@ -19,6 +25,10 @@ export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 
 fresh_suite "$out"
 mkdir -p "$shots"
+
+desktop=errors
+virtual_desktop "$out/desktop.reg" "$desktop" 640x480 errtest.exe uidriver.exe notepad.exe
+trap 'no_virtual_desktop errtest.exe uidriver.exe notepad.exe; end_display' EXIT
 
 dialog="Velloro for Quendar"
 dir=
@@ -41,6 +51,18 @@ shows() { dump_shows "$dir/dump.txt" "$1"; }
 # The report holds <text>; \r, \n and \xNN in the text stand for those bytes.
 report_holds() { holds "$dir/Error.log" "$1"; }
 no_report() { [ ! -e "$dir/Error.log" ]; }
+
+# shot <name>: the error dialog cut out of the virtual desktop, as <shots>/<name>.png.
+shot() {
+  sleep 0.5  # let the dialog finish painting
+  local rect
+  read -r -a rect <<<"$(awk '$1 == "window" { print $4 - $2, $5 - $3, $2, $3; exit }' "$dir/dump.txt")"
+  if [ ${#rect[@]} -eq 4 ] && desk_shot "$desktop" "$shots/$1.png" "${rect[@]}"; then
+    ok "screenshot $shots/$1.png"
+  else
+    fail "screenshot $1.png"
+  fi
+}
 
 # The buttons of the row from left to right: "caption default|push", separated by "; ".
 buttons() {
@@ -73,6 +95,7 @@ if drv wait "$dialog" 20; then
   expect "stack list" shows "item    Called from UPPER(0)"
   expect "first stack line selected" shows "selected 0"
   expect "only Quit, as the default button" test "$(buttons)" = "&Quit default"
+  shot dialog-1-button
   drv press "$dialog" "See Error.log file"
   if drv closetitled "error.log" 20 >"$dir/editor.txt"; then
     ok "the report button starts the editor on error.log ($(cat "$dir/editor.txt"))"
@@ -100,6 +123,7 @@ start retry retry
 if drv wait "$dialog" 20; then
   drv dump "$dialog" >"$dir/dump.txt"
   expect "Quit and Retry, no default" test "$(buttons)" = "&Quit push; &Retry push"
+  shot dialog-2-buttons-retry
   drv press "$dialog" "&Retry"
 else
   fail "no error dialog"
@@ -111,6 +135,7 @@ start default default
 if drv wait "$dialog" 20; then
   drv dump "$dialog" >"$dir/dump.txt"
   expect "Quit and Default, no default" test "$(buttons)" = "&Quit push; &Default push"
+  shot dialog-2-buttons-default
   drv press "$dialog" "&Default"
 else
   fail "no error dialog"
@@ -123,6 +148,7 @@ start both-close both
 if drv wait "$dialog" 20; then
   drv dump "$dialog" >"$dir/dump.txt"
   expect "Retry, Quit (default), Default" test "$(buttons)" = "&Retry push; &Quit default; &Default push"
+  shot dialog-3-buttons
   drv close "$dialog"
 else
   fail "no error dialog"
@@ -207,48 +233,5 @@ finish 1
 expect "8 launches nested" has "depth=8"
 expect "no ninth" lacks "depth=9"
 expect "9003 written" grep -qF "Unrecoverable error 9003: Too many recursive error handler calls" "$dir/errout.txt"
-
-# ---- screenshots --------------------------------------------------------------------------
-# The same dialogs inside a Wine virtual desktop, which draws window frames; the driver joins
-# that desktop to find them, and the dialog is cut out of it.
-
-desktop=errors
-desk() { UIDRIVER_DESKTOP=$desktop drv "$@"; }
-
-# screenshot <name> <errtest command>
-screenshot() {
-  current=$1
-  dir=$out/screenshot-$1
-  mkdir -p "$dir"
-  (cd "$dir" && exec "$wine" explorer /desktop=$desktop,640x480 "$errtest" "$2" >"$dir/wine.out" 2>&1) &
-  pid=$!
-  if desk wait "$dialog" 20; then
-    sleep 0.5  # let the dialog finish painting
-    desk dump "$dialog" >"$dir/dump.txt"
-    local rect
-    read -r -a rect <<<"$(awk '$1 == "window" { print $4 - $2, $5 - $3, $2, $3; exit }' "$dir/dump.txt")"
-    if [ ${#rect[@]} -eq 4 ] && desk_shot "$desktop" "$shots/$1.png" "${rect[@]}"; then
-      ok "screenshot $shots/$1.png"
-    else
-      fail "screenshot $1.png"
-    fi
-    desk press "$dialog" "&Quit"
-  else
-    fail "no error dialog in the virtual desktop"
-  fi
-  local waited=0
-  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  sleep 1  # the desktop closes after its last program
-}
-
-screenshot dialog-1-button argerror
-screenshot dialog-2-buttons-retry retry
-screenshot dialog-2-buttons-default default
-screenshot dialog-3-buttons both
 
 summary e2e_errors

@@ -200,26 +200,3 @@ TEST_F(Processes, AppendsOfAProcessThatEndsWithoutClosingAreKept) {
     EXPECT_EQ(seq, 500);
     expectVerified(t);
 }
-
-// A process that dies in the middle of its changes: a shared table's records reach the file
-// with their keys, so the pair agrees; an exclusive table's buffered records are lost, and
-// the keys they had put in the index leave the mark that makes the next open answer
-// "index out of date" rather than walk an index that disagrees with the table.
-TEST_F(Processes, AProcessThatDiesLeavesAConsistentPairOrAClearAnswer) {
-    makeTable(true);
-    EXPECT_EQ(waitProcess(start({"die", table(), "shared", "20"})), 0);
-    Handle t = 0;
-    ASSERT_EQ(tryOpen(kOpenShared, t), kOk);
-    std::uint32_t count = 0;
-    ASSERT_EQ(getRecordCount(t, count), kOk);
-    EXPECT_EQ(count, 20u);
-    expectVerified(t);
-    ASSERT_EQ(closeTable(t), kOk);
-
-    EXPECT_EQ(waitProcess(start({"die", table(), "exclusive", "20"})), 0);
-    EXPECT_EQ(tryOpen(kOpenShared, t), kIndexOutOfDate);
-    ASSERT_EQ(tryOpen(kOpenShared | kOpenReadOnly, t), kOk);
-    std::vector<std::string> problems;
-    EXPECT_EQ(verifyTable(t, problems), kIndexOutOfDate);
-    closeTable(t);
-}

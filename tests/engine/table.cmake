@@ -45,3 +45,14 @@ set(foreign_copy ${CMAKE_CURRENT_BINARY_DIR}/foreign)
 file(COPY ${foreign_fixtures}/ DESTINATION ${foreign_copy} NO_SOURCE_PERMISSIONS FILES_MATCHING
      PATTERN "*.dbf" PATTERN "*.CDX" PATTERN "*.FPT")
 add_test(NAME dbverify_foreign COMMAND dbverify ${foreign_copy}/calls.dbf ${foreign_copy}/setup.dbf)
+
+# The crash harness: every change point of the operations that write, stopped there by the
+# failing back ends of fault_os.h; and the races between two handles forced by interleave_os.h.
+add_executable(engine_crash_tests
+  ${CMAKE_CURRENT_LIST_DIR}/table_support.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fault_os.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/interleave_os.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/crash_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/race_test.cpp)
+target_link_libraries(engine_crash_tests PRIVATE engine GTest::gtest_main)
+add_test(NAME engine_crash_tests COMMAND engine_crash_tests)

@@ -10,12 +10,14 @@ namespace fs = std::filesystem;
 
 namespace enginetest {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& parent) {
     static std::atomic<unsigned> serial{0};
     std::random_device rd;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path p = fs::temp_directory_path() / ("engine-test-" + std::to_string(stamp) + "-" +
-                                              std::to_string(rd()) + "-" + std::to_string(serial++));
+    fs::path p = fs::path(parent) / ("engine-test-" + std::to_string(stamp) + "-" + std::to_string(rd()) +
+                                     "-" + std::to_string(serial++));
     fs::create_directories(p);
     dir_ = p.string();
 }

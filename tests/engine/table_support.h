@@ -17,6 +17,8 @@ namespace enginetest {
 class TempDir {
   public:
     TempDir();
+    // Under parent instead of the system's temporary folder.
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <iterator>
 
@@ -362,4 +364,39 @@ TEST(MemoWrit, WritesTheTextAndTheEndOfFileByte) {
     fs::remove(p);
 
     EXPECT_FALSE(errors::MEMOWRIT((fs::temp_directory_path() / "no such folder" / "x.log").string(), "x"));
+}
+
+// Memory that runs out is reported where it ran out: the new-handler raises "Memory low" inside
+// the failed allocation, so the report's stack and variables show the routines as they stood.
+TEST_F(Handler, MemoryLowListsTheFramesWhereMemoryRanOut) {
+    rt::reserveMemory(64 * 1024);
+    int code = -1;
+    {
+        const rt::Value table = "clientes";
+        rt::Frame outer("LEETABLA", {&table});
+        outer.setLine(12);
+        code = exitCodeOf([] {
+            rt::Frame inner("CARGAREGISTROS");
+            inner.setLine(40);
+#if defined(__SANITIZE_ADDRESS__)
+            // The sanitizer's allocator ends the process instead of calling the new-handler.
+            std::get_new_handler()();
+#else
+            volatile std::size_t huge = SIZE_MAX / 2;
+            static char* volatile kept = nullptr;
+            kept = new char[huge];
+            delete[] kept;
+#endif
+        });
+    }
+    std::set_new_handler(nullptr);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(port.shown.errorLine, "   Error description: Error BASE/0  Memory low\r\n");
+    EXPECT_EQ(port.shown.stackLines,
+              (std::vector<std::string>{"   Called from CARGAREGISTROS(40)", "   Called from LEETABLA(12)"}));
+    const std::string report = readFile("Error.log");
+    EXPECT_NE(report.find("\r\nStack Calls\r\n===========\r\n   Called from CARGAREGISTROS(40)\r\n"
+                          "   Called from LEETABLA(12)\r\n\r\n"),
+              std::string::npos);
+    EXPECT_NE(report.find("   LEETABLA\r\n     Param   1:    C    \"clientes\"\r\n"), std::string::npos);
 }

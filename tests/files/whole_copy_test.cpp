@@ -50,6 +50,50 @@ TEST(WholeCopy, TheTargetIsReplacedOrLeftAsItWas) {
     EXPECT_EQ(namesIn(drive.path("NUEVA/*.*")), (std::vector<std::string>{"norvceni.chm"}));
 }
 
+// A help file copied from a CD is read-only, and Windows copies that attribute with the file.
+// Neither the installed copy nor its temporary copy may keep it: a read-only temporary copy
+// could not be deleted after a failed replace, and a read-only installed copy could not be
+// replaced by the next install. Each case leaves no temporary copy behind.
+TEST(WholeCopy, NothingIsReadOnlyBecauseTheSourceWas) {
+    TestDrive drive{'W'};
+    drive.file("cd/ayuda.chm", "help from a CD");
+    ASSERT_TRUE(drive.setReadOnly("cd/ayuda.chm", true));
+    const std::string source = drive.path("cd/ayuda.chm");
+
+    // Installed over nothing, then over itself: both times a writable copy.
+    drive.folder("EMPRESA");
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(COPYFILEWHOLE(source, drive.path("EMPRESA/norvceni.chm")));
+        EXPECT_EQ(drive.read("EMPRESA/norvceni.chm"), "help from a CD");
+        EXPECT_FALSE(drive.readOnly("EMPRESA/norvceni.chm"));
+        EXPECT_EQ(namesIn(drive.path("EMPRESA/*.*")), (std::vector<std::string>{"norvceni.chm"}));
+    }
+
+    // An older copy that an earlier install left read-only is replaced.
+    drive.file("VIEJA/norvceni.chm", "old help");
+    ASSERT_TRUE(drive.setReadOnly("VIEJA/norvceni.chm", true));
+    EXPECT_TRUE(COPYFILEWHOLE(source, drive.path("VIEJA/norvceni.chm")));
+    EXPECT_EQ(drive.read("VIEJA/norvceni.chm"), "help from a CD");
+    EXPECT_FALSE(drive.readOnly("VIEJA/norvceni.chm"));
+
+    // A read-only temporary copy left by a run that was stopped is replaced.
+    drive.file("PARADA/norvceni.chm.tmp", "half a he");
+    ASSERT_TRUE(drive.setReadOnly("PARADA/norvceni.chm.tmp", true));
+    EXPECT_TRUE(COPYFILEWHOLE(source, drive.path("PARADA/norvceni.chm")));
+    EXPECT_EQ(drive.read("PARADA/norvceni.chm"), "help from a CD");
+    EXPECT_EQ(namesIn(drive.path("PARADA/*.*")), (std::vector<std::string>{"norvceni.chm"}));
+
+    // The replace step fails (a folder stands where the help file goes): the temporary copy,
+    // read-only as the source is, goes all the same.
+    drive.folder("CARPETA/norvceni.chm");
+    EXPECT_FALSE(COPYFILEWHOLE(source, drive.path("CARPETA/norvceni.chm")));
+    EXPECT_EQ(namesIn(drive.path("CARPETA/*.*")), (std::vector<std::string>{}));
+    EXPECT_TRUE(drive.exists("CARPETA/norvceni.chm"));
+
+    drive.setReadOnly("cd/ayuda.chm", false); // so that the tree can be removed
+}
+
 // On a file system of fixed size that the copy fills up. tests/files/small_fs.sh mounts one
 // (a tmpfs of 512 KiB, as root) and names its host folder in INSTAYUDA_SMALL_FS; under Wine the
 // folder is reached through drive Z:, natively through a drive letter mapped onto it.

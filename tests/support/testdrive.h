@@ -43,6 +43,10 @@ class TestDrive {
     // attributes (the POSIX back end knows hidden only by a leading "." in the name).
     bool setAttributes(std::string_view relative, bool hidden, bool system);
 
+    // The read-only attribute (POSIX: the owner's write permission, as Wine keeps it).
+    bool setReadOnly(std::string_view relative, bool readOnly);
+    bool readOnly(std::string_view relative) const;
+
     // The host path of a relative path (for messages).
     std::string hostPath(std::string_view relative) const;
 

@@ -122,6 +122,17 @@ bool TestDrive::setAttributes(std::string_view, bool, bool) {
     return false;
 }
 
+bool TestDrive::setReadOnly(std::string_view relative, bool readOnly) {
+    const bool ok = ::chmod(hostPath(relative).c_str(), readOnly ? 0444 : 0644) == 0;
+    EXPECT_TRUE(ok) << "chmod " << hostPath(relative);
+    return ok;
+}
+
+bool TestDrive::readOnly(std::string_view relative) const {
+    struct stat st;
+    return ::stat(hostPath(relative).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
 ExclusiveHold::ExclusiveHold(const TestDrive&, std::string_view) {}
 ExclusiveHold::~ExclusiveHold() = default;
 

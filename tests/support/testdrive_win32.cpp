@@ -237,6 +237,24 @@ bool TestDrive::setAttributes(std::string_view relative, bool hidden, bool syste
     return ok;
 }
 
+bool TestDrive::setReadOnly(std::string_view relative, bool readOnly) {
+    const std::wstring name = longPath(hostPath(relative));
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    bool ok = attributes != INVALID_FILE_ATTRIBUTES;
+    if (ok) {
+        const DWORD wanted = readOnly ? attributes | FILE_ATTRIBUTE_READONLY
+                                      : attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        ok = SetFileAttributesW(name.c_str(), wanted) != 0;
+    }
+    EXPECT_TRUE(ok) << "read-only attribute of " << hostPath(relative);
+    return ok;
+}
+
+bool TestDrive::readOnly(std::string_view relative) const {
+    const DWORD attributes = GetFileAttributesW(longPath(hostPath(relative)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 ExclusiveHold::ExclusiveHold(const TestDrive& drive, std::string_view relative) {
     // Another process holds the file: hold_file.exe, built beside the test programs.
     char self[MAX_PATH];

@@ -90,11 +90,14 @@ prefix[A]=$prefixA
 prefix[B]=$prefixB
 
 # PC B: the registry files and the drive mappings copied, drive_c hard-linked (Wine writes
-# new files there, and changes none of those it was booted with); its services started with
-# their output to a file, so that none of them holds a test's pipe.
+# new files there, and changes none of those it was booted with); a persistent Wine server of
+# its own (one that ended with its last program could take the next one with it as it shuts
+# down), and its services started with their output to a file, so that none of them holds a
+# test's pipe.
 mkdir -p "$prefixB"
 cp -a "$prefixA"/*.reg "$prefixA/.update-timestamp" "$prefixA/dosdevices" "$prefixB/" 2>/dev/null
 cp -al "$prefixA/drive_c" "$prefixB/" 2>/dev/null || cp -a "$prefixA/drive_c" "$prefixB/"
+WINEPREFIX=$prefixB "$wineserver" -p </dev/null >/dev/null 2>&1
 WINEPREFIX=$prefixB "${loader[B]}" wineboot </dev/null >"$out/winebootB.log" 2>&1
 for pc in A B; do
   rm -f "${prefix[$pc]}/dosdevices/s:"
