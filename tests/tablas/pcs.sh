@@ -52,7 +52,7 @@ rm -rf "$out"
 mkdir -p "$out" "$share"
 own_display || exit 1
 trap cleanup EXIT
-wine_prefix "$out/wineboot.log"
+wine_session "$out/wineboot.log"
 
 current=pcs
 if [ "$native" != - ] && [ -x "$native" ]; then
