@@ -291,8 +291,10 @@ class Evaluator {
             return unary(n, scope);
         case NodeKind::Binary:
             return binary(n, scope);
-        case NodeKind::Index:
-            return subscript(eval(*n.kids[0], scope), eval(*n.kids[1], scope));
+        case NodeKind::Index: {
+            const Value list = eval(*n.kids[0], scope); // the list first, then the index
+            return subscript(list, eval(*n.kids[1], scope));
+        }
         }
         return Value();
     }
