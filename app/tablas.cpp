@@ -15,6 +15,7 @@
 #include "tables/workarea.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace app {
 
@@ -47,24 +48,90 @@ void startTablas() {
     rt::SET(rt::_SET_DELETED, "ON");
 }
 
-void runExpressions(const std::vector<std::string>& expressions,
-                    const std::function<void(std::string_view)>& writeLine) {
-    rt::Value expression;
-    rt::Frame frame("MAIN");
-    frame.local(expression);
-    for (const std::string& text : expressions) {
-        expression = text;
-        RT_LINE();
+namespace {
+
+// Runs expressions one by one in the MAIN frame, which shows the text being run among its
+// locals and its source (argument position or script line) as its line.
+class Runner {
+  public:
+    explicit Runner(const std::function<void(std::string_view)>& writeLine)
+        : writeLine_(writeLine), frame_("MAIN") {
+        frame_.local(expression_);
+    }
+
+    void run(const std::string& text, int line) {
+        expression_ = text;
+        frame_.setLine(line);
         const rt::Value block = rt::compileBlock("{ ||" + text + "}");
-        RT_LINE();
         const rt::Value value = rt::eval(block);
-        writeLine(tablasText(value) + "\n");
+        writeLine_(tablasText(value) + "\n");
+    }
+
+    // Every expression of the script, line by line as it is read.
+    void runScript(const std::string& name) {
+        const bool input = name == "-";
+        const std::unique_ptr<std::FILE, Closer> opened(input ? nullptr : openScript(name));
+        std::FILE* file = input ? stdin : opened.get();
+        if (!file) return;
+        std::string line;
+        for (int number = 1; readScriptLine(file, line); ++number)
+            if (scriptExpression(line)) run(line, number);
+    }
+
+  private:
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+
+    const std::function<void(std::string_view)>& writeLine_;
+    rt::Value expression_;
+    rt::Frame frame_;
+
+    // The script opened for reading, or null when it cannot be and the handler did not ask
+    // to try again.
+    static std::FILE* openScript(const std::string& name) {
+        for (;;) {
+            if (std::FILE* f = std::fopen(name.c_str(), "rb")) return f;
+            const rt::ErrorPtr e = rt::makeError(rt::EG_OPEN, 1001, "-f", rt::makeArray({rt::Value(name)}));
+            e->FileName = name;
+            e->CanRetry = true;
+            e->CanDefault = true; // the default: go on without that script
+            if (rt::launchError(e).kind != rt::Recovery::Retry) return nullptr;
+        }
+    }
+};
+
+} // namespace
+
+bool scriptExpression(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    return first != std::string_view::npos && line[first] != '#';
+}
+
+bool readScriptLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c = std::getc(file);
+    if (c == EOF) return false;
+    for (; c != EOF && c != '\n'; c = std::getc(file)) line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void runExpressions(const std::vector<std::string>& arguments,
+                    const std::function<void(std::string_view)>& writeLine) {
+    Runner runner(writeLine);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "-f") {
+            runner.runScript(i + 1 < arguments.size() ? arguments[++i] : std::string());
+            continue;
+        }
+        runner.run(arguments[i], static_cast<int>(i + 1));
     }
 }
 
-void tablasMain(const std::vector<std::string>& expressions) {
+void tablasMain(const std::vector<std::string>& arguments) {
     startTablas();
-    runExpressions(expressions, [](std::string_view line) {
+    runExpressions(arguments, [](std::string_view line) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     });

@@ -125,6 +125,7 @@ std::string describe(Result r) {
     case kIndexDefinitionsUnknown:
         return "the definitions of the index's tags are not known";
     default:
+        if (r == 7510) return "invalid expression: keys and conditions cannot hold a subscript";
         if (r >= 7501 && r <= 7509) return "invalid expression";
         return "error " + std::to_string(r);
     }

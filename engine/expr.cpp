@@ -299,6 +299,13 @@ class Compiler {
             if (!walk(*n.kids[0], left) || !walk(*n.kids[1], right)) return false;
             return binary(n.binary(), n.pos, left, right, out);
         }
+        case K::Index: {
+            // The program's lists never reach a record, so a subscript can only be a mistake;
+            // it is refused at its "[" with a code of its own.
+            std::uint32_t value;
+            if (!walk(*n.kids[0], value)) return false;
+            return error(kExprSubscript, n.pos);
+        }
         default:
             // Arrays, code blocks, NIL and omitted arguments are not part of keys and conditions.
             return error(kExprSyntax, n.pos);

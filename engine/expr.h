@@ -35,6 +35,7 @@ enum : Result {
     kExprTrailing = 7507,        // text left over after a complete expression
     kExprTooDeep = 7508,         // nested deeper than the evaluator allows
     kExprEmpty = 7509,           // nothing but blanks
+    kExprSubscript = 7510,       // a subscript (value[n]): keys and conditions hold no lists
     // Keys and index files.
     kKeyBadType = 7520,     // key type other than C, N, D, L
     kKeyBadLength = 7521,   // key length 0, over 240, or not what the tag says

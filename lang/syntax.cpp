@@ -18,6 +18,8 @@ enum class Tok : std::uint8_t {
     RParen,
     LBrace,
     RBrace,
+    LBracket, // "[" after an operand: a subscript (elsewhere "[" opens a text)
+    RBracket,
     Pipe,
     Comma,
     Arrow,
@@ -80,6 +82,23 @@ bool dateBrace(std::string_view s, std::size_t i, bool braceArrays) {
     return i < s.size() && s[i] == '^';
 }
 
+// Whether a token ends an operand, so that a "[" after it is a subscript.
+bool endsOperand(Tok t) {
+    switch (t) {
+    case Tok::Number:
+    case Tok::String:
+    case Tok::Date:
+    case Tok::Logical:
+    case Tok::Ident:
+    case Tok::RParen:
+    case Tok::RBrace:
+    case Tok::RBracket:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Splits the whole text into tokens; answers Fault::None or the fault with its position.
 Fault tokenize(std::string_view s, const Options& opt, std::vector<Token>& out, std::size_t& errorPos) {
     std::size_t i = 0;
@@ -110,6 +129,9 @@ Fault tokenize(std::string_view s, const Options& opt, std::vector<Token>& out, 
             t.kind = Tok::Ident;
             for (std::size_t k = i; k < j; ++k) t.text += upper(s[k]);
             i = j;
+        } else if (c == '[' && !out.empty() && endsOperand(out.back().kind)) {
+            t.kind = Tok::LBracket;
+            i += 1;
         } else if (c == '"' || c == '\'' || c == '[') {
             const char close = c == '[' ? ']' : c;
             const std::size_t end = s.find(close, i + 1);
@@ -221,6 +243,9 @@ Fault tokenize(std::string_view s, const Options& opt, std::vector<Token>& out, 
             case '{':
                 t.kind = Tok::LBrace; // only reached with brace arrays on
                 break;
+            case ']':
+                t.kind = Tok::RBracket;
+                break;
             case '}':
             case '|':
                 if (!opt.braceArrays) {
@@ -257,7 +282,9 @@ class Parser {
         }
         if (peek().kind != Tok::End) {
             errorPos = peek().pos;
-            return peek().kind == Tok::RParen || peek().kind == Tok::RBrace ? Fault::Paren : Fault::Trailing;
+            const Tok k = peek().kind;
+            return k == Tok::RParen || k == Tok::RBrace || k == Tok::RBracket ? Fault::Paren
+                                                                              : Fault::Trailing;
         }
         out = std::move(root);
         return Fault::None;
@@ -531,7 +558,25 @@ class Parser {
         return true;
     }
 
+    // An operand and the subscripts that follow it: a[1], f()[2], {1, 2}[i][j].
     bool primary(NodePtr& out) {
+        if (!operand(out)) return false;
+        while (peek().kind == Tok::LBracket) {
+            const std::size_t pos = take().pos;
+            Deeper guard(*this);
+            if (depth_ > opt_.maxDepth) return error(Fault::TooDeep, pos);
+            NodePtr index;
+            if (!expression(index) || !closeWith(Tok::RBracket)) return false;
+            NodePtr n = node(NodeKind::Index, pos);
+            n->kids.push_back(std::move(out));
+            n->kids.push_back(std::move(index));
+            if (!finish(*n)) return false;
+            out = std::move(n);
+        }
+        return true;
+    }
+
+    bool operand(NodePtr& out) {
         const Token& t = peek();
         switch (t.kind) {
         case Tok::Number: {

@@ -3,6 +3,10 @@
 // It builds a syntax tree and knows nothing of fields, functions or values; its readers
 // resolve names and check types on the tree.
 //
+// Texts are delimited by "...", '...' or [...]. A "[" right after an operand (a name, a
+// literal, a call, a closing parenthesis, brace or bracket) opens a subscript instead:
+// a[1], f()[2], {1, 2}[i][j].
+//
 // Standard library only, so that both the engine and the runtime can link it.
 #pragma once
 
@@ -38,6 +42,7 @@ enum class NodeKind : std::uint8_t {
     Omitted, // an argument left out (only with Options::omittedArguments)
     Unary,   // op is a UnaryOp; one kid
     Binary,  // op is a BinaryOp; two kids
+    Index,   // value[n]: kids are the value and the subscript; pos is the "["
 };
 
 enum class UnaryOp : std::uint8_t { Neg, Plus, Not };

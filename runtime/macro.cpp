@@ -242,6 +242,21 @@ Value numberLiteral(double d) {
     return Value(d);
 }
 
+// value[index]: the element of a list, counted from 1 (a fraction is dropped). Anything but a
+// list, or an index that is not a number, is the argument error of array access (1/1068); an
+// index outside the list is its bound error (2/1132). Both carry the value and the index and
+// take the handler's substitute as the result.
+Value subscript(const Value& list, const Value& index) {
+    if (!list.isArray() || !index.isNumber())
+        return raiseSubstitutable(makeError(EG_ARG, 1068, "array access", makeArray({list, index})));
+    const double at = std::trunc(index.asNumber());
+    const ArrayPtr& items = list.asArray();
+    const std::size_t size = items ? items->size() : 0;
+    if (!(at >= 1 && at <= static_cast<double>(size)))
+        return raiseSubstitutable(makeError(EG_BOUND, 1132, "array access", makeArray({list, index})));
+    return items->at(static_cast<std::size_t>(at));
+}
+
 // Runs a tree. A block made while it runs keeps the tree and the scope it was made in.
 class Evaluator {
   public:
@@ -276,6 +291,10 @@ class Evaluator {
             return unary(n, scope);
         case NodeKind::Binary:
             return binary(n, scope);
+        case NodeKind::Index: {
+            const Value list = eval(*n.kids[0], scope); // the list first, then the index
+            return subscript(list, eval(*n.kids[1], scope));
+        }
         }
         return Value();
     }

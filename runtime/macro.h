@@ -1,7 +1,8 @@
 // The macro compiler: turns the text of a code block, "{ || expression }", into a code block at
 // run time. The text is read with the same grammar as the table engine's keys and conditions,
-// with what the program's language adds: NIL, arrays {a, b}, code blocks {|a, b| ...} and
-// arguments left out of a call (f(a, , c), f(, b)).
+// with what the program's language adds: NIL, arrays {a, b}, code blocks {|a, b| ...},
+// subscripts (list[n]; an index outside the list is "Bound error" 2/1132, a value that is not
+// a list "Argument error" 1/1068) and arguments left out of a call (f(a, , c), f(, b)).
 //
 // Names in the text are the block's parameters, then fields of the work areas (through the
 // FieldAccess the table layer installs). Calls reach the routines registered here by name.

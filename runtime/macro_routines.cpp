@@ -127,9 +127,10 @@ void registerAll() {
     registerRoutine("EMPTY", [](Args a) { return Value(EMPTY(arg(a, 0))); });
     registerRoutine("CVALTOCHAR", [](Args a) { return Value(CVALTOCHAR(arg(a, 0))); });
     registerRoutine("VALTYPE", [](Args a) { return Value(VALTYPE(arg(a, 0))); });
+    // The same formatting as everywhere else in the program (a text control's picture, the
+    // error report's figures): TRANSFORM of strings.h, for every type of value.
     registerRoutine("TRANSFORM", [](Args a) -> Value {
         if (!arg(a, 1).isString()) return argError(1122, "TRANSFORM", a);
-        if (!arg(a, 0).isNumber()) return Value(CVALTOCHAR(arg(a, 0)));
         return Value(TRANSFORM(arg(a, 0), arg(a, 1).asString()));
     });
     // IIF is evaluated by the compiler itself (only the branch taken runs); this entry serves a

@@ -272,9 +272,10 @@ std::string TRANSFORM(const Value& v, std::string_view picture) {
         functions = picture.substr(1, blank == std::string_view::npos ? std::string_view::npos : blank - 1);
         mask = blank == std::string_view::npos ? std::string_view() : picture.substr(blank + 1);
     }
+    // A function letter in either case; a sign such as "!" only as itself.
     const auto has = [functions](char f) {
         for (char c : functions)
-            if (c == f || c == f + ('a' - 'A')) return true;
+            if (c == f || (f >= 'A' && f <= 'Z' && c == f + ('a' - 'A'))) return true;
         return false;
     };
     switch (v.type()) {

@@ -159,17 +159,45 @@ char presentedType(char engineType) {
 
 } // namespace
 
+namespace {
+
+// The pieces summed as a balanced tree, "(a+b)+(c+d)", so that the text nests no deeper than
+// the logarithm of their number (the expression reader refuses deep nesting).
+std::string balancedSum(const std::vector<std::string>& pieces, std::size_t from, std::size_t to) {
+    if (to - from == 1) return pieces[from];
+    const std::size_t middle = from + (to - from) / 2;
+    return "(" + balancedSum(pieces, from, middle) + "+" + balancedSum(pieces, middle, to) + ")";
+}
+
+// A literal that reads back as exactly the text, whatever it holds. In one pair of delimiters
+// that the text does not contain; a text that holds all three kinds is written as pieces
+// joined with "+": the runs without a double quote in double quotes, the runs of double
+// quotes in single quotes. No character of the text can end the literal it stands in, so the
+// table's data never becomes part of the condition.
+std::string textLiteral(std::string_view s) {
+    if (s.find('"') == std::string_view::npos) return "\"" + std::string(s) + "\"";
+    if (s.find('\'') == std::string_view::npos) return "'" + std::string(s) + "'";
+    if (s.find(']') == std::string_view::npos) return "[" + std::string(s) + "]";
+    std::vector<std::string> pieces;
+    for (std::size_t i = 0; i < s.size();) {
+        const bool quotes = s[i] == '"';
+        std::size_t j = i;
+        while (j < s.size() && (s[j] == '"') == quotes) ++j;
+        const std::string run(s.substr(i, j - i));
+        pieces.push_back(quotes ? "'" + run + "'" : "\"" + run + "\"");
+        i = j;
+    }
+    return balancedSum(pieces, 0, pieces.size());
+}
+
+} // namespace
+
 std::string whileText(std::string_view keyExpr, const engine::ExprValue& key) {
     std::string text(keyExpr);
     text += "<=";
     switch (key.kind) {
     case engine::ExprValue::Kind::Character:
-        if (key.str.find('"') == std::string::npos)
-            text += "\"" + key.str + "\"";
-        else if (key.str.find('\'') == std::string::npos)
-            text += "'" + key.str + "'";
-        else
-            text += "[" + key.str + "]";
+        text += textLiteral(key.str);
         break;
     case engine::ExprValue::Kind::Date: {
         char digits[8];
@@ -787,7 +815,12 @@ int ADS_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driv
 
 std::int64_t ADSSETFILETYPE(const rt::Value& n) {
     const int old = g_fileType;
-    if (n.isNumber() && n.asNumber() > 0 && n.asNumber() < 4) g_fileType = static_cast<int>(n.asInteger());
+    // Only the three types there are: a fraction such as 0.5 would otherwise become type 0,
+    // which every later open would hand to the engine.
+    if (n.isNumber()) {
+        const double d = n.asNumber();
+        if (d == 1 || d == 2 || d == 3) g_fileType = static_cast<int>(d);
+    }
     return old;
 }
 

@@ -81,8 +81,8 @@ class AdsDriver : public WorkAreaDriver {
 int ADS_GETFUNCTABLE(std::uint16_t* count, std::unique_ptr<WorkAreaDriver>* driver);
 constexpr std::uint16_t kAdsMethodCount = 95;
 
-// ADSSETFILETYPE([n]): answers the file type as it was; n from 1 to 3 (1 NTX, 2 CDX, 3 ADT)
-// becomes the file type, anything else is ignored. Default 2.
+// ADSSETFILETYPE([n]): answers the file type as it was; n of 1, 2 or 3 (1 NTX, 2 CDX, 3 ADT)
+// becomes the file type, anything else (0.5 and 2.5 included) is ignored. Default 2.
 std::int64_t ADSSETFILETYPE(const rt::Value& n = {});
 // The file type in force.
 int adsFileType();
@@ -95,8 +95,9 @@ std::int64_t ADSSETSERVERTYPE(const rt::Value& n = {});
 std::string adsDriverName(int tableType);
 
 // The WHILE text of an index created in the current order: key expression, "<=" and the
-// current key value written so that it compiles (character values in double quotes, else
-// single quotes, else [ ]; dates as STOD("YYYYMMDD"); numbers as their plain text).
+// current key value written so that it compiles and reads back as that value (character
+// values in double quotes, else single quotes, else [ ], and a value that holds all three as
+// literals joined with "+"; dates as STOD("YYYYMMDD"); numbers as their plain text).
 std::string whileText(std::string_view keyExpr, const engine::ExprValue& key);
 
 // Back to the defaults, the listener removed (for tests).

@@ -292,6 +292,15 @@ TEST(Expr, RefusedWithPosition) {
         {"LEFT(NAME,)", kExprSyntax, 10},
         {"{^2024-02-30}", kExprSyntax, 0},
         {"{ab}", kExprSyntax, 0},
+        // Keys and conditions hold no lists: a subscript is refused at its bracket, after
+        // whatever stands before it was checked.
+        {"NAME[1]", kExprSubscript, 4},
+        {"UPPER(NAME)[1] = 'S'", kExprSubscript, 11},
+        {"(NAME) [1]", kExprSubscript, 7},
+        {"AGE > 1 .AND. 'abc'[2] = 'b'", kExprSubscript, 19},
+        {"NOPE[1]", kExprUnknownField, 0},
+        {"NAME[1", kExprParen, 6},
+        {"NAME]", kExprParen, 4},
     };
     for (const Case& c : cases) {
         std::size_t pos = 12345;

@@ -252,3 +252,106 @@ TEST_F(Macro, DeepNestingIsRefusedCleanly) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0]->GenCode, Value(EG_COMPLEXITY));
 }
+
+TEST_F(Macro, SubscriptsAfterAnyOperand) {
+    struct Case {
+        const char* text;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"{10, 20, 30}[2]", "N:20"},                        // a literal list
+        {"{{1, 2}, {3, 4}}[2][1]", "N:3"},                  // a subscript of a subscript
+        {"(IIF(.T., {5, 6}, {}))[2]", "N:6"},               // a parenthesised expression
+        {"EVAL({|| {7, 8}})[2]", "N:8"},                    // a call
+        {"EVAL({|a| a[2] * 2}, {4, 5})", "N:10"},           // a block's parameter
+        {"{1, 2, 3}[1 + 1] + {1, 2, 3}[{3, 1}[1]]", "N:5"}, // expressions as indexes
+        {"{1, 2}[1.9]", "N:1"},                             // the fraction is dropped
+        {"ARRAY(2)[1]", "NIL"},
+        {"-{4}[1] ** 2", "N:16"},           // binds tighter than any operator
+        {"{'ab', 'c'} [1] + 'x'", "C:abx"}, // blanks before the bracket
+        // Where an operand is expected, "[" still opens a text.
+        {"[ab] + [c]", "C:abc"},
+        {"{[a], [b]}[2]", "C:b"},
+        {"LEN([x]) + {1}[1]", "N:2"},
+        {"'[1]' $ 'a[1]'", "L:.t."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(run(c.text), c.value) << c.text;
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Macro, SubscriptErrors) {
+    struct Case {
+        const char* text;
+        int genCode;
+        int subCode;
+    };
+    // Not a list, or an index that is not a number: the argument error of array access; an
+    // index outside the list: its bound error. Each carries the value and the index.
+    const Case cases[] = {
+        {"{1, 2}[3]", EG_BOUND, 1132}, {"{1, 2}[0]", EG_BOUND, 1132},      {"{1, 2}[-1]", EG_BOUND, 1132},
+        {"{}[1]", EG_BOUND, 1132},     {"{1}[10 ** 300]", EG_BOUND, 1132}, {"'abc'[1]", EG_ARG, 1068},
+        {"NOMBRE[1]", EG_ARG, 1068},   {"NIL[1]", EG_ARG, 1068},           {"{1}['1']", EG_ARG, 1068},
+        {"{1}[NIL]", EG_ARG, 1068},    {"{1}[.T.]", EG_ARG, 1068},
+    };
+    for (const Case& c : cases) {
+        errors.clear();
+        EXPECT_EQ(run(c.text), "C:SUBST") << c.text;
+        ASSERT_EQ(errors.size(), 1u) << c.text;
+        EXPECT_EQ(errors[0]->GenCode, Value(c.genCode)) << c.text;
+        EXPECT_EQ(errors[0]->SubCode, Value(c.subCode)) << c.text;
+        EXPECT_EQ(errors[0]->SubSystem, Value("BASE")) << c.text;
+        EXPECT_EQ(errors[0]->Operation, Value("array access")) << c.text;
+        EXPECT_TRUE(errors[0]->CanSubstitute) << c.text;
+        ASSERT_TRUE(errors[0]->Args.isArray()) << c.text;
+        EXPECT_EQ(errors[0]->Args.asArray()->size(), 2u) << c.text;
+    }
+
+    // Brackets that do not close, or hold nothing, do not compile.
+    const struct {
+        const char* block;
+        int position;
+    } syntax[] = {
+        {"{ || {1}[ }", 11}, {"{ || {1}[1 }", 12}, {"{ || {1}[] }", 10}, {"{ || 1] }", 7}, {"{ || [1 }", 6}};
+    for (const auto& c : syntax) {
+        errors.clear();
+        EXPECT_TRUE(compileBlock(c.block).isNil()) << c.block;
+        ASSERT_EQ(errors.size(), 1u) << c.block;
+        EXPECT_EQ(errors[0]->GenCode, Value(EG_SYNTAX)) << c.block;
+        EXPECT_EQ(errors[0]->Operation, Value("position " + std::to_string(c.position))) << c.block;
+    }
+
+    // Long chains and deep nests of subscripts are refused, not followed down the stack.
+    std::string chain = "{1}";
+    for (int i = 0; i < 100000; ++i) chain += "[1]";
+    std::string nest;
+    for (int i = 0; i < 50000; ++i) nest += "{1}[";
+    nest += "1" + std::string(50000, ']');
+    for (const std::string& text : {chain, nest}) {
+        errors.clear();
+        EXPECT_EQ(run(text), "NIL");
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0]->GenCode, Value(EG_SYNTAX));
+    }
+}
+
+// Compiled text's TRANSFORM is the program's own: every value and picture gives what the C++
+// routine gives.
+TEST_F(Macro, TransformIsTheProgramsRoutine) {
+    const char* values[] = {"'abc'", "'ab12'", "42", "-1.5", "1048576", ".T.", ".F.", "{^2009-12-31}", "NIL"};
+    const char* pictures[] = {"",      "@!",     "@A", "@E",   "Y", "!X-99", "XXXX", "9,999,999 bytes",
+                              "99999", "@Z 999", "@a", "99.99"};
+    for (const char* v : values) {
+        for (const char* p : pictures) {
+            const std::string text = std::string("TRANSFORM(") + v + ", '" + p + "')";
+            const Value expected(TRANSFORM(evalMacro(v), p));
+            EXPECT_EQ(evalMacro(text), expected) << text;
+        }
+    }
+    EXPECT_EQ(run("TRANSFORM('abc', '@!')"), "C:ABC");
+    EXPECT_EQ(run("TRANSFORM(.T., 'Y')"), "C:Y");
+    EXPECT_EQ(run("TRANSFORM('abc', '@A')"), "C:abc");
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(run("TRANSFORM(1, 2)"), "C:SUBST"); // the picture must be text
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0]->SubCode, Value(1122));
+}

@@ -79,6 +79,8 @@ TEST(Transform, LongPicturesAndNumbersThatFitNone) {
 TEST(Transform, TextDatesAndLogicals) {
     resetSettings();
     EXPECT_EQ(TRANSFORM("abc", "@!"), "ABC");
+    EXPECT_EQ(TRANSFORM("abc", "@A"), "abc"); // "A" is not "!": letters stay as they are
+    EXPECT_EQ(TRANSFORM("abc", "@a"), "abc");
     EXPECT_EQ(TRANSFORM("ab12", "!X-99"), "Ab-12");
     EXPECT_EQ(TRANSFORM("ab", "XXXX"), "ab  ");
     EXPECT_EQ(TRANSFORM("abcdef", "XXX"), "abc");
@@ -86,6 +88,7 @@ TEST(Transform, TextDatesAndLogicals) {
     const Value d(CTOD("12/31/09"));
     EXPECT_EQ(TRANSFORM(d, ""), "12/31/09");
     EXPECT_EQ(TRANSFORM(d, "@E"), "31/12/09");
+    EXPECT_EQ(TRANSFORM(d, "@e"), "31/12/09"); // function letters in either case
     EXPECT_EQ(TRANSFORM(true, "Y"), "Y");
     EXPECT_EQ(TRANSFORM(false, ""), "F");
     EXPECT_EQ(TRANSFORM(42, "@Z 999"), " 42");

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -220,6 +221,30 @@ TEST_F(SharedRoutines, LockAndAppendRetries) {
     EXPECT_FALSE(RLOCK());
 }
 
+// The lock that follows a successful append is RLOCK's: it releases the other record locks
+// this process holds on the table, so another process can lock them, and holds the new record.
+TEST_F(SharedRoutines, AppendLockReleasesTheOtherRecordLocks) {
+    openWith("HOLDER", 2);
+    const int holder = currentArea();
+    DBUNLOCK(); // the appended records stay locked until then
+    openWith("OTRO");
+    ASSERT_TRUE(DBGOTO(1));
+    ASSERT_TRUE(RLOCK());
+    DBSELECTAREA(holder);
+    ASSERT_TRUE(DBGOTO(1));
+    ASSERT_FALSE(RLOCK()); // held by OTRO
+
+    DBSELECTAREA(SELECT("OTRO"));
+    EXPECT_TRUE(LNETRECADD());
+    EXPECT_EQ(RECNO(), 3);
+    DBSELECTAREA(holder);
+    ASSERT_TRUE(DBGOTO(1));
+    EXPECT_TRUE(RLOCK()); // released by the append's lock
+    ASSERT_TRUE(DBGOTO(3));
+    EXPECT_FALSE(RLOCK()); // the new record is OTRO's
+    EXPECT_TRUE(waits_.empty());
+}
+
 // On a table opened exclusive the lock is there at once.
 TEST_F(SharedRoutines, ExclusiveTableLocksAtOnce) {
     ASSERT_TRUE(LNETUSE("clientes", true));
@@ -300,6 +325,52 @@ TEST_F(SharedRoutines, IndexBuilding) {
     EXPECT_EQ(errors_[0]->GenCode, Value(1));
     EXPECT_EQ(errors_[0]->Operation, Value("+"));
     for (int i = 1; i <= 15; ++i) EXPECT_NE(ORDNAME(i), "OTRA");
+}
+
+// Without the named-bag flag CREAINDICE puts its tag into the table's own compound index (no
+// file of the given name), which opens with the table from then on.
+TEST_F(SharedRoutines, CreaindiceWithoutANamedBagUsesTheTablesOwnIndex) {
+    openWith("CLI", 3);
+    CREAINDICE(Value(), "SALDO", "saldos.cdx");
+    CREAINDICE("CLI", "NOMBRE", "datos\\nombres.idx", Value(), Value(), false);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(ORDNAME(INDEXORD()), "NOMBRES");
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_)) files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"clientes.cdx", "clientes.dbf", "clientes.fpt"}));
+
+    DBCLOSEAREA();
+    openWith("CLI");
+    std::vector<std::string> tags;
+    for (int i = 1; !ORDNAME(i).empty(); ++i) tags.push_back(ORDNAME(i));
+    std::sort(tags.begin(), tags.end());
+    EXPECT_EQ(tags, (std::vector<std::string>{"NOMBRES", "SALDOS"}));
+}
+
+// CREATECDX's unique flag (and CREAINDICE's): a unique tag holds each key once; without the
+// flag, or with it false, every record.
+TEST_F(SharedRoutines, UniqueTags) {
+    openWith("CLI");
+    for (const char* name : {"B", "A", "B", "C", "A"}) {
+        ASSERT_TRUE(DBAPPEND());
+        FIELDPUT(1, name);
+    }
+    DBCOMMIT();
+    const auto walk = [] {
+        std::string names;
+        for (DBGOTOP(); !EOF_(); DBSKIP()) names += FIELDGET(1).asString().substr(0, 1);
+        return names;
+    };
+    CREATECDX("CLI", "NOMBRE", "UNICO", true);
+    EXPECT_EQ(walk(), "ABC");
+    CREATECDX("CLI", "NOMBRE", "TODOS");
+    EXPECT_EQ(walk(), "AABBC");
+    CREATECDX("CLI", "NOMBRE", "TODOS2", false);
+    EXPECT_EQ(walk(), "AABBC");
+    CREAINDICE("CLI", "NOMBRE", "unico2", true);
+    EXPECT_EQ(walk(), "ABC");
+    EXPECT_TRUE(errors_.empty());
 }
 
 // The field list: texts through the code pages, the rest unchanged; a failed write still

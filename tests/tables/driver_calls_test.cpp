@@ -267,6 +267,11 @@ class DriverCalls : public ::testing::Test {
         setTraceOutput([this](std::string_view line) { trace.emplace_back(line); });
         rt::ERRORBLOCK(rt::Value(rt::makeBlock("TEST", [this](rt::Args a) -> rt::Value {
             errors.push_back(a[0].objectAs<rt::ErrorObject>());
+            if (!inGuard) {
+                // Outside broke() the break ends the program: make that a failure.
+                ADD_FAILURE() << "unexpected error " << errors.back()->SubCode.asInteger();
+                rt::ERRORLEVEL(1);
+            }
             rt::BREAK();
         })));
         registerStartupDrivers();
@@ -285,8 +290,14 @@ class DriverCalls : public ::testing::Test {
         ASSERT_TRUE(DBUSEAREA(true, {}, "clientes", {}, shared));
         port.calls.clear();
     }
-    bool broke(const std::function<void()>& fn) { return !rt::guarded(fn); }
+    bool broke(const std::function<void()>& fn) {
+        inGuard = true;
+        const bool b = !rt::guarded(fn);
+        inGuard = false;
+        return b;
+    }
 
+    bool inGuard = false;
     RecordingPort port;
     std::vector<std::string> trace;
     std::vector<rt::ErrorPtr> errors;
@@ -595,10 +606,14 @@ TEST_F(DriverCalls, LockMethodsAndUnlockResults) {
     EXPECT_TRUE(driver.unlock(area, std::nullopt));
     EXPECT_FALSE(area.fileLocked);
     area.fileLocked = true;
+    port.script["unlockTable"] = {5087};
+    EXPECT_TRUE(driver.unlock(area, std::nullopt));
+    EXPECT_FALSE(area.fileLocked);
+    area.fileLocked = true;
     port.script["unlockTable"] = {7010};
     EXPECT_TRUE(driver.unlock(area, std::nullopt)); // always reported as done
     EXPECT_TRUE(area.fileLocked);
-    EXPECT_EQ(port.calls, (Calls{"unlockRecord T 4", "unlockTable T", "unlockTable T"}));
+    EXPECT_EQ(port.calls, (Calls{"unlockRecord T 4", "unlockTable T", "unlockTable T", "unlockTable T"}));
 }
 
 TEST_F(DriverCalls, IdentityAndWhileTexts) {
@@ -627,4 +642,55 @@ TEST_F(DriverCalls, IdentityAndWhileTexts) {
               "ALTA<=STOD(\"20090301\")");
     EXPECT_EQ(whileText("N", ExprValue::numeric(12.5)), "N<=12.5");
     EXPECT_EQ(whileText("N", ExprValue::numeric(-3)), "N<=-3");
+}
+
+// Whatever a character key holds, its WHILE text compiles and its literal reads back as
+// exactly that key: the data never ends its literal and becomes part of the condition.
+TEST_F(DriverCalls, WhileTextLiteralsReadBackAsTheKey) {
+    std::vector<std::string> values = {"\"'] .OR. .T. .OR. [x]==[x",
+                                       "\"'] .OR. .T. .OR. [x]==[x          ",
+                                       "\"'[]",
+                                       "]'\"",
+                                       "a\"\"b''c]]d",
+                                       "\"\"\"",
+                                       "x\") .OR. (\"",
+                                       "'\" + [",
+                                       "]",
+                                       "",
+                                       std::string("\"'\0]", 4),
+                                       "\r\n\"'] \t"};
+    std::string alternating; // the deepest case: a double quote every other byte
+    for (int i = 0; i < 120; ++i) alternating += i % 2 ? "']" : "\"";
+    values.push_back(alternating);
+    values.push_back(std::string(240, '"') + "']");
+    const std::vector<engine::FieldDesc> fields = {{"K", 'C', 250, 0}};
+    for (const std::string& v : values) {
+        const std::string text = whileText("K", engine::ExprValue::character(v));
+        ASSERT_EQ(text.substr(0, 3), "K<=") << v;
+        engine::Expression condition, literal;
+        std::size_t pos = 0;
+        ASSERT_EQ(engine::Expression::compile(text, fields, "", condition, pos), engine::kOk)
+            << text << " @" << pos;
+        EXPECT_EQ(condition.resultKind(), engine::ExprValue::Kind::Logical) << text;
+        ASSERT_EQ(engine::Expression::compile(text.substr(3), fields, "", literal, pos), engine::kOk) << text;
+        const engine::ExprValue read = literal.eval(engine::BlankRecord(fields), engine::ExprSettings{});
+        EXPECT_EQ(read.kind, engine::ExprValue::Kind::Character) << text;
+        EXPECT_EQ(read.str, v) << text;
+    }
+}
+
+// Field names are read with a limit of 10 characters (128 for the engine's own table type).
+TEST_F(DriverCalls, FieldNamesAreCutToTheTableTypesLimit) {
+    port.fields[0].name = "NOMBRECOMPLETO";
+    port.fields[1].name = std::string(130, 'S');
+    open();
+    EXPECT_EQ(FIELDNAME(1), "NOMBRECOMP");
+    EXPECT_EQ(FIELDNAME(2), std::string(10, 'S'));
+    EXPECT_EQ(FIELDPOS("NOMBRECOMP"), 1);
+    DBCLOSEAREA();
+    ADSSETFILETYPE(3);
+    open();
+    EXPECT_EQ(FIELDNAME(1), "NOMBRECOMPLETO");
+    EXPECT_EQ(FIELDNAME(2), std::string(128, 'S'));
+    ADSSETFILETYPE(2);
 }

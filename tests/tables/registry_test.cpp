@@ -176,6 +176,8 @@ TEST_F(Registry, AdsFileAndServerType) {
     EXPECT_EQ(ADSSETFILETYPE(), 2);
     EXPECT_EQ(ADSSETFILETYPE(0), 2);
     EXPECT_EQ(ADSSETFILETYPE(4), 2);
+    // Only the types there are: a fraction is not cut to one (0.5 would become type 0).
+    for (const double d : {0.5, 2.5, 3.5, -1.0, 0.999}) EXPECT_EQ(ADSSETFILETYPE(d), 2) << d;
     EXPECT_EQ(ADSSETFILETYPE("1"), 2);
     EXPECT_EQ(ADSSETFILETYPE(1), 2);
     EXPECT_EQ(ADSSETFILETYPE(3), 1);

@@ -44,6 +44,9 @@ class WorkAreas : public ::testing::Test {
                 ADD_FAILURE() << "unexpected error " << e->SubSystem.asString() << "/"
                               << e->GenCode.asInteger() << "/" << e->SubCode.asInteger() << " "
                               << e->Operation.asString() << " " << e->FileName.asString();
+                // Outside a guarded sequence the break ends the program: with a failure's
+                // exit code, so that the run does not count as passed.
+                rt::ERRORLEVEL(1);
             }
             rt::BREAK();
         })));
@@ -365,6 +368,14 @@ TEST_F(WorkAreas, IndexesOrdersAndSeeks) {
     EXPECT_NE(errors[2]->SubCode, rt::Value(0));
     EXPECT_TRUE(broke([&] { ORDLISTADD(path("nohay")); }));
     EXPECT_EQ(errors.size(), 4u);
+
+    // A key or a FOR condition with a subscript is refused with a code of its own.
+    EXPECT_TRUE(broke([] { ORDCREATE({}, "SUB", "NOMBRE[1]"); }));
+    expectError(4, rt::EG_CREATE, engine::kExprSubscript, "ADSCDX", "");
+    ORDCONDSET("SALDO[1] > 0");
+    EXPECT_TRUE(broke([] { ORDCREATE({}, "SUB", "NOMBRE"); }));
+    expectError(5, rt::EG_CREATE, engine::kExprSubscript, "ADSCDX", "");
+    EXPECT_EQ(errors.size(), 6u);
 }
 
 TEST_F(WorkAreas, IndexInTheCurrentOrderCompilesForEveryKeyValue) {
@@ -391,6 +402,37 @@ TEST_F(WorkAreas, IndexInTheCurrentOrderCompilesForEveryKeyValue) {
         std::int64_t n = 0;
         for (DBGOTOP(); !EOF_(); DBSKIP()) ++n;
         EXPECT_EQ(n, c.expected) << c.key << " " << c.start;
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+// The data of the table never becomes part of the WHILE condition: a key holding ", ' and ]
+// (and text that would read as ".OR. .T." if it ended its literal) selects exactly the records
+// whose key is that value, from the current record on.
+TEST_F(WorkAreas, IndexInTheCurrentOrderHoldsWhatItsConditionSelects) {
+    ASSERT_TRUE(DBCREATE(path("claves"), rt::makeArray({rt::makeArray({"NOMBRE", "C", 40, 0})})));
+    ASSERT_TRUE(DBUSEAREA(true, {}, path("claves"), {}, true));
+    const std::vector<std::string> hostile = {"\"'] .OR. .T. .OR. [x]==[x", "x\"'] .OR. .T. .OR. [x]==[x",
+                                              "\"\"'']]\"'", "]'\") .OR. (\""};
+    // Each hostile value twice, among plain ones: the plain ones sort after every hostile one
+    // but the second, which begins with "x".
+    const std::vector<std::string> values = {"Ana",      hostile[0], "Zoe",     hostile[1],
+                                             hostile[0], hostile[2], "Luis",    hostile[1],
+                                             hostile[2], hostile[3], hostile[3]};
+    for (const std::string& v : values) {
+        ASSERT_TRUE(DBAPPEND());
+        FIELDPUT(1, v);
+    }
+    for (const std::string& start : hostile) {
+        ASSERT_TRUE(ORDCREATE({}, "TODOS", "NOMBRE"));
+        ASSERT_TRUE(DBSEEK(start)) << start;
+        ORDCONDSET({}, {}, {}, {}, {}, {}, RECNO(), {}, {}, {}, {}, true, true);
+        ASSERT_TRUE(ORDCREATE({}, "SUB", "NOMBRE")) << start;
+        std::vector<std::int64_t> held, expected;
+        for (DBGOTOP(); !EOF_(); DBSKIP()) held.push_back(RECNO());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (values[i] == start) expected.push_back(static_cast<std::int64_t>(i + 1));
+        EXPECT_EQ(held, expected) << start;
     }
     EXPECT_TRUE(errors.empty());
 }
