@@ -62,10 +62,16 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     s.begin();
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
-    if (const Result r = s.lowerBoundEntry(*m, key, from, p)) return r;
+    if (const Result r = s.lowerBoundEntry(*m, key, from, p)) {
+        s.abort();
+        return r;
+    }
     if (const CdxEntry* e = s.entryAt(*m, p)) {
         // A unique tag keeps its first record of a key; the same pair is never stored twice.
-        if (e->key == key && (m->unique || e->recno == recno)) return kOk;
+        if (e->key == key && (m->unique || e->recno == recno)) {
+            s.abort();
+            return kOk;
+        }
     }
     Result r = s.change(*m, true, key, recno);
     if (!r) r = s.commit();
@@ -109,10 +115,14 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
         else if (m->readOnly)
             r = kCdxReadOnlyTag;
         if (!r && c.insert) {
-            CdxState::Pos p;
-            r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
-            const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
-            if (e && e->key == c.key && (m->unique || e->recno == c.recno)) continue;
+            // A unique tag keeps its first record of a key. (The same pair twice the change
+            // itself leaves alone.)
+            if (m->unique) {
+                CdxState::Pos p;
+                r = s.lowerBoundEntry(*m, c.key, 0, p);
+                const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
+                if (e && e->key == c.key) continue;
+            }
             if (!r && m->candidate && candidates) {
                 // Another record holding the key: erased by this same change, or a refusal.
                 CdxState::Pos q;
@@ -134,13 +144,21 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
     return kOk;
 }
 
-Result CdxIndex::commitStaged() {
+Result CdxIndex::commitStaged(bool hold) {
     CdxState& s = *s_;
     if (!s.staged) return kOk;
     s.staged = false;
-    const Result r = s.commit();
-    if (r) s.abort();
-    return r;
+    return s.commit(hold);
+}
+
+Result CdxIndex::writeHeld() {
+    CdxState& s = *s_;
+    if (s.staged) return kCdxNotOpen; // a staged change is committed or dropped first
+    return s.writeOut();
+}
+
+bool CdxIndex::holding() const {
+    return s_->unwritten || !s_->dirty.empty();
 }
 
 void CdxIndex::dropStaged() {
@@ -153,6 +171,9 @@ void CdxIndex::dropStaged() {
 Result CdxIndex::markChanging(bool on) {
     CdxState& s = *s_;
     if (!s.open) return kCdxNotOpen;
+    // The mark goes only once everything it covers is written.
+    if (!on)
+        if (const Result r = writeHeld()) return r;
     const unsigned char b = on ? 1 : 0;
     if (!s.file->write(kChangingAt, &b, 1)) return kCdxIo;
     s.changing = on;

@@ -6,8 +6,11 @@ namespace engine {
 
 namespace {
 
-constexpr std::size_t kCacheLimit = 2048;                 // decoded nodes kept between operations
-constexpr std::size_t kCacheBytes = std::size_t{8} << 20; // and roughly the memory they may take
+// Decoded nodes kept between operations (besides those not yet written), and roughly the
+// memory they may take; and the memory that changed nodes held back from writing may take.
+constexpr std::size_t kCacheLimit = 8192;
+constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+constexpr std::size_t kHeldBytes = std::size_t{32} << 20;
 
 } // namespace
 
@@ -29,47 +32,117 @@ Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
 }
 
 void CdxState::markDirty(std::uint32_t off, const TagMeta& t) {
-    dirty.insert(off);
+    if (dirty.insert(off).second && changeOpen) newDirty.push_back(off);
     dirtyTag[off] = &t;
 }
 
-// Before a read: keeps the cache from growing without end.
-// Interior nodes, few and met by every search, stay; leaves go first.
+void CdxState::touch(std::uint32_t off) {
+    if (!changeOpen || !imaged.insert(off).second) return;
+    const auto it = cache.find(off);
+    Undo u{it == cache.end() ? Undo::Kind::fresh : Undo::Kind::image, off};
+    if (it != cache.end()) u.node = it->second;
+    undo.push_back(std::move(u));
+}
+
+void CdxState::noteInserted(std::uint32_t off, std::size_t slot) {
+    if (changeOpen && !imaged.count(off)) undo.push_back({Undo::Kind::inserted, off, slot});
+}
+
+void CdxState::noteErased(std::uint32_t off, std::size_t slot, CdxEntry entry) {
+    if (changeOpen && !imaged.count(off)) undo.push_back({Undo::Kind::erased, off, slot, std::move(entry)});
+}
+
+// Before a read or a change: keeps the cache from growing without end. Interior nodes, few
+// and met by every search, stay; leaves go first. Nodes not yet written always stay, and
+// count for nothing here: cacheBytes is the weight of the nodes read since the last trim,
+// and of the written nodes it kept.
 void CdxState::trim() {
-    if (cache.size() <= kCacheLimit && cacheBytes <= kCacheBytes) return;
+    if (changeOpen || (cache.size() <= kCacheLimit + dirty.size() && cacheBytes <= kCacheBytes)) return;
     cacheBytes = 0;
     for (auto it = cache.begin(); it != cache.end();) {
-        if (it->second.leaf || it->second.freed) {
+        if (dirty.count(it->first)) {
+            ++it;
+        } else if (it->second.leaf || it->second.freed) {
             it = cache.erase(it);
         } else {
             cacheBytes += weight(it->second);
             ++it;
         }
     }
-    if (cache.size() > kCacheLimit / 2 || cacheBytes > kCacheBytes / 2) forget();
+    if (cache.size() > kCacheLimit / 2 + dirty.size() || cacheBytes > kCacheBytes / 2) forget();
 }
 
 void CdxState::forget() {
+    cacheBytes = 0;
+    if (dirty.empty()) {
+        cache.clear();
+        return;
+    }
+    for (auto it = cache.begin(); it != cache.end();)
+        it = dirty.count(it->first) ? std::next(it) : cache.erase(it);
+}
+
+void CdxState::discard() {
     cache.clear();
     cacheBytes = 0;
+    dirty.clear();
+    dirtyTag.clear();
+    dirtyHeaders.clear();
+    unwritten = false;
+    heldCheck = 0;
+    changeOpen = false;
+    undo.clear();
+    imaged.clear();
+    newDirty.clear();
+    newHeaders.clear();
 }
 
 // Before a change.
 void CdxState::begin() {
+    if (changeOpen) abort();
     trim();
+    changeOpen = true;
     savedFree = freeList;
     savedEnd = end;
     savedRoots.clear();
-    savedRoots[0] = dir.root;
-    for (auto& [id, m] : metas) savedRoots[id] = m.root;
+    savedRoots.emplace_back(0, dir.root);
+    for (auto& [id, m] : metas) savedRoots.emplace_back(id, m.root);
 }
 
-// Forgets every change made in memory since begin().
+// Undoes the change begun, step by step from the last: the cache, the nodes to write, the
+// free list, the end of the file and the roots are as they were at begin().
 void CdxState::abort() {
-    forget();
-    dirty.clear();
-    dirtyTag.clear();
-    dirtyHeaders.clear();
+    if (!changeOpen) return;
+    changeOpen = false;
+    for (auto u = undo.rbegin(); u != undo.rend(); ++u) {
+        if (u->kind == Undo::Kind::fresh) {
+            cache.erase(u->off);
+            continue;
+        }
+        if (u->kind == Undo::Kind::image) {
+            cache[u->off] = std::move(u->node);
+            continue;
+        }
+        const auto it = cache.find(u->off);
+        if (it == cache.end() || u->slot > it->second.entries.size() ||
+            (u->kind == Undo::Kind::inserted && u->slot == it->second.entries.size()))
+            continue; // cannot happen: the cache is not trimmed during a change
+        auto& es = it->second.entries;
+        it->second.sized = false;
+        if (u->kind == Undo::Kind::inserted)
+            es.erase(es.begin() + static_cast<std::ptrdiff_t>(u->slot));
+        else
+            es.insert(es.begin() + static_cast<std::ptrdiff_t>(u->slot), std::move(u->entry));
+    }
+    for (std::uint32_t off : newDirty) {
+        dirty.erase(off);
+        dirtyTag.erase(off);
+    }
+    for (TagId id : newHeaders) dirtyHeaders.erase(id);
+    undo.clear();
+    imaged.clear();
+    newDirty.clear();
+    newHeaders.clear();
     freeList = savedFree;
     end = savedEnd;
     for (auto& [id, root] : savedRoots)
@@ -85,13 +158,38 @@ Result CdxState::writeHeaderFields(TagId id, std::uint32_t root) {
     return file->write(id, buf, sizeof buf) ? kOk : kCdxIo;
 }
 
-// Writes every changed node and header, and moves the change counter on.
-Result CdxState::commit() {
+Result CdxState::commit(bool hold) {
     if (end > 0xFFFFFFFFull) {
         abort();
         return kCdxTooBig;
     }
+    changeOpen = false;
+    undo.clear();
+    imaged.clear();
+    newDirty.clear();
+    newHeaders.clear();
     ++counter;
+    unwritten = true;
+    if (hold) {
+        // Held changes are written all the same once they would keep too much in memory:
+        // weighed each time their number has grown by an eighth.
+        if (dirty.size() < heldCheck) return kOk;
+        std::size_t bytes = 0;
+        for (std::uint32_t off : dirty)
+            if (const auto it = cache.find(off); it != cache.end()) bytes += weight(it->second);
+        if (bytes <= kHeldBytes) {
+            heldCheck = dirty.size() + std::max<std::size_t>(64, dirty.size() / 8);
+            return kOk;
+        }
+    }
+    return writeOut();
+}
+
+// Every changed node in runs of adjacent nodes, then the tag headers whose root moved, then
+// the file header with the free list and the change counter. What fails to be written stays
+// in memory, to be written by the next change.
+Result CdxState::writeOut() {
+    if (!unwritten && dirty.empty() && dirtyHeaders.empty()) return kOk;
     std::vector<unsigned char> run;
     std::uint32_t runStart = 0;
     const auto flush = [&]() {
@@ -117,13 +215,12 @@ Result CdxState::commit() {
         if (const TagMeta* m = meta(id)) ok = writeHeaderFields(id, m->root) == kOk && ok;
     }
     ok = writeHeaderFields(0, dir.root) == kOk && ok;
+    if (!ok) return kCdxIo;
     dirty.clear();
     dirtyTag.clear();
     dirtyHeaders.clear();
-    if (!ok) {
-        forget();
-        return kCdxIo;
-    }
+    unwritten = false;
+    heldCheck = 0;
     return kOk;
 }
 

@@ -130,10 +130,7 @@ Result CdxState::readFileHeader() {
 }
 
 Result CdxState::reload() {
-    forget();
-    dirty.clear();
-    dirtyTag.clear();
-    dirtyHeaders.clear();
+    discard();
     open = false;
     if (const Result r = readFileHeader()) return r;
     if (const Result r = readTags()) return r;
@@ -144,7 +141,7 @@ Result CdxState::reload() {
 Result CdxIndex::create() {
     CdxState& s = *s_;
     s.open = false;
-    s.forget();
+    s.discard();
     if (!s.file->truncate(0)) return kCdxIo;
     unsigned char buf[kHeaderSize + kNodeSize] = {};
     put32(buf, kHeaderSize); // the directory's root: an empty leaf right after the header
@@ -167,6 +164,8 @@ Result CdxIndex::create() {
 }
 
 Result CdxIndex::open() {
+    if (s_->open)
+        if (const Result r = s_->writeOut()) return r;
     return s_->reload();
 }
 
@@ -177,6 +176,7 @@ bool CdxIndex::isOpen() const {
 Result CdxIndex::refresh(bool* changed) {
     if (changed) *changed = false;
     CdxState& s = *s_;
+    if (const Result r = s.writeOut()) return r;
     // The fields a change moves, and the mark of a change under way (which a process that
     // died half-way leaves without moving anything else).
     unsigned char h[kChangingAt + 1];
@@ -379,6 +379,7 @@ Result CdxIndex::removeTag(std::string_view name) {
         }
         // The header's two blocks are free nodes too.
         for (std::uint32_t off : {tagId, tagId + static_cast<std::uint32_t>(kNodeSize)}) {
+            s.touch(off);
             CdxNode& n = s.cache[off];
             s.release(off, n, m);
         }
@@ -407,6 +408,7 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     s.keyTypes[id] = keyType;
     s.unknownTypes.erase(id);
     if (m->keyType != keyType) {
+        if (const Result r = s.writeOut()) return r;
         m->keyType = keyType;
         m->fill = keyFill(keyType);
         s.forget(); // nodes decoded with the old fill byte

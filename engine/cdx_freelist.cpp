@@ -33,6 +33,7 @@ std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
         off = static_cast<std::uint32_t>(end);
         end += kNodeSize;
     }
+    touch(off);
     CdxNode& n = cache[off];
     n = CdxNode();
     n.keyLen = t.keyLen;
@@ -42,6 +43,7 @@ std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
 }
 
 void CdxState::release(std::uint32_t off, CdxNode& n, const TagMeta& t) {
+    touch(off);
     n = CdxNode();
     n.freed = true;
     n.keyLen = t.keyLen;

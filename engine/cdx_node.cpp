@@ -2,6 +2,8 @@
 // keys compressed against the previous key and their trailing fill left out.
 #include "engine/cdx_node.h"
 
+#include <cassert>
+
 namespace engine {
 
 LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen) {
@@ -25,6 +27,41 @@ std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char f
 
 bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill) {
     return leafBytes(e, keyLen, fill) <= kLeafArea;
+}
+
+std::size_t leafUsed(CdxNode& n, std::size_t keyLen, char fill) {
+    const auto& es = n.entries;
+    if (!n.sized) {
+        std::size_t keys = 0;
+        std::uint32_t maxRecno = 0;
+        for (std::size_t i = 0; i < es.size(); ++i) {
+            keys += storedBytes(i ? &es[i - 1] : nullptr, es[i], keyLen, fill);
+            maxRecno = std::max(maxRecno, es[i].recno);
+        }
+        n.keyBytes = static_cast<std::uint32_t>(keys);
+        n.maxRecno = maxRecno;
+        n.sized = true;
+    }
+    return n.keyBytes + es.size() * static_cast<std::size_t>(leafFormat(n.maxRecno, keyLen).bytes);
+}
+
+void resizeLeaf(CdxNode& n, std::size_t i, bool inserted, std::size_t keyLen, char fill) {
+    if (!n.sized) return;
+    const auto& es = n.entries;
+    const CdxEntry* prev = i ? &es[i - 1] : nullptr;
+    const CdxEntry& e = es[i];
+    const CdxEntry* next = i + 1 < es.size() ? &es[i + 1] : nullptr;
+    // The entry's own bytes, and the next entry's against it or against prev.
+    const std::size_t own = storedBytes(prev, e, keyLen, fill);
+    const std::size_t nextAfterE = next ? storedBytes(&e, *next, keyLen, fill) : 0;
+    const std::size_t nextAfterPrev = next ? storedBytes(prev, *next, keyLen, fill) : 0;
+    if (inserted) {
+        n.keyBytes = static_cast<std::uint32_t>(n.keyBytes + own + nextAfterE - nextAfterPrev);
+        n.maxRecno = std::max(n.maxRecno, e.recno);
+    } else {
+        n.keyBytes = static_cast<std::uint32_t>(n.keyBytes - own - nextAfterE + nextAfterPrev);
+        if (e.recno == n.maxRecno) n.sized = false; // the largest may be another now
+    }
 }
 
 bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
@@ -54,6 +91,8 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
     const LeafSizer s(n.entries, t.keyLen, t.fill);
     const LeafFormat f = leafFormat(s.maxRecno, t.keyLen);
     const std::size_t used = s.bytes(0, n.entries.size(), f.bytes);
+    assert(!n.sized || (n.maxRecno == s.maxRecno &&
+                        used == n.keyBytes + n.entries.size() * static_cast<std::size_t>(f.bytes)));
     if (used > kLeafArea) return false;
     put16(out + 12, static_cast<std::uint32_t>(kLeafArea - used));
     put32(out + 14, f.recBits >= 32 ? 0xFFFFFFFFu : (1u << f.recBits) - 1);

@@ -128,6 +128,10 @@ struct CdxNode {
     std::uint16_t keyLen = 0; // the tag it was read for
     std::uint32_t left = kNone, right = kNone;
     std::vector<CdxEntry> entries;
+    // A leaf's key bytes as stored and its largest record number, while sized: kept by the
+    // changes of one entry (see resizeLeaf), dropped by any other change of the entries.
+    bool sized = false;
+    std::uint32_t keyBytes = 0, maxRecno = 0;
 };
 
 // What the index needs of a tag (and of the directory, which is a tag of names).
@@ -194,6 +198,18 @@ struct LeafSizer {
 
 // Bytes the entries take in one leaf.
 std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
+
+// Key bytes entry e takes in a leaf after prev (null: the leaf's first entry).
+inline std::size_t storedBytes(const CdxEntry* prev, const CdxEntry& e, std::size_t keyLen, char fill) {
+    const std::size_t t = trailing(e.key, fill);
+    return keyLen - t - (prev ? shared(prev->key, e.key, keyLen - t) : 0);
+}
+
+// Bytes a leaf's entries take, from its sizes (worked out first when it is not sized).
+std::size_t leafUsed(CdxNode& n, std::size_t keyLen, char fill);
+// Keeps a sized leaf's sizes after one entry was inserted at slot i (inserted) or is about to
+// be erased from slot i (!inserted).
+void resizeLeaf(CdxNode& n, std::size_t i, bool inserted, std::size_t keyLen, char fill);
 
 bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
 

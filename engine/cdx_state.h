@@ -28,13 +28,32 @@ struct CdxState {
 
     std::unordered_map<std::uint32_t, CdxNode> cache;
     std::size_t cacheBytes = 0; // weight() of the nodes read into the cache
+    // Changed nodes and tag headers not yet written: those of the change being made, and
+    // those of changes committed with their writing held back (commit(true)).
     std::set<std::uint32_t> dirty;
     std::map<std::uint32_t, const TagMeta*> dirtyTag; // the tag each dirty node belongs to
     std::set<TagId> dirtyHeaders;                     // tag headers whose root moved
-    // Saved at the start of a change so that a failed one leaves nothing behind.
+    bool unwritten = false;    // a change committed and not written (the counter at least)
+    std::size_t heldCheck = 0; // the number of dirty nodes at which to weigh them again
+
+    // The change being made (begin() to commit() or abort()): what undoes it, newest last.
+    // A leaf that only took or lost one entry notes just that; any other node changed is
+    // noted whole before its first change (or as new, when it was not in the cache).
+    struct Undo {
+        enum class Kind : std::uint8_t { inserted, erased, image, fresh } kind;
+        std::uint32_t off = 0;
+        std::size_t slot = 0;
+        CdxEntry entry; // erased
+        CdxNode node;   // image
+    };
+    bool changeOpen = false;
+    std::vector<Undo> undo;
+    std::set<std::uint32_t> imaged;      // nodes noted whole (or as new) in this change
+    std::vector<std::uint32_t> newDirty; // nodes this change made dirty
+    std::vector<TagId> newHeaders;       // tag headers this change made dirty
     std::uint32_t savedFree = kNone;
     std::uint64_t savedEnd = 0;
-    std::map<TagId, std::uint32_t> savedRoots;
+    std::vector<std::pair<TagId, std::uint32_t>> savedRoots;
 
     TagMeta* meta(TagId id) {
         if (id == 0) return &dir;
@@ -45,12 +64,27 @@ struct CdxState {
     // The cache and writing a change out (cdx_cache.cpp).
     Result load(const TagMeta& t, std::uint32_t off, CdxNode*& out);
     void markDirty(std::uint32_t off, const TagMeta& t);
+    void markHeader(TagId id) {
+        if (dirtyHeaders.insert(id).second && changeOpen) newHeaders.push_back(id);
+    }
+    // Before a node other than a leaf's single entry changes: notes it for abort().
+    void touch(std::uint32_t off);
+    // A leaf's single entry taken in or given up at slot (the change already made).
+    void noteInserted(std::uint32_t off, std::size_t slot);
+    void noteErased(std::uint32_t off, std::size_t slot, CdxEntry entry);
     void trim();
+    // Drops the nodes that are as the file holds them; changed ones stay until written.
     void forget();
+    // Drops every node, written or not (the file is read again or made anew).
+    void discard();
     void begin();
     void abort();
     Result writeHeaderFields(TagId id, std::uint32_t root);
-    Result commit();
+    // Ends the change begun: written at once, or (hold) kept in memory with the changes
+    // held before, until writeOut() or a change committed without hold.
+    Result commit(bool hold = false);
+    // Writes every changed node and header and the change counter.
+    Result writeOut();
     // Roughly the memory a decoded node takes.
     static std::size_t weight(const CdxNode& n) { return 96 + n.entries.size() * (n.keyLen + 48u); }
 
@@ -121,11 +155,13 @@ struct CdxState {
     // Changing a tree (cdx_tree.cpp).
     Result unlinkAndRelease(const TagMeta& t, std::uint32_t off);
     std::vector<std::vector<CdxEntry>> split(const TagMeta& t, const CdxNode& n);
-    bool fits(const TagMeta& t, const CdxNode& n);
+    bool fits(const TagMeta& t, CdxNode& n);
     Result finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::vector<Ref>& out);
     Result mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i);
+    // out receives what the parent must hold in the node's place; kept tells instead that
+    // the node stays where it was with the same last entry, so the parent need not change.
     Result modify(const TagMeta& t, std::uint32_t off, bool insert, std::string_view key, std::uint32_t recno,
-                  int depth, std::vector<Ref>& out);
+                  int depth, std::vector<Ref>& out, bool& kept);
     Result change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno);
     Result settleRoot(TagMeta& t, std::vector<Ref> refs);
     Result build(TagMeta& t, const KeyList& keys, const std::vector<std::uint32_t>& order);

@@ -14,12 +14,14 @@ Result CdxState::unlinkAndRelease(const TagMeta& t, std::uint32_t off) {
     if (left != kNone) {
         CdxNode* l;
         if (const Result r = load(t, left, l)) return r;
+        touch(left);
         l->right = right;
         markDirty(left, t);
     }
     if (right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, right, r)) return res;
+        touch(right);
         r->left = left;
         markDirty(right, t);
     }
@@ -77,9 +79,9 @@ std::vector<std::vector<CdxEntry>> CdxState::split(const TagMeta& t, const CdxNo
     return pieces;
 }
 
-bool CdxState::fits(const TagMeta& t, const CdxNode& n) {
+bool CdxState::fits(const TagMeta& t, CdxNode& n) {
     if (!n.leaf) return n.entries.size() <= t.interiorCap();
-    return leafFits(n.entries, t.keyLen, t.fill);
+    return leafUsed(n, t.keyLen, t.fill) <= kLeafArea;
 }
 
 // Writes back a node after its entries changed: freed when empty, split when over-full.
@@ -87,16 +89,18 @@ bool CdxState::fits(const TagMeta& t, const CdxNode& n) {
 Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::vector<Ref>& out) {
     out.clear();
     if (n.entries.empty()) return unlinkAndRelease(t, off);
-    n.root = false;
     if (fits(t, n)) {
         markDirty(off, t);
         out.push_back({n.entries.back().key, n.entries.back().recno, off});
         return kOk;
     }
+    touch(off);
     auto pieces = split(t, n);
     const std::uint32_t right = n.right;
     const bool leaf = n.leaf;
+    n.root = false;
     n.entries = std::move(pieces[0]);
+    n.sized = false;
     markDirty(off, t);
     out.push_back({n.entries.back().key, n.entries.back().recno, off});
     std::uint32_t prevOff = off;
@@ -116,6 +120,7 @@ Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::ve
     if (right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, right, r)) return res;
+        touch(right);
         r->left = prevOff;
         markDirty(right, t);
     }
@@ -128,7 +133,7 @@ Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
     if (parent.entries.size() < 2) return kOk;
     CdxNode* child;
     if (const Result r = load(t, parent.entries[i].child, child)) return r;
-    const bool small = child->leaf ? leafBytes(child->entries, t.keyLen, t.fill) < kLeafArea / 2
+    const bool small = child->leaf ? leafUsed(*child, t.keyLen, t.fill) < kLeafArea / 2
                                    : child->entries.size() < t.interiorCap() / 2 + 1;
     if (!small) return kOk;
     const std::size_t a = i + 1 < parent.entries.size() ? i : i - 1;
@@ -143,11 +148,14 @@ Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
     merged.entries = na->entries;
     merged.entries.insert(merged.entries.end(), nb->entries.begin(), nb->entries.end());
     if (!fits(t, merged)) return kOk;
+    touch(aOff);
     na->entries = std::move(merged.entries);
+    na->sized = false;
     na->right = nb->right;
     if (nb->right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, nb->right, r)) return res;
+        touch(nb->right);
         r->left = aOff;
         markDirty(nb->right, t);
     }
@@ -160,7 +168,8 @@ Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
 }
 
 Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::string_view key,
-                        std::uint32_t recno, int depth, std::vector<Ref>& out) {
+                        std::uint32_t recno, int depth, std::vector<Ref>& out, bool& kept) {
+    kept = false;
     if (depth > kMaxDepth) return kCdxDamaged;
     CdxNode* n;
     if (const Result r = load(t, off, n)) return r;
@@ -180,10 +189,26 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
     }
     if (n->leaf) {
         if (insert) {
+            // The same pair is never stored twice.
+            if (i < es.size() && es[i].recno == recno && es[i].key == key) {
+                kept = true;
+                return kOk;
+            }
             es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), CdxEntry{std::string(key), recno, 0});
+            noteInserted(off, i);
+            resizeLeaf(*n, i, true, t.keyLen, t.fill);
+            // Not the last entry, and room for it: the parent need not know.
+            if (i + 1 < es.size() && fits(t, *n)) {
+                markDirty(off, t);
+                kept = true;
+                return kOk;
+            }
         } else {
             if (i == es.size() || es[i].recno != recno || es[i].key != key) return kCdxKeyNotFound;
+            resizeLeaf(*n, i, false, t.keyLen, t.fill);
+            CdxEntry gone = std::move(es[i]);
             es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
+            noteErased(off, i, std::move(gone));
         }
         return finish(t, off, *n, out);
     }
@@ -193,7 +218,12 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
         i = es.size() - 1;
     }
     std::vector<Ref> refs;
-    if (const Result r = modify(t, es[i].child, insert, key, recno, depth + 1, refs)) return r;
+    bool childKept = false;
+    if (const Result r = modify(t, es[i].child, insert, key, recno, depth + 1, refs, childKept)) return r;
+    if (childKept) {
+        kept = true;
+        return kOk;
+    }
     // The cache keeps its nodes in place, so n is still valid.
     // An insertion that left the child's place and last key as they were leaves this node
     // as it was: it need not be written again.
@@ -203,6 +233,7 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
         out.push_back({es.back().key, es.back().recno, off});
         return kOk;
     }
+    touch(off);
     es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
     std::vector<CdxEntry> repl;
     for (Ref& r : refs) repl.push_back({std::move(r.key), r.recno, r.offset});
@@ -216,7 +247,12 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
 Result CdxState::change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno) {
     if (t.readOnly) return kCdxReadOnlyTag;
     std::vector<Ref> refs;
-    if (const Result r = modify(t, t.root, insert, key, recno, 0, refs)) return r;
+    bool kept = false;
+    if (const Result r = modify(t, t.root, insert, key, recno, 0, refs, kept)) return r;
+    if (kept) {
+        markHeader(t.id);
+        return kOk;
+    }
     return settleRoot(t, std::move(refs));
 }
 
@@ -265,10 +301,11 @@ Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {
     // A root left as it was (below it only a leaf changed) is not written again.
     const bool same =
         t.root == oldRoot && rootNode->root && rootNode->left == kNone && rootNode->right == kNone;
+    if (!rootNode->root || rootNode->left != kNone || rootNode->right != kNone) touch(t.root);
     rootNode->root = true;
     rootNode->left = rootNode->right = kNone;
     if (!same) markDirty(t.root, t);
-    dirtyHeaders.insert(t.id);
+    markHeader(t.id);
     return kOk;
 }
 

@@ -233,6 +233,7 @@ class Table {
     Result takeAutoValues(std::vector<std::uint8_t>& rec);
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
+    bool holdKeys() const;
     Result checkUpToDate(Bag& bag);
     Result flushTail();
 

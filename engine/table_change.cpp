@@ -88,7 +88,7 @@ Result Table::flushRecord() {
     }
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
-        Result e = fromIndex(bags_[b]->cdx.commitStaged());
+        Result e = fromIndex(bags_[b]->cdx.commitStaged(holdKeys()));
         if (e != kOk && r == kOk) r = e; // the bag keeps its mark: out of date
     }
     for (auto& tag : orders()) tag->oldValid = false;
@@ -137,7 +137,7 @@ Result Table::refuseRecord(Result why) {
         for (std::size_t b = 0; b < bags_.size(); ++b) {
             if (changes[b].empty()) continue;
             if (r == kOk)
-                r = fromIndex(bags_[b]->cdx.commitStaged());
+                r = fromIndex(bags_[b]->cdx.commitStaged(holdKeys()));
             else
                 bags_[b]->cdx.dropStaged();
         }
@@ -199,9 +199,18 @@ Result Table::markBag(Bag& bag, bool on) {
     return r;
 }
 
+// The keys held in memory are written first; a bag whose keys cannot be written keeps its
+// mark.
 void Table::unmarkBags() {
     for (auto& bag : bags_)
-        if (bag->marked) markBag(*bag, false);
+        if (bag->marked && bag->cdx.writeHeld() == kOk) markBag(*bag, false);
+}
+
+// While appended records are kept in memory in a table no one else can open, the bags keep
+// the mark of a change under way: the keys of each record are kept in memory too, and the
+// index is written when the records are.
+bool Table::holdKeys() const {
+    return !shared_ && !tail_.empty();
 }
 
 Result Table::checkUpToDate(Bag& bag) {
