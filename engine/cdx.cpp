@@ -66,7 +66,7 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
         s.abort();
         return r;
     }
-    if (const CdxEntry* e = s.entryAt(*m, p)) {
+    if (const auto e = s.entryAt(*m, p)) {
         // A unique tag keeps its first record of a key; the same pair is never stored twice.
         if (e->key == key && (m->unique || e->recno == recno)) {
             s.abort();
@@ -120,14 +120,14 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
             if (m->unique) {
                 CdxState::Pos p;
                 r = s.lowerBoundEntry(*m, c.key, 0, p);
-                const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
+                const auto e = r ? std::nullopt : s.entryAt(*m, p);
                 if (e && e->key == c.key) continue;
             }
             if (!r && m->candidate && candidates) {
                 // Another record holding the key: erased by this same change, or a refusal.
                 CdxState::Pos q;
                 r = s.lowerBoundEntry(*m, c.key, 0, q);
-                const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+                const auto other = r ? std::nullopt : s.entryAt(*m, q);
                 if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
             }
             if (!r) r = s.change(*m, true, c.key, c.recno);
@@ -201,8 +201,8 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
         if (depth > kMaxDepth) return kCdxDamaged;
         std::vector<std::uint32_t> below;
         bool leafLevel = false;
-        const CdxEntry* prevEntry = nullptr;
-        CdxEntry prevCopy;
+        bool havePrev = false;
+        CdxEntry prev;
         for (std::size_t i = 0; i < level.size(); ++i) {
             const std::uint32_t off = level[i];
             if (!seen.insert(off).second) return kCdxDamaged;
@@ -214,24 +214,25 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
             if (n->left != (i ? level[i - 1] : kNone) ||
                 n->right != (i + 1 < level.size() ? level[i + 1] : kNone))
                 return kCdxDamaged;
-            if (n->entries.empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
-            for (const CdxEntry& e : n->entries) {
-                if (prevEntry && m->order(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0)
-                    return kCdxDamaged;
-                if (leafLevel && m->unique && prevEntry && prevEntry->key == e.key) return kCdxDamaged;
-                prevCopy = e;
-                prevEntry = &prevCopy;
+            if (n->empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
+            for (std::size_t j = 0; j < n->count(); ++j) {
+                const std::string_view key = n->key(j);
+                const std::uint32_t recno = n->recno(j);
+                if (havePrev && m->order(prev.key, prev.recno, key, recno) >= 0) return kCdxDamaged;
+                if (leafLevel && m->unique && havePrev && prev.key == key) return kCdxDamaged;
+                prev.key.assign(key);
+                prev.recno = recno;
+                havePrev = true;
                 if (!n->leaf) {
                     // The child's last entry must be this entry.
                     CdxNode* c;
-                    if (const Result r = s.load(*m, e.child, c)) return r;
-                    if (c->entries.empty() || c->entries.back().key != e.key ||
-                        c->entries.back().recno != e.recno)
+                    if (const Result r = s.load(*m, n->child(j), c)) return r;
+                    if (c->empty() || c->key(c->count() - 1) != prev.key || c->recno(c->count() - 1) != recno)
                         return kCdxDamaged;
-                    below.push_back(e.child);
+                    below.push_back(n->child(j));
                 }
             }
-            if (leafLevel) entries += n->entries.size();
+            if (leafLevel) entries += n->count();
         }
         if (leafLevel && !below.empty()) return kCdxDamaged;
         level = std::move(below);

@@ -2,6 +2,8 @@
 // written out in runs of adjacent nodes with the headers and the change counter.
 #include "engine/cdx_state.h"
 
+#include <algorithm>
+
 namespace engine {
 
 namespace {
@@ -31,25 +33,26 @@ Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
     return kOk;
 }
 
-void CdxState::markDirty(std::uint32_t off, const TagMeta& t) {
-    if (dirty.insert(off).second && changeOpen) newDirty.push_back(off);
-    dirtyTag[off] = &t;
-}
-
 void CdxState::touch(std::uint32_t off) {
-    if (!changeOpen || !imaged.insert(off).second) return;
+    if (!changeOpen) return;
     const auto it = cache.find(off);
-    Undo u{it == cache.end() ? Undo::Kind::fresh : Undo::Kind::image, off};
-    if (it != cache.end()) u.node = it->second;
-    undo.push_back(std::move(u));
+    if (it == cache.end()) {
+        undo.push_back({Undo::Kind::fresh, off});
+        return;
+    }
+    if (it->second.stamp == changeStamp) return;
+    it->second.stamp = changeStamp;
+    undo.push_back({Undo::Kind::image, off, 0, {}, it->second});
 }
 
-void CdxState::noteInserted(std::uint32_t off, std::size_t slot) {
-    if (changeOpen && !imaged.count(off)) undo.push_back({Undo::Kind::inserted, off, slot});
-}
-
-void CdxState::noteErased(std::uint32_t off, std::size_t slot, CdxEntry entry) {
-    if (changeOpen && !imaged.count(off)) undo.push_back({Undo::Kind::erased, off, slot, std::move(entry)});
+CdxNode& CdxState::create(std::uint32_t off) {
+    touch(off);
+    CdxNode& n = cache[off];
+    const bool wasDirty = n.dirty; // a freed node taken again may be in the list already
+    n = CdxNode();
+    n.dirty = wasDirty;
+    n.stamp = changeStamp;
+    return n;
 }
 
 // Before a read or a change: keeps the cache from growing without end. Interior nodes, few
@@ -60,7 +63,7 @@ void CdxState::trim() {
     if (changeOpen || (cache.size() <= kCacheLimit + dirty.size() && cacheBytes <= kCacheBytes)) return;
     cacheBytes = 0;
     for (auto it = cache.begin(); it != cache.end();) {
-        if (dirty.count(it->first)) {
+        if (it->second.dirty) {
             ++it;
         } else if (it->second.leaf || it->second.freed) {
             it = cache.erase(it);
@@ -78,22 +81,18 @@ void CdxState::forget() {
         cache.clear();
         return;
     }
-    for (auto it = cache.begin(); it != cache.end();)
-        it = dirty.count(it->first) ? std::next(it) : cache.erase(it);
+    for (auto it = cache.begin(); it != cache.end();) it = it->second.dirty ? std::next(it) : cache.erase(it);
 }
 
 void CdxState::discard() {
     cache.clear();
     cacheBytes = 0;
     dirty.clear();
-    dirtyTag.clear();
     dirtyHeaders.clear();
     unwritten = false;
     heldCheck = 0;
     changeOpen = false;
     undo.clear();
-    imaged.clear();
-    newDirty.clear();
     newHeaders.clear();
 }
 
@@ -102,6 +101,8 @@ void CdxState::begin() {
     if (changeOpen) abort();
     trim();
     changeOpen = true;
+    ++changeStamp;
+    dirtyBefore = dirty.size();
     savedFree = freeList;
     savedEnd = end;
     savedRoots.clear();
@@ -109,11 +110,16 @@ void CdxState::begin() {
     for (auto& [id, m] : metas) savedRoots.emplace_back(id, m.root);
 }
 
+void CdxState::endChange() {
+    changeOpen = false;
+    undo.clear();
+    newHeaders.clear();
+}
+
 // Undoes the change begun, step by step from the last: the cache, the nodes to write, the
 // free list, the end of the file and the roots are as they were at begin().
 void CdxState::abort() {
     if (!changeOpen) return;
-    changeOpen = false;
     for (auto u = undo.rbegin(); u != undo.rend(); ++u) {
         if (u->kind == Undo::Kind::fresh) {
             cache.erase(u->off);
@@ -124,25 +130,21 @@ void CdxState::abort() {
             continue;
         }
         const auto it = cache.find(u->off);
-        if (it == cache.end() || u->slot > it->second.entries.size() ||
-            (u->kind == Undo::Kind::inserted && u->slot == it->second.entries.size()))
-            continue; // cannot happen: the cache is not trimmed during a change
-        auto& es = it->second.entries;
-        it->second.sized = false;
-        if (u->kind == Undo::Kind::inserted)
-            es.erase(es.begin() + static_cast<std::ptrdiff_t>(u->slot));
-        else
-            es.insert(es.begin() + static_cast<std::ptrdiff_t>(u->slot), std::move(u->entry));
+        if (it == cache.end()) continue; // cannot be: the cache is not trimmed during a change
+        CdxNode& n = it->second;
+        n.sized = false;
+        if (u->kind == Undo::Kind::inserted) {
+            if (u->slot < n.count()) n.erase(u->slot);
+        } else if (u->slot <= n.count()) {
+            n.insert(u->slot, u->entry.key, u->entry.recno, u->entry.child);
+        }
     }
-    for (std::uint32_t off : newDirty) {
-        dirty.erase(off);
-        dirtyTag.erase(off);
-    }
+    // The nodes this change made dirty are as written again (or gone).
+    for (std::size_t i = dirtyBefore; i < dirty.size(); ++i)
+        if (const auto it = cache.find(dirty[i]); it != cache.end()) it->second.dirty = false;
+    dirty.resize(dirtyBefore);
     for (TagId id : newHeaders) dirtyHeaders.erase(id);
-    undo.clear();
-    imaged.clear();
-    newDirty.clear();
-    newHeaders.clear();
+    endChange();
     freeList = savedFree;
     end = savedEnd;
     for (auto& [id, root] : savedRoots)
@@ -163,11 +165,7 @@ Result CdxState::commit(bool hold) {
         abort();
         return kCdxTooBig;
     }
-    changeOpen = false;
-    undo.clear();
-    imaged.clear();
-    newDirty.clear();
-    newHeaders.clear();
+    endChange();
     ++counter;
     unwritten = true;
     if (hold) {
@@ -190,6 +188,7 @@ Result CdxState::commit(bool hold) {
 // in memory, to be written by the next change.
 Result CdxState::writeOut() {
     if (!unwritten && dirty.empty() && dirtyHeaders.empty()) return kOk;
+    std::sort(dirty.begin(), dirty.end());
     std::vector<unsigned char> run;
     std::uint32_t runStart = 0;
     const auto flush = [&]() {
@@ -201,12 +200,12 @@ Result CdxState::writeOut() {
     bool ok = true;
     for (std::uint32_t off : dirty) {
         const auto it = cache.find(off);
-        if (it == cache.end()) continue;
+        if (it == cache.end() || !it->second.tag) continue;
         if (!run.empty() && runStart + run.size() != off) ok = flush() && ok;
         if (run.empty()) runStart = off;
         const std::size_t at = run.size();
         run.resize(at + kNodeSize);
-        if (!encodeNode(it->second, *dirtyTag[off], run.data() + at)) ok = false;
+        if (!encodeNode(it->second, *it->second.tag, run.data() + at)) ok = false;
         if (run.size() >= (std::size_t{1} << 20)) ok = flush() && ok;
     }
     ok = flush() && ok;
@@ -216,8 +215,9 @@ Result CdxState::writeOut() {
     }
     ok = writeHeaderFields(0, dir.root) == kOk && ok;
     if (!ok) return kCdxIo;
+    for (std::uint32_t off : dirty)
+        if (const auto it = cache.find(off); it != cache.end()) it->second.dirty = false;
     dirty.clear();
-    dirtyTag.clear();
     dirtyHeaders.clear();
     unwritten = false;
     heldCheck = 0;

@@ -14,7 +14,7 @@ Result CdxState::readTags() {
     if (const Result r = edge(dir, false, p)) return r;
     std::set<TagId> seen;
     while (!p.atEnd()) {
-        const CdxEntry* e = entryAt(dir, p);
+        const auto e = entryAt(dir, p);
         if (!e) return kCdxDamaged;
         const TagId id = e->recno;
         if (id % kNodeSize || id < kHeaderSize || id + std::uint64_t{kHeaderSize} > end ||
@@ -22,17 +22,18 @@ Result CdxState::readTags() {
             return kCdxDamaged;
         TagInfo info;
         TagMeta m;
-        if (const Result r = readTagHeader(id, *e, info, m)) return r;
+        const CdxEntry current{std::string(e->key), e->recno, 0};
+        if (const Result r = readTagHeader(id, current.key, info, m)) return r;
         tags.push_back(info);
         metas[id] = m;
-        const CdxEntry current = *e;
-        if (const Result r = stepOn(dir, p, &current, p)) return r;
+        const EntryView view{current.key, current.recno, 0};
+        if (const Result r = stepOn(dir, p, &view, p)) return r;
     }
     std::sort(tags.begin(), tags.end(), [](const TagInfo& a, const TagInfo& b) { return a.id < b.id; });
     return kOk;
 }
 
-Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info, TagMeta& m) {
+Result CdxState::readTagHeader(TagId id, std::string_view dirKey, TagInfo& info, TagMeta& m) {
     unsigned char h[kHeaderSize];
     if (!file->read(id, h, sizeof h)) return kCdxIo;
     m.id = id;
@@ -73,7 +74,7 @@ Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info
         return std::string(p, nul ? static_cast<const char*>(nul) - p : static_cast<std::ptrdiff_t>(len));
     };
     info.id = id;
-    std::string name = dirEntry.key;
+    std::string name(dirKey);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     info.name = name;
     info.keyExpr = text(0, keyPool);
@@ -98,12 +99,10 @@ bool CdxState::storedHighestFirst(const TagMeta& t) {
     CdxEntry last;
     for (int depth = 0; depth <= kMaxDepth; ++depth) {
         if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return false;
-        if (!file->read(off, buf, kNodeSize) || decodeNode(buf, t, end, n, false) || n.entries.empty())
-            return false;
-        if (depth == 0) last = n.entries.back();
-        if (n.leaf)
-            return compareEntry(n.entries.front().key, n.entries.front().recno, last.key, last.recno) > 0;
-        off = n.entries.front().child;
+        if (!file->read(off, buf, kNodeSize) || decodeNode(buf, t, end, n, false) || n.empty()) return false;
+        if (depth == 0) last = n.copy(n.count() - 1);
+        if (n.leaf) return compareEntry(n.key(0), n.recno(0), last.key, last.recno) > 0;
+        off = n.child(0);
     }
     return false;
 }
@@ -364,8 +363,7 @@ Result CdxIndex::removeTag(std::string_view name) {
                     break;
                 }
                 nodes.push_back(off);
-                if (!n->leaf)
-                    for (const CdxEntry& e : n->entries) below.push_back(e.child);
+                if (!n->leaf) below.insert(below.end(), n->children.begin(), n->children.end());
             }
             levelNodes = std::move(below);
         }
@@ -379,9 +377,7 @@ Result CdxIndex::removeTag(std::string_view name) {
         }
         // The header's two blocks are free nodes too.
         for (std::uint32_t off : {tagId, tagId + static_cast<std::uint32_t>(kNodeSize)}) {
-            s.touch(off);
-            CdxNode& n = s.cache[off];
-            s.release(off, n, m);
+            s.release(off, s.create(off), m);
         }
         r = s.commit();
     }

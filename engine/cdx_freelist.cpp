@@ -33,23 +33,25 @@ std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
         off = static_cast<std::uint32_t>(end);
         end += kNodeSize;
     }
-    touch(off);
-    CdxNode& n = cache[off];
-    n = CdxNode();
+    CdxNode& n = create(off);
     n.keyLen = t.keyLen;
-    markDirty(off, t);
+    markDirty(off, n, t);
     out = &n;
     return off;
 }
 
 void CdxState::release(std::uint32_t off, CdxNode& n, const TagMeta& t) {
     touch(off);
+    const bool wasDirty = n.dirty;
+    const std::uint32_t stamp = n.stamp;
     n = CdxNode();
+    n.dirty = wasDirty;
+    n.stamp = stamp;
     n.freed = true;
     n.keyLen = t.keyLen;
     n.nextFree = freeList;
     freeList = off;
-    markDirty(off, t);
+    markDirty(off, n, t);
 }
 
 } // namespace engine

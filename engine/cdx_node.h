@@ -78,7 +78,7 @@ inline int bitsFor(std::uint64_t x) {
 }
 
 // Trailing fill bytes of a key.
-inline std::size_t trailing(const std::string& key, char fill) {
+inline std::size_t trailing(std::string_view key, char fill) {
     const char* p = key.data();
     std::size_t n = key.size();
     while (n > 0 && p[n - 1] == fill) --n;
@@ -86,7 +86,7 @@ inline std::size_t trailing(const std::string& key, char fill) {
 }
 
 // Length of the common start of two keys, at most limit.
-inline std::size_t shared(const std::string& a, const std::string& b, std::size_t limit) {
+inline std::size_t shared(std::string_view a, std::string_view b, std::size_t limit) {
     const char* p = a.data();
     const char* q = b.data();
     limit = std::min({limit, a.size(), b.size()});
@@ -113,25 +113,85 @@ inline int compareEntry(std::string_view aKey, std::uint32_t aRec, std::string_v
 
 // In-memory forms.
 
+// One entry, held on its own.
 struct CdxEntry {
     std::string key;
     std::uint32_t recno = 0;
     std::uint32_t child = 0; // interior nodes only
 };
 
+// One entry as a node holds it: valid while the node does not change.
+struct EntryView {
+    std::string_view key;
+    std::uint32_t recno = 0;
+    std::uint32_t child = 0;
+};
+
+struct TagMeta;
+
+// A node as read from the file. Its entries are kept side by side: the keys one after
+// another in one string (keyLen bytes each), the record numbers and (interior nodes) the
+// child nodes in vectors of their own.
 struct CdxNode {
     bool leaf = true;
     bool root = false;
     bool freed = false;   // on the free list; nextFree is its link
     bool strange = false; // attribute bits this engine does not know: read, never changed
-    std::uint32_t nextFree = kNone;
-    std::uint16_t keyLen = 0; // the tag it was read for
-    std::uint32_t left = kNone, right = kNone;
-    std::vector<CdxEntry> entries;
+    bool dirty = false;   // changed and not yet written (CdxState::markDirty)
     // A leaf's key bytes as stored and its largest record number, while sized: kept by the
     // changes of one entry (see resizeLeaf), dropped by any other change of the entries.
     bool sized = false;
+    std::uint16_t keyLen = 0; // the tag it was read for
+    std::uint32_t nextFree = kNone;
+    std::uint32_t left = kNone, right = kNone;
     std::uint32_t keyBytes = 0, maxRecno = 0;
+    std::uint32_t stamp = 0;      // the change that noted it whole last (CdxState::touch)
+    const TagMeta* tag = nullptr; // while dirty: the tag it is written for
+    std::string keys;
+    std::vector<std::uint32_t> recnos;
+    std::vector<std::uint32_t> children;
+
+    std::size_t count() const { return recnos.size(); }
+    bool empty() const { return recnos.empty(); }
+    std::string_view key(std::size_t i) const { return {keys.data() + i * keyLen, keyLen}; }
+    std::uint32_t recno(std::size_t i) const { return recnos[i]; }
+    std::uint32_t child(std::size_t i) const { return children[i]; }
+    EntryView entry(std::size_t i) const { return {key(i), recnos[i], leaf ? 0u : children[i]}; }
+    CdxEntry copy(std::size_t i) const { return {std::string(key(i)), recnos[i], leaf ? 0u : children[i]}; }
+
+    // Entries are changed through these only (the key must be keyLen bytes long).
+    void insert(std::size_t i, std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
+        keys.insert(i * keyLen, k.data(), keyLen);
+        recnos.insert(recnos.begin() + static_cast<std::ptrdiff_t>(i), recno);
+        if (!leaf) children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), child);
+    }
+    void push(std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
+        insert(count(), k, recno, child);
+    }
+    void erase(std::size_t i) { erase(i, i + 1); }
+    void erase(std::size_t from, std::size_t to) {
+        keys.erase(from * keyLen, (to - from) * keyLen);
+        recnos.erase(recnos.begin() + static_cast<std::ptrdiff_t>(from),
+                     recnos.begin() + static_cast<std::ptrdiff_t>(to));
+        if (!leaf)
+            children.erase(children.begin() + static_cast<std::ptrdiff_t>(from),
+                           children.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    // Appends entries [from, to) of another node of the same kind and key length.
+    void append(const CdxNode& o, std::size_t from, std::size_t to) {
+        keys.append(o.keys, from * keyLen, (to - from) * keyLen);
+        recnos.insert(recnos.end(), o.recnos.begin() + static_cast<std::ptrdiff_t>(from),
+                      o.recnos.begin() + static_cast<std::ptrdiff_t>(to));
+        if (!leaf)
+            children.insert(children.end(), o.children.begin() + static_cast<std::ptrdiff_t>(from),
+                            o.children.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    void setKey(std::size_t i, std::string_view k) { keys.replace(i * keyLen, keyLen, k.data(), keyLen); }
+    void clearEntries() {
+        keys.clear();
+        recnos.clear();
+        children.clear();
+    }
 };
 
 // What the index needs of a tag (and of the directory, which is a tag of names).
@@ -178,13 +238,13 @@ struct LeafSizer {
     std::size_t keyLen;
     std::uint32_t maxRecno = 0;
 
-    LeafSizer(const std::vector<CdxEntry>& e, std::size_t len, char fill) : keyLen(len) {
-        trail.resize(e.size());
-        dup.resize(e.size());
-        for (std::size_t i = 0; i < e.size(); ++i) {
-            trail[i] = trailing(e[i].key, fill);
-            dup[i] = i ? shared(e[i - 1].key, e[i].key, keyLen - trail[i]) : 0;
-            maxRecno = std::max(maxRecno, e[i].recno);
+    LeafSizer(const CdxNode& n, std::size_t len, char fill) : keyLen(len) {
+        trail.resize(n.count());
+        dup.resize(n.count());
+        for (std::size_t i = 0; i < n.count(); ++i) {
+            trail[i] = trailing(n.key(i), fill);
+            dup[i] = i ? shared(n.key(i - 1), n.key(i), keyLen - trail[i]) : 0;
+            maxRecno = std::max(maxRecno, n.recno(i));
         }
     }
     std::size_t stored(std::size_t i, bool first) const { return keyLen - trail[i] - (first ? 0 : dup[i]); }
@@ -196,13 +256,10 @@ struct LeafSizer {
     }
 };
 
-// Bytes the entries take in one leaf.
-std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
-
-// Key bytes entry e takes in a leaf after prev (null: the leaf's first entry).
-inline std::size_t storedBytes(const CdxEntry* prev, const CdxEntry& e, std::size_t keyLen, char fill) {
-    const std::size_t t = trailing(e.key, fill);
-    return keyLen - t - (prev ? shared(prev->key, e.key, keyLen - t) : 0);
+// Key bytes a key takes in a leaf after the key prev (empty: the leaf's first entry).
+inline std::size_t storedBytes(std::string_view prev, std::string_view key, std::size_t keyLen, char fill) {
+    const std::size_t t = trailing(key, fill);
+    return keyLen - t - (prev.empty() ? 0 : shared(prev, key, keyLen - t));
 }
 
 // Bytes a leaf's entries take, from its sizes (worked out first when it is not sized).
@@ -210,8 +267,6 @@ std::size_t leafUsed(CdxNode& n, std::size_t keyLen, char fill);
 // Keeps a sized leaf's sizes after one entry was inserted at slot i (inserted) or is about to
 // be erased from slot i (!inserted).
 void resizeLeaf(CdxNode& n, std::size_t i, bool inserted, std::size_t keyLen, char fill);
-
-bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
 
 // Encodes a node into 512 bytes; false when its entries do not fit.
 bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out);
