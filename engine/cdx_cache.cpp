@@ -17,10 +17,9 @@ constexpr std::size_t kHeldBytes = std::size_t{32} << 20;
 } // namespace
 
 Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
-    const auto it = cache.find(off);
-    if (it != cache.end()) {
-        if (it->second.freed || it->second.keyLen != t.keyLen) return kCdxDamaged;
-        out = &it->second;
+    if (CdxNode* cached = cache.find(off)) {
+        if (cached->freed || cached->keyLen != t.keyLen) return kCdxDamaged;
+        out = cached;
         return kOk;
     }
     if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return kCdxDamaged;
@@ -29,25 +28,25 @@ Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
     CdxNode n;
     if (const Result r = decodeNode(buf, t, end, n)) return r;
     cacheBytes += weight(n);
-    out = &cache.emplace(off, std::move(n)).first->second;
+    out = &cache.put(off, std::move(n));
     return kOk;
 }
 
 void CdxState::touch(std::uint32_t off) {
     if (!changeOpen) return;
-    const auto it = cache.find(off);
-    if (it == cache.end()) {
+    CdxNode* n = cache.find(off);
+    if (!n) {
         undo.push_back({Undo::Kind::fresh, off});
         return;
     }
-    if (it->second.stamp == changeStamp) return;
-    it->second.stamp = changeStamp;
-    undo.push_back({Undo::Kind::image, off, 0, {}, it->second});
+    if (n->stamp == changeStamp) return;
+    n->stamp = changeStamp;
+    undo.push_back({Undo::Kind::image, off, 0, {}, *n});
 }
 
 CdxNode& CdxState::create(std::uint32_t off) {
     touch(off);
-    CdxNode& n = cache[off];
+    CdxNode& n = cache.get(off);
     const bool wasDirty = n.dirty; // a freed node taken again may be in the list already
     n = CdxNode();
     n.dirty = wasDirty;
@@ -62,16 +61,12 @@ CdxNode& CdxState::create(std::uint32_t off) {
 void CdxState::trim() {
     if (changeOpen || (cache.size() <= kCacheLimit + dirty.size() && cacheBytes <= kCacheBytes)) return;
     cacheBytes = 0;
-    for (auto it = cache.begin(); it != cache.end();) {
-        if (it->second.dirty) {
-            ++it;
-        } else if (it->second.leaf || it->second.freed) {
-            it = cache.erase(it);
-        } else {
-            cacheBytes += weight(it->second);
-            ++it;
-        }
-    }
+    cache.eraseIf([&](const CdxNode& n) {
+        if (n.dirty) return false;
+        if (n.leaf || n.freed) return true;
+        cacheBytes += weight(n);
+        return false;
+    });
     if (cache.size() > kCacheLimit / 2 + dirty.size() || cacheBytes > kCacheBytes / 2) forget();
 }
 
@@ -81,7 +76,7 @@ void CdxState::forget() {
         cache.clear();
         return;
     }
-    for (auto it = cache.begin(); it != cache.end();) it = it->second.dirty ? std::next(it) : cache.erase(it);
+    cache.eraseIf([](const CdxNode& n) { return !n.dirty; });
 }
 
 void CdxState::discard() {
@@ -126,12 +121,12 @@ void CdxState::abort() {
             continue;
         }
         if (u->kind == Undo::Kind::image) {
-            cache[u->off] = std::move(u->node);
+            cache.put(u->off, std::move(u->node));
             continue;
         }
-        const auto it = cache.find(u->off);
-        if (it == cache.end()) continue; // cannot be: the cache is not trimmed during a change
-        CdxNode& n = it->second;
+        CdxNode* found = cache.find(u->off);
+        if (!found) continue; // cannot be: the cache is not trimmed during a change
+        CdxNode& n = *found;
         n.sized = false;
         if (u->kind == Undo::Kind::inserted) {
             if (u->slot < n.count()) n.erase(u->slot);
@@ -141,7 +136,7 @@ void CdxState::abort() {
     }
     // The nodes this change made dirty are as written again (or gone).
     for (std::size_t i = dirtyBefore; i < dirty.size(); ++i)
-        if (const auto it = cache.find(dirty[i]); it != cache.end()) it->second.dirty = false;
+        if (CdxNode* n = cache.find(dirty[i])) n->dirty = false;
     dirty.resize(dirtyBefore);
     for (TagId id : newHeaders) dirtyHeaders.erase(id);
     endChange();
@@ -174,7 +169,7 @@ Result CdxState::commit(bool hold) {
         if (dirty.size() < heldCheck) return kOk;
         std::size_t bytes = 0;
         for (std::uint32_t off : dirty)
-            if (const auto it = cache.find(off); it != cache.end()) bytes += weight(it->second);
+            if (const CdxNode* n = cache.find(off)) bytes += weight(*n);
         if (bytes <= kHeldBytes) {
             heldCheck = dirty.size() + std::max<std::size_t>(64, dirty.size() / 8);
             return kOk;
@@ -199,13 +194,13 @@ Result CdxState::writeOut() {
     };
     bool ok = true;
     for (std::uint32_t off : dirty) {
-        const auto it = cache.find(off);
-        if (it == cache.end() || !it->second.tag) continue;
+        const CdxNode* n = cache.find(off);
+        if (!n || !n->tag) continue;
         if (!run.empty() && runStart + run.size() != off) ok = flush() && ok;
         if (run.empty()) runStart = off;
         const std::size_t at = run.size();
         run.resize(at + kNodeSize);
-        if (!encodeNode(it->second, *it->second.tag, run.data() + at)) ok = false;
+        if (!encodeNode(*n, *n->tag, run.data() + at)) ok = false;
         if (run.size() >= (std::size_t{1} << 20)) ok = flush() && ok;
     }
     ok = flush() && ok;
@@ -216,7 +211,7 @@ Result CdxState::writeOut() {
     ok = writeHeaderFields(0, dir.root) == kOk && ok;
     if (!ok) return kCdxIo;
     for (std::uint32_t off : dirty)
-        if (const auto it = cache.find(off); it != cache.end()) it->second.dirty = false;
+        if (CdxNode* n = cache.find(off)) n->dirty = false;
     dirty.clear();
     dirtyHeaders.clear();
     unwritten = false;

@@ -363,7 +363,8 @@ Result CdxIndex::removeTag(std::string_view name) {
                     break;
                 }
                 nodes.push_back(off);
-                if (!n->leaf) below.insert(below.end(), n->children.begin(), n->children.end());
+                if (!n->leaf)
+                    for (std::size_t j = 0; j < n->count(); ++j) below.push_back(n->child(j));
             }
             levelNodes = std::move(below);
         }

@@ -11,10 +11,9 @@ std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
         std::uint32_t next = kNone;
         bool ok = cand % kNodeSize == 0 && cand >= kHeaderSize && cand + std::uint64_t{kNodeSize} <= end;
         if (ok) {
-            const auto it = cache.find(cand);
-            if (it != cache.end()) {
-                ok = it->second.freed;
-                next = it->second.nextFree;
+            if (const CdxNode* n = cache.find(cand)) {
+                ok = n->freed;
+                next = n->nextFree;
             } else {
                 unsigned char buf[4];
                 ok = file->read(cand, buf, 4);

@@ -121,15 +121,12 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
     if (!n.leaf) {
         const std::size_t size = keyLen + 8u;
         if (count * size > kInteriorArea) return kCdxDamaged;
-        n.keys.resize(count * keyLen);
-        n.recnos.resize(count);
-        n.children.resize(count);
+        n.reserve(count);
         const unsigned char* p = b + kInteriorHead;
         for (std::size_t i = 0; i < count; ++i, p += size) {
-            std::memcpy(n.keys.data() + i * keyLen, p, keyLen);
-            n.recnos[i] = be32(p + keyLen);
-            n.children[i] = be32(p + keyLen + 4);
-            if (n.children[i] == kNone || !validPointer(n.children[i])) return kCdxDamaged;
+            const std::uint32_t child = be32(p + keyLen + 4);
+            if (child == kNone || !validPointer(child)) return kCdxDamaged;
+            n.push(std::string_view(reinterpret_cast<const char*>(p), keyLen), be32(p + keyLen), child);
             if (!inOrder(i)) return kCdxDamaged;
         }
         return kOk;
@@ -145,25 +142,25 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
         trailMask != (1u << trailBits) - 1)
         return kCdxDamaged;
     if (count * static_cast<std::size_t>(bytes) > kLeafArea) return kCdxDamaged;
-    n.keys.resize(count * keyLen);
-    n.recnos.resize(count);
+    n.resize(count);
     const std::size_t infoEnd = kLeafHead + count * static_cast<std::size_t>(bytes);
     std::size_t keyPos = kNodeSize;
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* p = b + kLeafHead + i * static_cast<std::size_t>(bytes);
         std::uint64_t info = 0;
         for (int k = bytes - 1; k >= 0; --k) info = info << 8 | p[k];
-        n.recnos[i] = static_cast<std::uint32_t>(info & recMask);
+        const std::uint32_t recno = static_cast<std::uint32_t>(info & recMask);
         const std::size_t dup = (info >> recBits) & dupMask;
         const std::size_t trail = (info >> (recBits + dupBits)) & trailMask;
         if (dup + trail > keyLen || (i == 0 && dup != 0)) return kCdxDamaged;
         const std::size_t stored = keyLen - dup - trail;
         if (keyPos < infoEnd + stored) return kCdxDamaged;
         keyPos -= stored;
-        char* k = n.keys.data() + i * keyLen;
-        if (dup) std::memcpy(k, k - keyLen, dup);
+        char* k = n.data.data() + i * n.stride();
+        if (dup) std::memcpy(k, k - n.stride(), dup);
         std::memcpy(k + dup, b + keyPos, stored);
         std::memset(k + dup + stored, t.fill, trail);
+        std::memcpy(k + keyLen, &recno, 4);
         if (!inOrder(i)) return kCdxDamaged;
     }
     return kOk;

@@ -129,9 +129,9 @@ struct EntryView {
 
 struct TagMeta;
 
-// A node as read from the file. Its entries are kept side by side: the keys one after
-// another in one string (keyLen bytes each), the record numbers and (interior nodes) the
-// child nodes in vectors of their own.
+// A node as read from the file. Its entries are kept one after another in one string, each
+// its key (keyLen bytes), its record number and its child node (interior nodes; 0 in
+// leaves), the numbers in machine order: a search reads one run of memory.
 struct CdxNode {
     bool leaf = true;
     bool root = false;
@@ -147,51 +147,58 @@ struct CdxNode {
     std::uint32_t keyBytes = 0, maxRecno = 0;
     std::uint32_t stamp = 0;      // the change that noted it whole last (CdxState::touch)
     const TagMeta* tag = nullptr; // while dirty: the tag it is written for
-    std::string keys;
-    std::vector<std::uint32_t> recnos;
-    std::vector<std::uint32_t> children;
+    std::string data;
 
-    std::size_t count() const { return recnos.size(); }
-    bool empty() const { return recnos.empty(); }
-    std::string_view key(std::size_t i) const { return {keys.data() + i * keyLen, keyLen}; }
-    std::uint32_t recno(std::size_t i) const { return recnos[i]; }
-    std::uint32_t child(std::size_t i) const { return children[i]; }
-    EntryView entry(std::size_t i) const { return {key(i), recnos[i], leaf ? 0u : children[i]}; }
-    CdxEntry copy(std::size_t i) const { return {std::string(key(i)), recnos[i], leaf ? 0u : children[i]}; }
+    std::size_t stride() const { return keyLen + 8u; }
+    std::size_t count() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::string_view key(std::size_t i) const { return {data.data() + i * stride(), keyLen}; }
+    std::uint32_t recno(std::size_t i) const { return number(i * stride() + keyLen); }
+    std::uint32_t child(std::size_t i) const { return number(i * stride() + keyLen + 4); }
+    EntryView entry(std::size_t i) const { return {key(i), recno(i), child(i)}; }
+    CdxEntry copy(std::size_t i) const { return {std::string(key(i)), recno(i), child(i)}; }
 
     // Entries are changed through these only (the key must be keyLen bytes long).
     void insert(std::size_t i, std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
-        keys.insert(i * keyLen, k.data(), keyLen);
-        recnos.insert(recnos.begin() + static_cast<std::ptrdiff_t>(i), recno);
-        if (!leaf) children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), child);
+        const std::size_t at = i * stride();
+        data.insert(at, stride(), '\0');
+        ++count_;
+        std::memcpy(data.data() + at, k.data(), keyLen);
+        setNumber(at + keyLen, recno);
+        setNumber(at + keyLen + 4, child);
     }
     void push(std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
         insert(count(), k, recno, child);
     }
     void erase(std::size_t i) { erase(i, i + 1); }
     void erase(std::size_t from, std::size_t to) {
-        keys.erase(from * keyLen, (to - from) * keyLen);
-        recnos.erase(recnos.begin() + static_cast<std::ptrdiff_t>(from),
-                     recnos.begin() + static_cast<std::ptrdiff_t>(to));
-        if (!leaf)
-            children.erase(children.begin() + static_cast<std::ptrdiff_t>(from),
-                           children.begin() + static_cast<std::ptrdiff_t>(to));
+        data.erase(from * stride(), (to - from) * stride());
+        count_ -= static_cast<std::uint32_t>(to - from);
     }
-    // Appends entries [from, to) of another node of the same kind and key length.
+    // Appends entries [from, to) of another node of the same key length.
     void append(const CdxNode& o, std::size_t from, std::size_t to) {
-        keys.append(o.keys, from * keyLen, (to - from) * keyLen);
-        recnos.insert(recnos.end(), o.recnos.begin() + static_cast<std::ptrdiff_t>(from),
-                      o.recnos.begin() + static_cast<std::ptrdiff_t>(to));
-        if (!leaf)
-            children.insert(children.end(), o.children.begin() + static_cast<std::ptrdiff_t>(from),
-                            o.children.begin() + static_cast<std::ptrdiff_t>(to));
+        data.append(o.data, from * stride(), (to - from) * stride());
+        count_ += static_cast<std::uint32_t>(to - from);
     }
-    void setKey(std::size_t i, std::string_view k) { keys.replace(i * keyLen, keyLen, k.data(), keyLen); }
-    void clearEntries() {
-        keys.clear();
-        recnos.clear();
-        children.clear();
+    // Entry i takes the key and record number of entry j (its child stays).
+    void takeEntry(std::size_t i, std::size_t j) {
+        std::memmove(data.data() + i * stride(), data.data() + j * stride(), keyLen + 4u);
     }
+    void reserve(std::size_t n) { data.reserve(n * stride()); }
+    // n entries of zero bytes, to be filled in place.
+    void resize(std::size_t n) {
+        data.assign(n * stride(), '\0');
+        count_ = static_cast<std::uint32_t>(n);
+    }
+
+  private:
+    std::uint32_t count_ = 0;
+    std::uint32_t number(std::size_t at) const {
+        std::uint32_t v;
+        std::memcpy(&v, data.data() + at, 4);
+        return v;
+    }
+    void setNumber(std::size_t at, std::uint32_t v) { std::memcpy(data.data() + at, &v, 4); }
 };
 
 // What the index needs of a tag (and of the directory, which is a tag of names).

@@ -5,12 +5,71 @@
 
 #include "engine/cdx_node.h"
 
+#include <array>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
-#include <unordered_map>
 
 namespace engine {
+
+// Decoded nodes by their place in the file, in pages of slots (one per 512 bytes of file)
+// made as they are needed: finding one is two steps, with no hashing. Offsets are those of
+// nodes (multiples of 512); nodes stay where they are until erased.
+class NodeCache {
+  public:
+    CdxNode* find(std::uint32_t off) const {
+        const std::size_t i = off / kNodeSize;
+        if (off % kNodeSize || i / kPage >= pages_.size() || !pages_[i / kPage]) return nullptr;
+        return (*pages_[i / kPage])[i % kPage].get();
+    }
+    // The node at off, made empty when there is none.
+    CdxNode& get(std::uint32_t off) {
+        std::unique_ptr<CdxNode>& slot = slotOf(off);
+        if (!slot) {
+            slot = std::make_unique<CdxNode>();
+            ++size_;
+        }
+        return *slot;
+    }
+    CdxNode& put(std::uint32_t off, CdxNode&& n) { return get(off) = std::move(n); }
+    void erase(std::uint32_t off) {
+        const std::size_t i = off / kNodeSize;
+        if (off % kNodeSize || i / kPage >= pages_.size() || !pages_[i / kPage]) return;
+        std::unique_ptr<CdxNode>& slot = (*pages_[i / kPage])[i % kPage];
+        if (slot) --size_;
+        slot.reset();
+    }
+    void clear() {
+        pages_.clear();
+        size_ = 0;
+    }
+    std::size_t size() const { return size_; }
+    // Erases the nodes for which drop(node) is true.
+    template <class Drop> void eraseIf(Drop drop) {
+        for (auto& page : pages_) {
+            if (!page) continue;
+            for (auto& slot : *page) {
+                if (slot && drop(*slot)) {
+                    slot.reset();
+                    --size_;
+                }
+            }
+        }
+    }
+
+  private:
+    static constexpr std::size_t kPage = 1024;
+    using Page = std::array<std::unique_ptr<CdxNode>, kPage>;
+    std::unique_ptr<CdxNode>& slotOf(std::uint32_t off) {
+        const std::size_t i = off / kNodeSize;
+        if (i / kPage >= pages_.size()) pages_.resize(i / kPage + 1);
+        if (!pages_[i / kPage]) pages_[i / kPage] = std::make_unique<Page>();
+        return (*pages_[i / kPage])[i % kPage];
+    }
+    std::vector<std::unique_ptr<Page>> pages_;
+    std::size_t size_ = 0;
+};
 
 struct CdxState {
     BlockFile* file = nullptr;
@@ -27,7 +86,7 @@ struct CdxState {
     std::map<TagId, char> keyTypes; // key types the caller gave for tags whose file did not say
     std::set<TagId> unknownTypes;   // tags whose key type nobody has said yet
 
-    std::unordered_map<std::uint32_t, CdxNode> cache;
+    NodeCache cache;
     std::size_t cacheBytes = 0; // weight() of the nodes read into the cache
     // Changed nodes (each also marked dirty) and tag headers not yet written: those of the
     // change being made, and those of changes committed with their writing held back

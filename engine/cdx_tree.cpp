@@ -106,7 +106,7 @@ Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::ve
     markDirty(off, n, t);
     out.push_back({std::string(n.key(n.count() - 1)), n.recno(n.count() - 1), off});
     for (std::uint32_t o = n.right; o != right;) {
-        CdxNode& m = cache.at(o);
+        CdxNode& m = *cache.find(o);
         out.push_back({std::string(m.key(m.count() - 1)), m.recno(m.count() - 1), o});
         o = m.right;
     }
@@ -155,9 +155,7 @@ Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
     }
     markDirty(aOff, *na, t);
     release(bOff, *nb, t);
-    const std::string lastKey(parent.key(b));
-    parent.setKey(a, lastKey);
-    parent.recnos[a] = parent.recno(b);
+    parent.takeEntry(a, b);
     parent.erase(b);
     return kOk;
 }
@@ -340,8 +338,7 @@ Result CdxState::build(TagMeta& t, const KeyList& keys, const std::vector<std::u
         CdxNode* n;
         const std::uint32_t off = allocate(t, n);
         n->leaf = true;
-        n->keys.reserve((to - from) * t.keyLen);
-        n->recnos.reserve(to - from);
+        n->reserve(to - from);
         for (std::size_t i = from; i < to; ++i) n->push(keys.key(order[i]), keys.recno(order[i]));
         if (l) {
             n->left = level.back().offset;
