@@ -72,9 +72,7 @@ inline void putBe32(unsigned char* p, std::uint32_t v) {
 
 // Number of bits needed to write x.
 inline int bitsFor(std::uint64_t x) {
-    int n = 0;
-    while (x) ++n, x >>= 1;
-    return n;
+    return static_cast<int>(std::bit_width(x));
 }
 
 // Trailing fill bytes of a key.

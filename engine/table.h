@@ -85,6 +85,7 @@ struct OpenTag {
     bool unique = false;
     bool descending = false;
     int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
+    int keyField = -1;      // a tag whose key is this field, named alone: read from the record
     bool keyless = false;   // its expressions do not compile here: walked and searched only
     Handle handle = 0;
     CdxCursor cursor;
