@@ -62,11 +62,17 @@ Result CdxIndex::insert(TagId id, std::string_view key, std::uint32_t recno, boo
     s.begin();
     CdxState::Pos p;
     const std::uint32_t from = m->unique ? 0 : recno;
-    if (const Result r = s.lowerBoundEntry(*m, key, from, p)) return r;
+    if (const Result r = s.lowerBoundEntry(*m, key, from, p)) {
+        s.abort();
+        return r;
+    }
     std::uint32_t holder = 0; // a higher record a unique tag holds the key with
-    if (const CdxEntry* e = s.entryAt(*m, p); e && e->key == key) {
+    if (const auto e = s.entryAt(*m, p); e && e->key == key) {
         // The same pair is never stored twice; a unique tag keeps the lowest record of a key.
-        if (e->recno == recno || (m->unique && e->recno < recno)) return kOk;
+        if (e->recno == recno || (m->unique && e->recno < recno)) {
+            s.abort();
+            return kOk;
+        }
         if (m->unique) holder = e->recno;
     }
     Result r = holder ? s.change(*m, false, key, holder) : kOk;
@@ -115,18 +121,20 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
             // Another record holding the key: erased by this same change, or a refusal.
             CdxState::Pos q;
             r = s.lowerBoundEntry(*m, c.key, 0, q);
-            const CdxEntry* other = r ? nullptr : s.entryAt(*m, q);
+            const auto other = r ? std::nullopt : s.entryAt(*m, q);
             if (other && other->key == c.key && other->recno != c.recno) r = kCdxDuplicateKey;
         }
         if (!r && c.insert) {
-            CdxState::Pos p;
-            r = s.lowerBoundEntry(*m, c.key, m->unique ? 0 : c.recno, p);
-            const CdxEntry* e = r ? nullptr : s.entryAt(*m, p);
-            if (e && e->key == c.key) {
-                // The same pair is never stored twice; a unique tag keeps a key with the
-                // lowest record holding it, so the key moves to a lower record.
-                if (e->recno == c.recno || (m->unique && e->recno < c.recno)) continue;
-                if (m->unique) r = s.change(*m, false, c.key, e->recno);
+            // A unique tag keeps a key with the lowest record holding it, so the key moves to
+            // a lower record. (The same pair twice the change itself leaves alone.)
+            if (m->unique) {
+                CdxState::Pos p;
+                r = s.lowerBoundEntry(*m, c.key, 0, p);
+                const auto e = r ? std::nullopt : s.entryAt(*m, p);
+                if (e && e->key == c.key) {
+                    if (e->recno <= c.recno) continue;
+                    r = s.change(*m, false, c.key, e->recno);
+                }
             }
             if (!r) r = s.change(*m, true, c.key, c.recno);
         } else if (!r) {
@@ -142,13 +150,21 @@ Result CdxIndex::stage(const std::vector<KeyChange>& changes, bool candidates) {
     return kOk;
 }
 
-Result CdxIndex::commitStaged() {
+Result CdxIndex::commitStaged(bool hold) {
     CdxState& s = *s_;
     if (!s.staged) return kOk;
     s.staged = false;
-    const Result r = s.commit();
-    if (r) s.abort();
-    return r;
+    return s.commit(hold);
+}
+
+Result CdxIndex::writeHeld() {
+    CdxState& s = *s_;
+    if (s.staged) return kCdxNotOpen; // a staged change is committed or dropped first
+    return s.writeOut();
+}
+
+bool CdxIndex::holding() const {
+    return s_->unwritten || !s_->dirty.empty();
 }
 
 void CdxIndex::dropStaged() {
@@ -161,6 +177,9 @@ void CdxIndex::dropStaged() {
 Result CdxIndex::markChanging(bool on) {
     CdxState& s = *s_;
     if (!s.open) return kCdxNotOpen;
+    // The mark goes only once everything it covers is written.
+    if (!on)
+        if (const Result r = writeHeld()) return r;
     const unsigned char b = on ? 1 : 0;
     if (!s.file->write(kChangingAt, &b, 1)) return kCdxIo;
     s.changing = on;
@@ -188,8 +207,8 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
         if (depth > kMaxDepth) return kCdxDamaged;
         std::vector<std::uint32_t> below;
         bool leafLevel = false;
-        const CdxEntry* prevEntry = nullptr;
-        CdxEntry prevCopy;
+        bool havePrev = false;
+        CdxEntry prev;
         for (std::size_t i = 0; i < level.size(); ++i) {
             const std::uint32_t off = level[i];
             if (!seen.insert(off).second) return kCdxDamaged;
@@ -201,24 +220,25 @@ Result CdxIndex::verify(TagId id, std::uint64_t* count) {
             if (n->left != (i ? level[i - 1] : kNone) ||
                 n->right != (i + 1 < level.size() ? level[i + 1] : kNone))
                 return kCdxDamaged;
-            if (n->entries.empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
-            for (const CdxEntry& e : n->entries) {
-                if (prevEntry && m->order(prevEntry->key, prevEntry->recno, e.key, e.recno) >= 0)
-                    return kCdxDamaged;
-                if (leafLevel && m->unique && prevEntry && prevEntry->key == e.key) return kCdxDamaged;
-                prevCopy = e;
-                prevEntry = &prevCopy;
+            if (n->empty() && !(depth == 0 && n->leaf)) return kCdxDamaged;
+            for (std::size_t j = 0; j < n->count(); ++j) {
+                const std::string_view key = n->key(j);
+                const std::uint32_t recno = n->recno(j);
+                if (havePrev && m->order(prev.key, prev.recno, key, recno) >= 0) return kCdxDamaged;
+                if (leafLevel && m->unique && havePrev && prev.key == key) return kCdxDamaged;
+                prev.key.assign(key);
+                prev.recno = recno;
+                havePrev = true;
                 if (!n->leaf) {
                     // The child's last entry must be this entry.
                     CdxNode* c;
-                    if (const Result r = s.load(*m, e.child, c)) return r;
-                    if (c->entries.empty() || c->entries.back().key != e.key ||
-                        c->entries.back().recno != e.recno)
+                    if (const Result r = s.load(*m, n->child(j), c)) return r;
+                    if (c->empty() || c->key(c->count() - 1) != prev.key || c->recno(c->count() - 1) != recno)
                         return kCdxDamaged;
-                    below.push_back(e.child);
+                    below.push_back(n->child(j));
                 }
             }
-            if (leafLevel) entries += n->entries.size();
+            if (leafLevel) entries += n->count();
         }
         if (leafLevel && !below.empty()) return kCdxDamaged;
         level = std::move(below);
@@ -251,7 +271,7 @@ Result CdxIndex::checkPages(PageReport& report) {
                     return false;
                 }
                 if (!n->leaf)
-                    for (const CdxEntry& e : n->entries) below.push_back(e.child);
+                    for (std::size_t i = 0; i < n->count(); ++i) below.push_back(n->child(i));
             }
             level = std::move(below);
         }

@@ -310,12 +310,20 @@ class CdxIndex {
     // already does as insert does; inserting a key a candidate tag holds for another record is
     // refused (kCdxDuplicateKey) unless candidates is false. Nothing else may change the
     // index in between.
+    // commitStaged(true) keeps the changed nodes in memory instead (the index reads them from
+    // there), to be written together with later ones: by writeHeld(), by the next change
+    // committed without hold, by clearing the mark, or by any call that changes the tag list
+    // or reads the file anew. Only for a file marked as being changed (markChanging(true))
+    // that no one else reads meanwhile: until then the file is not what the index holds.
+    // A commit whose writing fails answers kCdxIo and keeps its changes in memory.
     Result stage(const std::vector<KeyChange>& changes, bool candidates = true);
-    Result commitStaged();
+    Result commitStaged(bool hold = false);
     void dropStaged();
+    Result writeHeld();
+    bool holding() const; // changes committed and not yet written
     // Marks the file (on) as being changed together with its table, and clears the mark (off)
-    // once both are written. A mark found on opening, that this index did not set, means an
-    // earlier change of the pair did not end: outOfDate().
+    // once both are written (changes held are written first). A mark found on opening, that
+    // this index did not set, means an earlier change of the pair did not end: outOfDate().
     Result markChanging(bool on);
     bool outOfDate() const;
 

@@ -2,20 +2,24 @@
 // written out in runs of adjacent nodes with the headers and the change counter.
 #include "engine/cdx_state.h"
 
+#include <algorithm>
+
 namespace engine {
 
 namespace {
 
-constexpr std::size_t kCacheLimit = 2048;                 // decoded nodes kept between operations
-constexpr std::size_t kCacheBytes = std::size_t{8} << 20; // and roughly the memory they may take
+// Decoded nodes kept between operations (besides those not yet written), and roughly the
+// memory they may take; and the memory that changed nodes held back from writing may take.
+constexpr std::size_t kCacheLimit = 8192;
+constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+constexpr std::size_t kHeldBytes = std::size_t{32} << 20;
 
 } // namespace
 
 Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
-    const auto it = cache.find(off);
-    if (it != cache.end()) {
-        if (it->second.freed || it->second.keyLen != t.keyLen) return kCdxDamaged;
-        out = &it->second;
+    if (CdxNode* cached = cache.find(off)) {
+        if (cached->freed || cached->keyLen != t.keyLen) return kCdxDamaged;
+        out = cached;
         return kOk;
     }
     if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return kCdxDamaged;
@@ -24,52 +28,118 @@ Result CdxState::load(const TagMeta& t, std::uint32_t off, CdxNode*& out) {
     CdxNode n;
     if (const Result r = decodeNode(buf, t, end, n)) return r;
     cacheBytes += weight(n);
-    out = &cache.emplace(off, std::move(n)).first->second;
+    out = &cache.put(off, std::move(n));
     return kOk;
 }
 
-void CdxState::markDirty(std::uint32_t off, const TagMeta& t) {
-    dirty.insert(off);
-    dirtyTag[off] = &t;
+void CdxState::touch(std::uint32_t off) {
+    if (!changeOpen) return;
+    CdxNode* n = cache.find(off);
+    if (!n) {
+        undo.push_back({Undo::Kind::fresh, off});
+        return;
+    }
+    if (n->stamp == changeStamp) return;
+    n->stamp = changeStamp;
+    undo.push_back({Undo::Kind::image, off, 0, {}, *n});
 }
 
-// Before a read: keeps the cache from growing without end.
-// Interior nodes, few and met by every search, stay; leaves go first.
+CdxNode& CdxState::create(std::uint32_t off) {
+    touch(off);
+    CdxNode& n = cache.get(off);
+    const bool wasDirty = n.dirty; // a freed node taken again may be in the list already
+    n = CdxNode();
+    n.dirty = wasDirty;
+    n.stamp = changeStamp;
+    return n;
+}
+
+// Before a read or a change: keeps the cache from growing without end. Interior nodes, few
+// and met by every search, stay; leaves go first. Nodes not yet written always stay, and
+// count for nothing here: cacheBytes is the weight of the nodes read since the last trim,
+// and of the written nodes it kept.
 void CdxState::trim() {
-    if (cache.size() <= kCacheLimit && cacheBytes <= kCacheBytes) return;
+    if (changeOpen || (cache.size() <= kCacheLimit + dirty.size() && cacheBytes <= kCacheBytes)) return;
     cacheBytes = 0;
-    for (auto it = cache.begin(); it != cache.end();) {
-        if (it->second.leaf || it->second.freed) {
-            it = cache.erase(it);
-        } else {
-            cacheBytes += weight(it->second);
-            ++it;
-        }
-    }
-    if (cache.size() > kCacheLimit / 2 || cacheBytes > kCacheBytes / 2) forget();
+    cache.eraseIf([&](const CdxNode& n) {
+        if (n.dirty) return false;
+        if (n.leaf || n.freed) return true;
+        cacheBytes += weight(n);
+        return false;
+    });
+    if (cache.size() > kCacheLimit / 2 + dirty.size() || cacheBytes > kCacheBytes / 2) forget();
 }
 
 void CdxState::forget() {
+    cacheBytes = 0;
+    if (dirty.empty()) {
+        cache.clear();
+        return;
+    }
+    cache.eraseIf([](const CdxNode& n) { return !n.dirty; });
+}
+
+void CdxState::discard() {
     cache.clear();
     cacheBytes = 0;
+    dirty.clear();
+    dirtyHeaders.clear();
+    unwritten = false;
+    heldCheck = 0;
+    changeOpen = false;
+    undo.clear();
+    newHeaders.clear();
 }
 
 // Before a change.
 void CdxState::begin() {
+    if (changeOpen) abort();
     trim();
+    changeOpen = true;
+    ++changeStamp;
+    dirtyBefore = dirty.size();
     savedFree = freeList;
     savedEnd = end;
     savedRoots.clear();
-    savedRoots[0] = dir.root;
-    for (auto& [id, m] : metas) savedRoots[id] = m.root;
+    savedRoots.emplace_back(0, dir.root);
+    for (auto& [id, m] : metas) savedRoots.emplace_back(id, m.root);
 }
 
-// Forgets every change made in memory since begin().
+void CdxState::endChange() {
+    changeOpen = false;
+    undo.clear();
+    newHeaders.clear();
+}
+
+// Undoes the change begun, step by step from the last: the cache, the nodes to write, the
+// free list, the end of the file and the roots are as they were at begin().
 void CdxState::abort() {
-    forget();
-    dirty.clear();
-    dirtyTag.clear();
-    dirtyHeaders.clear();
+    if (!changeOpen) return;
+    for (auto u = undo.rbegin(); u != undo.rend(); ++u) {
+        if (u->kind == Undo::Kind::fresh) {
+            cache.erase(u->off);
+            continue;
+        }
+        if (u->kind == Undo::Kind::image) {
+            cache.put(u->off, std::move(u->node));
+            continue;
+        }
+        CdxNode* found = cache.find(u->off);
+        if (!found) continue; // cannot be: the cache is not trimmed during a change
+        CdxNode& n = *found;
+        n.sized = false;
+        if (u->kind == Undo::Kind::inserted) {
+            if (u->slot < n.count()) n.erase(u->slot);
+        } else if (u->slot <= n.count()) {
+            n.insert(u->slot, u->entry.key, u->entry.recno, u->entry.child);
+        }
+    }
+    // The nodes this change made dirty are as written again (or gone).
+    for (std::size_t i = dirtyBefore; i < dirty.size(); ++i)
+        if (CdxNode* n = cache.find(dirty[i])) n->dirty = false;
+    dirty.resize(dirtyBefore);
+    for (TagId id : newHeaders) dirtyHeaders.erase(id);
+    endChange();
     freeList = savedFree;
     end = savedEnd;
     for (auto& [id, root] : savedRoots)
@@ -85,13 +155,35 @@ Result CdxState::writeHeaderFields(TagId id, std::uint32_t root) {
     return file->write(id, buf, sizeof buf) ? kOk : kCdxIo;
 }
 
-// Writes every changed node and header, and moves the change counter on.
-Result CdxState::commit() {
+Result CdxState::commit(bool hold) {
     if (end > 0xFFFFFFFFull) {
         abort();
         return kCdxTooBig;
     }
+    endChange();
     ++counter;
+    unwritten = true;
+    if (hold) {
+        // Held changes are written all the same once they would keep too much in memory:
+        // weighed each time their number has grown by an eighth.
+        if (dirty.size() < heldCheck) return kOk;
+        std::size_t bytes = 0;
+        for (std::uint32_t off : dirty)
+            if (const CdxNode* n = cache.find(off)) bytes += weight(*n);
+        if (bytes <= kHeldBytes) {
+            heldCheck = dirty.size() + std::max<std::size_t>(64, dirty.size() / 8);
+            return kOk;
+        }
+    }
+    return writeOut();
+}
+
+// Every changed node in runs of adjacent nodes, then the tag headers whose root moved, then
+// the file header with the free list and the change counter. What fails to be written stays
+// in memory, to be written by the next change.
+Result CdxState::writeOut() {
+    if (!unwritten && dirty.empty() && dirtyHeaders.empty()) return kOk;
+    std::sort(dirty.begin(), dirty.end());
     std::vector<unsigned char> run;
     std::uint32_t runStart = 0;
     const auto flush = [&]() {
@@ -102,13 +194,13 @@ Result CdxState::commit() {
     };
     bool ok = true;
     for (std::uint32_t off : dirty) {
-        const auto it = cache.find(off);
-        if (it == cache.end()) continue;
+        const CdxNode* n = cache.find(off);
+        if (!n || !n->tag) continue;
         if (!run.empty() && runStart + run.size() != off) ok = flush() && ok;
         if (run.empty()) runStart = off;
         const std::size_t at = run.size();
         run.resize(at + kNodeSize);
-        if (!encodeNode(it->second, *dirtyTag[off], run.data() + at)) ok = false;
+        if (!encodeNode(*n, *n->tag, run.data() + at)) ok = false;
         if (run.size() >= (std::size_t{1} << 20)) ok = flush() && ok;
     }
     ok = flush() && ok;
@@ -117,13 +209,13 @@ Result CdxState::commit() {
         if (const TagMeta* m = meta(id)) ok = writeHeaderFields(id, m->root) == kOk && ok;
     }
     ok = writeHeaderFields(0, dir.root) == kOk && ok;
+    if (!ok) return kCdxIo;
+    for (std::uint32_t off : dirty)
+        if (CdxNode* n = cache.find(off)) n->dirty = false;
     dirty.clear();
-    dirtyTag.clear();
     dirtyHeaders.clear();
-    if (!ok) {
-        forget();
-        return kCdxIo;
-    }
+    unwritten = false;
+    heldCheck = 0;
     return kOk;
 }
 

@@ -13,7 +13,7 @@ Result CdxState::edge(const TagMeta& t, bool last, Pos& pos) {
         CdxNode* n;
         if (const Result r = load(t, off, n)) return r;
         if (n->leaf) {
-            if (n->entries.empty()) {
+            if (n->empty()) {
                 pos = Pos();
                 // An empty leaf is only normal as the root of an empty tag; otherwise look
                 // further along the level.
@@ -21,27 +21,27 @@ Result CdxState::edge(const TagMeta& t, bool last, Pos& pos) {
                 Pos from{off, 0};
                 return last ? stepBack(t, from, nullptr, pos, true) : stepOn(t, from, nullptr, pos, true);
             }
-            pos = {off, last ? n->entries.size() - 1 : 0};
+            pos = {off, last ? n->count() - 1 : 0};
             return kOk;
         }
-        if (n->entries.empty()) return kCdxDamaged;
-        off = last ? n->entries.back().child : n->entries.front().child;
+        if (n->empty()) return kCdxDamaged;
+        off = n->child(last ? n->count() - 1 : 0);
     }
 }
 
 // The next entry along the leaf level; with fromEmpty the start position is a leaf
 // without entries to look beyond. Every step must move to a larger entry, which also
 // stops a cycle in the sibling links.
-Result CdxState::stepOn(const TagMeta& t, Pos from, const CdxEntry* current, Pos& out, bool fromEmpty) {
+Result CdxState::stepOn(const TagMeta& t, Pos from, const EntryView* current, Pos& out, bool fromEmpty) {
     CdxNode* n;
     if (const Result r = load(t, from.leaf, n)) return r;
-    if (!fromEmpty && from.slot + 1 < n->entries.size()) {
+    if (!fromEmpty && from.slot + 1 < n->count()) {
         out = {from.leaf, from.slot + 1};
         return kOk;
     }
-    CdxEntry last;
-    if (!fromEmpty && !n->entries.empty())
-        last = n->entries[std::min(from.slot, n->entries.size() - 1)];
+    EntryView last;
+    if (!fromEmpty && !n->empty())
+        last = n->entry(std::min(from.slot, n->count() - 1));
     else if (current)
         last = *current;
     const bool haveLast = !fromEmpty || current;
@@ -51,9 +51,8 @@ Result CdxState::stepOn(const TagMeta& t, Pos from, const CdxEntry* current, Pos
         CdxNode* m;
         if (const Result r = load(t, next, m)) return r;
         if (!m->leaf) return kCdxDamaged;
-        if (!m->entries.empty()) {
-            const CdxEntry& f = m->entries.front();
-            if (haveLast && t.order(last.key, last.recno, f.key, f.recno) >= 0) return kCdxDamaged;
+        if (!m->empty()) {
+            if (haveLast && t.order(last.key, last.recno, m->key(0), m->recno(0)) >= 0) return kCdxDamaged;
             out = {next, 0};
             return kOk;
         }
@@ -63,16 +62,16 @@ Result CdxState::stepOn(const TagMeta& t, Pos from, const CdxEntry* current, Pos
     return kOk;
 }
 
-Result CdxState::stepBack(const TagMeta& t, Pos from, const CdxEntry* current, Pos& out, bool fromEmpty) {
+Result CdxState::stepBack(const TagMeta& t, Pos from, const EntryView* current, Pos& out, bool fromEmpty) {
     CdxNode* n;
     if (const Result r = load(t, from.leaf, n)) return r;
-    if (!fromEmpty && from.slot > 0 && from.slot <= n->entries.size()) {
+    if (!fromEmpty && from.slot > 0 && from.slot <= n->count()) {
         out = {from.leaf, from.slot - 1};
         return kOk;
     }
-    CdxEntry first;
-    if (!fromEmpty && !n->entries.empty())
-        first = n->entries.front();
+    EntryView first;
+    if (!fromEmpty && !n->empty())
+        first = n->entry(0);
     else if (current)
         first = *current;
     const bool haveFirst = !fromEmpty || current;
@@ -82,10 +81,10 @@ Result CdxState::stepBack(const TagMeta& t, Pos from, const CdxEntry* current, P
         CdxNode* m;
         if (const Result r = load(t, prev, m)) return r;
         if (!m->leaf) return kCdxDamaged;
-        if (!m->entries.empty()) {
-            const CdxEntry& l = m->entries.back();
-            if (haveFirst && t.order(l.key, l.recno, first.key, first.recno) >= 0) return kCdxDamaged;
-            out = {prev, m->entries.size() - 1};
+        if (!m->empty()) {
+            const std::size_t l = m->count() - 1;
+            if (haveFirst && t.order(m->key(l), m->recno(l), first.key, first.recno) >= 0) return kCdxDamaged;
+            out = {prev, l};
             return kOk;
         }
         prev = m->left;
@@ -96,14 +95,14 @@ Result CdxState::stepBack(const TagMeta& t, Pos from, const CdxEntry* current, P
 
 Result CdxState::lowerBoundEntry(const TagMeta& t, std::string_view key, std::uint32_t recno, Pos& pos) {
     return lowerBound(
-        t, [&](const CdxEntry& e) { return t.order(e.key, e.recno, key, recno) < 0; }, pos);
+        t, [&](std::string_view k, std::uint32_t r) { return t.order(k, r, key, recno) < 0; }, pos);
 }
 
-const CdxEntry* CdxState::entryAt(const TagMeta& t, Pos p) {
-    if (p.atEnd()) return nullptr;
+std::optional<EntryView> CdxState::entryAt(const TagMeta& t, Pos p) {
+    if (p.atEnd()) return std::nullopt;
     CdxNode* n;
-    if (load(t, p.leaf, n) || p.slot >= n->entries.size()) return nullptr;
-    return &n->entries[p.slot];
+    if (load(t, p.leaf, n) || p.slot >= n->count()) return std::nullopt;
+    return n->entry(p.slot);
 }
 
 // Cursors.
@@ -129,7 +128,7 @@ struct CursorAccess {
     static void place(CdxCursor& c, CdxState& s, const TagMeta& t, CdxState::Pos p, bool pastEnd) {
         c.between_ = false;
         c.counter_ = s.counter;
-        const CdxEntry* e = s.entryAt(t, p);
+        const auto e = s.entryAt(t, p);
         if (!e) {
             c.state_ = pastEnd ? CdxCursor::State::Eof : CdxCursor::State::Bof;
             c.key_.clear();
@@ -149,12 +148,12 @@ struct CursorAccess {
         if (c.state_ != CdxCursor::State::On || c.between_) {
             if (c.counter_ == s.counter) return kOk;
         } else if (c.counter_ == s.counter) {
-            const CdxEntry* e = s.entryAt(t, {c.leaf_, c.slot_});
+            const auto e = s.entryAt(t, {c.leaf_, c.slot_});
             if (e && e->recno == c.recno_ && e->key == c.key_) return kOk;
         }
         CdxState::Pos p;
         if (const Result r = s.lowerBoundEntry(t, c.key_, c.recno_, p)) return r;
-        const CdxEntry* e = s.entryAt(t, p);
+        const auto e = s.entryAt(t, p);
         c.counter_ = s.counter;
         c.leaf_ = p.leaf;
         c.slot_ = p.slot;
@@ -181,7 +180,7 @@ struct CursorAccess {
         if (c.state_ != CdxCursor::State::On) return kOk; // already off this end
         if (const Result r = sync(c, *s, *t)) return r;
         const bool pastEnd = forward != t->backwards();
-        const CdxEntry cur{c.key_, c.recno_, 0};
+        const EntryView cur{c.key_, c.recno_, 0};
         CdxState::Pos p;
         if (c.between_) {
             if (forward) {
@@ -242,20 +241,19 @@ namespace {
 Result firstNotBelow(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
     const std::size_t n = key.size();
     return s.lowerBound(
-        t, [&](const CdxEntry& e) { return t.orderKeys(std::string_view(e.key).substr(0, n), key) < 0; }, p);
+        t, [&](std::string_view k, std::uint32_t) { return t.orderKeys(k.substr(0, n), key) < 0; }, p);
 }
 
 // The last entry in stored order whose first key.size() bytes are not above key.
 Result lastNotAbove(CdxState& s, const TagMeta& t, std::string_view key, CdxState::Pos& p) {
     const std::size_t n = key.size();
     if (const Result r = s.lowerBound(
-            t, [&](const CdxEntry& e) { return t.orderKeys(std::string_view(e.key).substr(0, n), key) <= 0; },
-            p))
+            t, [&](std::string_view k, std::uint32_t) { return t.orderKeys(k.substr(0, n), key) <= 0; }, p))
         return r;
     if (p.atEnd()) return s.edge(t, true, p);
-    const CdxEntry* e = s.entryAt(t, p);
+    const auto e = s.entryAt(t, p);
     if (!e) return kCdxDamaged;
-    const CdxEntry cur = *e;
+    const EntryView cur = *e;
     return s.stepBack(t, p, &cur, p);
 }
 
@@ -286,7 +284,7 @@ Result CdxCursor::seekLast(std::string_view key, bool& found) {
     CdxState::Pos p;
     if (const Result r = t->backwards() ? firstNotBelow(*s, *t, key, p) : lastNotAbove(*s, *t, key, p))
         return r;
-    const CdxEntry* e = s->entryAt(*t, p);
+    const auto e = s->entryAt(*t, p);
     if (e && startsWith(e->key, key)) {
         CursorAccess::place(*this, *s, *t, p, true);
         found = true;
@@ -303,14 +301,14 @@ Result CdxCursor::find(std::string_view key, std::uint32_t recno, bool& exact) {
     s->trim();
     CdxState::Pos p;
     if (const Result r = s->lowerBoundEntry(*t, key, recno, p)) return r;
-    const CdxEntry* e = s->entryAt(*t, p);
+    const auto e = s->entryAt(*t, p);
     exact = e && e->recno == recno && e->key == key;
     if (!exact && t->backwards()) {
         // The entry that follows in descending order is the one before in the file.
         if (p.atEnd()) {
             if (const Result r = s->edge(*t, true, p)) return r;
         } else {
-            const CdxEntry cur = *e;
+            const EntryView cur = *e;
             if (const Result r = s->stepBack(*t, p, &cur, p)) return r;
         }
     }

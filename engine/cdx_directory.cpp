@@ -14,7 +14,7 @@ Result CdxState::readTags() {
     if (const Result r = edge(dir, false, p)) return r;
     std::set<TagId> seen;
     while (!p.atEnd()) {
-        const CdxEntry* e = entryAt(dir, p);
+        const auto e = entryAt(dir, p);
         if (!e) return kCdxDamaged;
         const TagId id = e->recno;
         if (id % kNodeSize || id < kHeaderSize || id + std::uint64_t{kHeaderSize} > end ||
@@ -22,17 +22,18 @@ Result CdxState::readTags() {
             return kCdxDamaged;
         TagInfo info;
         TagMeta m;
-        if (const Result r = readTagHeader(id, *e, info, m)) return r;
+        const CdxEntry current{std::string(e->key), e->recno, 0};
+        if (const Result r = readTagHeader(id, current.key, info, m)) return r;
         if (info.unusable.empty()) metas[id] = m;
         tags.push_back(std::move(info));
-        const CdxEntry current = *e;
-        if (const Result r = stepOn(dir, p, &current, p)) return r;
+        const EntryView view{current.key, current.recno, 0};
+        if (const Result r = stepOn(dir, p, &view, p)) return r;
     }
     std::sort(tags.begin(), tags.end(), [](const TagInfo& a, const TagInfo& b) { return a.id < b.id; });
     return kOk;
 }
 
-Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info, TagMeta& m) {
+Result CdxState::readTagHeader(TagId id, std::string_view dirKey, TagInfo& info, TagMeta& m) {
     unsigned char h[kHeaderSize];
     if (!file->read(id, h, sizeof h)) return kCdxIo;
     m.id = id;
@@ -81,7 +82,7 @@ Result CdxState::readTagHeader(TagId id, const CdxEntry& dirEntry, TagInfo& info
         return std::string(p, nul ? static_cast<const char*>(nul) - p : static_cast<std::ptrdiff_t>(len));
     };
     info.id = id;
-    std::string name = dirEntry.key;
+    std::string name(dirKey);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     info.name = name;
     info.keyExpr = text(0, keyPool);
@@ -106,12 +107,10 @@ bool CdxState::storedHighestFirst(const TagMeta& t) {
     CdxEntry last;
     for (int depth = 0; depth <= kMaxDepth; ++depth) {
         if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return false;
-        if (!file->read(off, buf, kNodeSize) || decodeNode(buf, t, end, n, false) || n.entries.empty())
-            return false;
-        if (depth == 0) last = n.entries.back();
-        if (n.leaf)
-            return compareEntry(n.entries.front().key, n.entries.front().recno, last.key, last.recno) > 0;
-        off = n.entries.front().child;
+        if (!file->read(off, buf, kNodeSize) || decodeNode(buf, t, end, n, false) || n.empty()) return false;
+        if (depth == 0) last = n.copy(n.count() - 1);
+        if (n.leaf) return compareEntry(n.key(0), n.recno(0), last.key, last.recno) > 0;
+        off = n.child(0);
     }
     return false;
 }
@@ -138,10 +137,7 @@ Result CdxState::readFileHeader() {
 }
 
 Result CdxState::reload() {
-    forget();
-    dirty.clear();
-    dirtyTag.clear();
-    dirtyHeaders.clear();
+    discard();
     open = false;
     if (const Result r = readFileHeader()) return r;
     if (const Result r = readTags()) return r;
@@ -152,7 +148,7 @@ Result CdxState::reload() {
 Result CdxIndex::create() {
     CdxState& s = *s_;
     s.open = false;
-    s.forget();
+    s.discard();
     if (!s.file->truncate(0)) return kCdxIo;
     unsigned char buf[kHeaderSize + kNodeSize] = {};
     put32(buf, kHeaderSize); // the directory's root: an empty leaf right after the header
@@ -175,6 +171,8 @@ Result CdxIndex::create() {
 }
 
 Result CdxIndex::open() {
+    if (s_->open)
+        if (const Result r = s_->writeOut()) return r;
     return s_->reload();
 }
 
@@ -185,6 +183,7 @@ bool CdxIndex::isOpen() const {
 Result CdxIndex::refresh(bool* changed) {
     if (changed) *changed = false;
     CdxState& s = *s_;
+    if (const Result r = s.writeOut()) return r;
     // The fields a change moves, and the mark of a change under way (which a process that
     // died half-way leaves without moving anything else).
     unsigned char h[kChangingAt + 1];
@@ -382,7 +381,7 @@ Result CdxIndex::removeTag(std::string_view name) {
                 }
                 nodes.push_back(off);
                 if (!n->leaf)
-                    for (const CdxEntry& e : n->entries) below.push_back(e.child);
+                    for (std::size_t j = 0; j < n->count(); ++j) below.push_back(n->child(j));
             }
             levelNodes = std::move(below);
         }
@@ -396,8 +395,7 @@ Result CdxIndex::removeTag(std::string_view name) {
         }
         // The header's two blocks are free nodes too.
         for (std::uint32_t off : {tagId, tagId + static_cast<std::uint32_t>(kNodeSize)}) {
-            CdxNode& n = s.cache[off];
-            s.release(off, n, m);
+            s.release(off, s.create(off), m);
         }
         r = s.commit();
     }
@@ -437,6 +435,7 @@ Result CdxIndex::setKeyType(TagId id, char keyType) {
     s.keyTypes[id] = keyType;
     s.unknownTypes.erase(id);
     if (m->keyType != keyType) {
+        if (const Result r = s.writeOut()) return r;
         m->keyType = keyType;
         m->fill = keyFill(keyType);
         s.forget(); // nodes decoded with the old fill byte

@@ -12,9 +12,9 @@ bool CdxState::freePage(std::uint32_t off, std::uint32_t& next) {
     if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end) return false;
     for (const TagInfo& tag : tags)
         if (off == tag.id || off == tag.id + kNodeSize) return false;
-    if (const auto it = cache.find(off); it != cache.end()) {
-        if (!it->second.freed) return false;
-        next = it->second.nextFree;
+    if (const CdxNode* n = cache.find(off)) {
+        if (!n->freed) return false;
+        next = n->nextFree;
     } else {
         unsigned char buf[kNodeSize];
         if (!file->read(off, buf, kNodeSize)) return false;
@@ -42,21 +42,25 @@ std::uint32_t CdxState::allocate(const TagMeta& t, CdxNode*& out) {
         off = static_cast<std::uint32_t>(end);
         end += kNodeSize;
     }
-    CdxNode& n = cache[off];
-    n = CdxNode();
+    CdxNode& n = create(off);
     n.keyLen = t.keyLen;
-    markDirty(off, t);
+    markDirty(off, n, t);
     out = &n;
     return off;
 }
 
 void CdxState::release(std::uint32_t off, CdxNode& n, const TagMeta& t) {
+    touch(off);
+    const bool wasDirty = n.dirty;
+    const std::uint32_t stamp = n.stamp;
     n = CdxNode();
+    n.dirty = wasDirty;
+    n.stamp = stamp;
     n.freed = true;
     n.keyLen = t.keyLen;
     n.nextFree = freeList;
     freeList = off;
-    markDirty(off, t);
+    markDirty(off, n, t);
 }
 
 } // namespace engine

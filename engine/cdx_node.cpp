@@ -2,6 +2,8 @@
 // keys compressed against the previous key and their trailing fill left out.
 #include "engine/cdx_node.h"
 
+#include <cassert>
+
 namespace engine {
 
 LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen) {
@@ -11,20 +13,37 @@ LeafFormat leafFormat(std::uint32_t maxRecno, std::size_t keyLen) {
     return {std::min(32, bytes * 8 - 2 * kb), kb, kb, bytes};
 }
 
-std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill) {
-    std::uint32_t maxRecno = 0;
-    std::size_t keys = 0;
-    for (std::size_t i = 0; i < e.size(); ++i) {
-        const std::size_t t = trailing(e[i].key, fill);
-        const std::size_t d = i ? shared(e[i - 1].key, e[i].key, keyLen - t) : 0;
-        keys += keyLen - t - d;
-        maxRecno = std::max(maxRecno, e[i].recno);
+std::size_t leafUsed(CdxNode& n, std::size_t keyLen, char fill) {
+    if (!n.sized) {
+        std::size_t keys = 0;
+        std::uint32_t maxRecno = 0;
+        for (std::size_t i = 0; i < n.count(); ++i) {
+            keys += storedBytes(i ? n.key(i - 1) : std::string_view(), n.key(i), keyLen, fill);
+            maxRecno = std::max(maxRecno, n.recno(i));
+        }
+        n.keyBytes = static_cast<std::uint32_t>(keys);
+        n.maxRecno = maxRecno;
+        n.sized = true;
     }
-    return keys + e.size() * static_cast<std::size_t>(leafFormat(maxRecno, keyLen).bytes);
+    return n.keyBytes + n.count() * static_cast<std::size_t>(leafFormat(n.maxRecno, keyLen).bytes);
 }
 
-bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill) {
-    return leafBytes(e, keyLen, fill) <= kLeafArea;
+void resizeLeaf(CdxNode& n, std::size_t i, bool inserted, std::size_t keyLen, char fill) {
+    if (!n.sized) return;
+    const std::string_view prev = i ? n.key(i - 1) : std::string_view();
+    const std::string_view k = n.key(i);
+    const bool hasNext = i + 1 < n.count();
+    // The entry's own bytes, and the next entry's against it or against prev.
+    const std::size_t own = storedBytes(prev, k, keyLen, fill);
+    const std::size_t nextAfterKey = hasNext ? storedBytes(k, n.key(i + 1), keyLen, fill) : 0;
+    const std::size_t nextAfterPrev = hasNext ? storedBytes(prev, n.key(i + 1), keyLen, fill) : 0;
+    if (inserted) {
+        n.keyBytes = static_cast<std::uint32_t>(n.keyBytes + own + nextAfterKey - nextAfterPrev);
+        n.maxRecno = std::max(n.maxRecno, n.recno(i));
+    } else {
+        n.keyBytes = static_cast<std::uint32_t>(n.keyBytes - own - nextAfterKey + nextAfterPrev);
+        if (n.recno(i) == n.maxRecno) n.sized = false; // the largest may be another now
+    }
 }
 
 bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
@@ -36,24 +55,25 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
     std::uint32_t attr = (n.leaf ? kAttrLeaf : 0) | (n.root ? kAttrRoot : 0);
     if (n.leaf && n.root && t.id != 0) attr |= kAttrRootLeaf;
     put16(out, attr);
-    put16(out + 2, static_cast<std::uint32_t>(n.entries.size()));
+    put16(out + 2, static_cast<std::uint32_t>(n.count()));
     put32(out + 4, n.left);
     put32(out + 8, n.right);
     if (!n.leaf) {
         const std::size_t size = t.keyLen + 8u;
-        if (n.entries.size() * size > kInteriorArea) return false;
+        if (n.count() * size > kInteriorArea) return false;
         unsigned char* p = out + kInteriorHead;
-        for (const CdxEntry& e : n.entries) {
-            std::memcpy(p, e.key.data(), t.keyLen);
-            putBe32(p + t.keyLen, e.recno);
-            putBe32(p + t.keyLen + 4, e.child);
-            p += size;
+        for (std::size_t i = 0; i < n.count(); ++i, p += size) {
+            std::memcpy(p, n.key(i).data(), t.keyLen);
+            putBe32(p + t.keyLen, n.recno(i));
+            putBe32(p + t.keyLen + 4, n.child(i));
         }
         return true;
     }
-    const LeafSizer s(n.entries, t.keyLen, t.fill);
+    const LeafSizer s(n, t.keyLen, t.fill);
     const LeafFormat f = leafFormat(s.maxRecno, t.keyLen);
-    const std::size_t used = s.bytes(0, n.entries.size(), f.bytes);
+    const std::size_t used = s.bytes(0, n.count(), f.bytes);
+    assert(!n.sized ||
+           (n.maxRecno == s.maxRecno && used == n.keyBytes + n.count() * static_cast<std::size_t>(f.bytes)));
     if (used > kLeafArea) return false;
     put16(out + 12, static_cast<std::uint32_t>(kLeafArea - used));
     put32(out + 14, f.recBits >= 32 ? 0xFFFFFFFFu : (1u << f.recBits) - 1);
@@ -64,17 +84,16 @@ bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out) {
     out[22] = static_cast<unsigned char>(f.trailBits);
     out[23] = static_cast<unsigned char>(f.bytes);
     std::size_t keyPos = kNodeSize;
-    for (std::size_t i = 0; i < n.entries.size(); ++i) {
-        const CdxEntry& e = n.entries[i];
+    for (std::size_t i = 0; i < n.count(); ++i) {
         const std::size_t dup = i ? s.dup[i] : 0;
         const std::size_t stored = t.keyLen - dup - s.trail[i];
-        std::uint64_t info = e.recno;
+        std::uint64_t info = n.recno(i);
         info |= static_cast<std::uint64_t>(dup) << f.recBits;
         info |= static_cast<std::uint64_t>(s.trail[i]) << (f.recBits + f.dupBits);
         unsigned char* p = out + kLeafHead + i * static_cast<std::size_t>(f.bytes);
         for (int b = 0; b < f.bytes; ++b) p[b] = static_cast<unsigned char>(info >> (8 * b));
         keyPos -= stored;
-        std::memcpy(out + keyPos, e.key.data() + dup, stored);
+        std::memcpy(out + keyPos, n.key(i).data() + dup, stored);
     }
     return true;
 }
@@ -90,24 +109,25 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
     n.left = le32(b + 4);
     n.right = le32(b + 8);
     const std::size_t count = le16(b + 2);
+    const std::size_t keyLen = t.keyLen;
     const auto validPointer = [&](std::uint32_t p) {
         return p == kNone ||
                (p % kNodeSize == 0 && p >= kHeaderSize && p + std::uint64_t{kNodeSize} <= fileEnd);
     };
     if (!validPointer(n.left) || !validPointer(n.right)) return kCdxDamaged;
-    n.entries.resize(count);
+    const auto inOrder = [&](std::size_t i) {
+        return !checkOrder || i == 0 || t.order(n.key(i - 1), n.recno(i - 1), n.key(i), n.recno(i)) < 0;
+    };
     if (!n.leaf) {
-        const std::size_t size = t.keyLen + 8u;
+        const std::size_t size = keyLen + 8u;
         if (count * size > kInteriorArea) return kCdxDamaged;
+        n.reserve(count);
         const unsigned char* p = b + kInteriorHead;
         for (std::size_t i = 0; i < count; ++i, p += size) {
-            CdxEntry& e = n.entries[i];
-            e.key.assign(reinterpret_cast<const char*>(p), t.keyLen);
-            e.recno = be32(p + t.keyLen);
-            e.child = be32(p + t.keyLen + 4);
-            if (e.child == kNone || !validPointer(e.child)) return kCdxDamaged;
-            if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
-                return kCdxDamaged;
+            const std::uint32_t child = be32(p + keyLen + 4);
+            if (child == kNone || !validPointer(child)) return kCdxDamaged;
+            n.push(std::string_view(reinterpret_cast<const char*>(p), keyLen), be32(p + keyLen), child);
+            if (!inOrder(i)) return kCdxDamaged;
         }
         return kOk;
     }
@@ -122,26 +142,26 @@ Result decodeNode(const unsigned char* b, const TagMeta& t, std::uint64_t fileEn
         trailMask != (1u << trailBits) - 1)
         return kCdxDamaged;
     if (count * static_cast<std::size_t>(bytes) > kLeafArea) return kCdxDamaged;
+    n.resize(count);
     const std::size_t infoEnd = kLeafHead + count * static_cast<std::size_t>(bytes);
     std::size_t keyPos = kNodeSize;
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* p = b + kLeafHead + i * static_cast<std::size_t>(bytes);
         std::uint64_t info = 0;
         for (int k = bytes - 1; k >= 0; --k) info = info << 8 | p[k];
-        CdxEntry& e = n.entries[i];
-        e.recno = static_cast<std::uint32_t>(info & recMask);
+        const std::uint32_t recno = static_cast<std::uint32_t>(info & recMask);
         const std::size_t dup = (info >> recBits) & dupMask;
         const std::size_t trail = (info >> (recBits + dupBits)) & trailMask;
-        if (dup + trail > t.keyLen || (i == 0 && dup != 0)) return kCdxDamaged;
-        const std::size_t stored = t.keyLen - dup - trail;
+        if (dup + trail > keyLen || (i == 0 && dup != 0)) return kCdxDamaged;
+        const std::size_t stored = keyLen - dup - trail;
         if (keyPos < infoEnd + stored) return kCdxDamaged;
         keyPos -= stored;
-        e.key.reserve(t.keyLen);
-        if (dup) e.key.assign(n.entries[i - 1].key, 0, dup);
-        e.key.append(reinterpret_cast<const char*>(b + keyPos), stored);
-        e.key.append(trail, t.fill);
-        if (checkOrder && i && t.order(n.entries[i - 1].key, n.entries[i - 1].recno, e.key, e.recno) >= 0)
-            return kCdxDamaged;
+        char* k = n.data.data() + i * n.stride();
+        if (dup) std::memcpy(k, k - n.stride(), dup);
+        std::memcpy(k + dup, b + keyPos, stored);
+        std::memset(k + dup + stored, t.fill, trail);
+        std::memcpy(k + keyLen, &recno, 4);
+        if (!inOrder(i)) return kCdxDamaged;
     }
     return kOk;
 }

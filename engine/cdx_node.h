@@ -72,13 +72,11 @@ inline void putBe32(unsigned char* p, std::uint32_t v) {
 
 // Number of bits needed to write x.
 inline int bitsFor(std::uint64_t x) {
-    int n = 0;
-    while (x) ++n, x >>= 1;
-    return n;
+    return static_cast<int>(std::bit_width(x));
 }
 
 // Trailing fill bytes of a key.
-inline std::size_t trailing(const std::string& key, char fill) {
+inline std::size_t trailing(std::string_view key, char fill) {
     const char* p = key.data();
     std::size_t n = key.size();
     while (n > 0 && p[n - 1] == fill) --n;
@@ -86,7 +84,7 @@ inline std::size_t trailing(const std::string& key, char fill) {
 }
 
 // Length of the common start of two keys, at most limit.
-inline std::size_t shared(const std::string& a, const std::string& b, std::size_t limit) {
+inline std::size_t shared(std::string_view a, std::string_view b, std::size_t limit) {
     const char* p = a.data();
     const char* q = b.data();
     limit = std::min({limit, a.size(), b.size()});
@@ -113,21 +111,92 @@ inline int compareEntry(std::string_view aKey, std::uint32_t aRec, std::string_v
 
 // In-memory forms.
 
+// One entry, held on its own.
 struct CdxEntry {
     std::string key;
     std::uint32_t recno = 0;
     std::uint32_t child = 0; // interior nodes only
 };
 
+// One entry as a node holds it: valid while the node does not change.
+struct EntryView {
+    std::string_view key;
+    std::uint32_t recno = 0;
+    std::uint32_t child = 0;
+};
+
+struct TagMeta;
+
+// A node as read from the file. Its entries are kept one after another in one string, each
+// its key (keyLen bytes), its record number and its child node (interior nodes; 0 in
+// leaves), the numbers in machine order: a search reads one run of memory.
 struct CdxNode {
     bool leaf = true;
     bool root = false;
     bool freed = false;   // on the free list; nextFree is its link
     bool strange = false; // attribute bits this engine does not know: read, never changed
-    std::uint32_t nextFree = kNone;
+    bool dirty = false;   // changed and not yet written (CdxState::markDirty)
+    // A leaf's key bytes as stored and its largest record number, while sized: kept by the
+    // changes of one entry (see resizeLeaf), dropped by any other change of the entries.
+    bool sized = false;
     std::uint16_t keyLen = 0; // the tag it was read for
+    std::uint32_t nextFree = kNone;
     std::uint32_t left = kNone, right = kNone;
-    std::vector<CdxEntry> entries;
+    std::uint32_t keyBytes = 0, maxRecno = 0;
+    std::uint32_t stamp = 0;      // the change that noted it whole last (CdxState::touch)
+    const TagMeta* tag = nullptr; // while dirty: the tag it is written for
+    std::string data;
+
+    std::size_t stride() const { return keyLen + 8u; }
+    std::size_t count() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::string_view key(std::size_t i) const { return {data.data() + i * stride(), keyLen}; }
+    std::uint32_t recno(std::size_t i) const { return number(i * stride() + keyLen); }
+    std::uint32_t child(std::size_t i) const { return number(i * stride() + keyLen + 4); }
+    EntryView entry(std::size_t i) const { return {key(i), recno(i), child(i)}; }
+    CdxEntry copy(std::size_t i) const { return {std::string(key(i)), recno(i), child(i)}; }
+
+    // Entries are changed through these only (the key must be keyLen bytes long).
+    void insert(std::size_t i, std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
+        const std::size_t at = i * stride();
+        data.insert(at, stride(), '\0');
+        ++count_;
+        std::memcpy(data.data() + at, k.data(), keyLen);
+        setNumber(at + keyLen, recno);
+        setNumber(at + keyLen + 4, child);
+    }
+    void push(std::string_view k, std::uint32_t recno, std::uint32_t child = 0) {
+        insert(count(), k, recno, child);
+    }
+    void erase(std::size_t i) { erase(i, i + 1); }
+    void erase(std::size_t from, std::size_t to) {
+        data.erase(from * stride(), (to - from) * stride());
+        count_ -= static_cast<std::uint32_t>(to - from);
+    }
+    // Appends entries [from, to) of another node of the same key length.
+    void append(const CdxNode& o, std::size_t from, std::size_t to) {
+        data.append(o.data, from * stride(), (to - from) * stride());
+        count_ += static_cast<std::uint32_t>(to - from);
+    }
+    // Entry i takes the key and record number of entry j (its child stays).
+    void takeEntry(std::size_t i, std::size_t j) {
+        std::memmove(data.data() + i * stride(), data.data() + j * stride(), keyLen + 4u);
+    }
+    void reserve(std::size_t n) { data.reserve(n * stride()); }
+    // n entries of zero bytes, to be filled in place.
+    void resize(std::size_t n) {
+        data.assign(n * stride(), '\0');
+        count_ = static_cast<std::uint32_t>(n);
+    }
+
+  private:
+    std::uint32_t count_ = 0;
+    std::uint32_t number(std::size_t at) const {
+        std::uint32_t v;
+        std::memcpy(&v, data.data() + at, 4);
+        return v;
+    }
+    void setNumber(std::size_t at, std::uint32_t v) { std::memcpy(data.data() + at, &v, 4); }
 };
 
 // What the index needs of a tag (and of the directory, which is a tag of names).
@@ -174,13 +243,13 @@ struct LeafSizer {
     std::size_t keyLen;
     std::uint32_t maxRecno = 0;
 
-    LeafSizer(const std::vector<CdxEntry>& e, std::size_t len, char fill) : keyLen(len) {
-        trail.resize(e.size());
-        dup.resize(e.size());
-        for (std::size_t i = 0; i < e.size(); ++i) {
-            trail[i] = trailing(e[i].key, fill);
-            dup[i] = i ? shared(e[i - 1].key, e[i].key, keyLen - trail[i]) : 0;
-            maxRecno = std::max(maxRecno, e[i].recno);
+    LeafSizer(const CdxNode& n, std::size_t len, char fill) : keyLen(len) {
+        trail.resize(n.count());
+        dup.resize(n.count());
+        for (std::size_t i = 0; i < n.count(); ++i) {
+            trail[i] = trailing(n.key(i), fill);
+            dup[i] = i ? shared(n.key(i - 1), n.key(i), keyLen - trail[i]) : 0;
+            maxRecno = std::max(maxRecno, n.recno(i));
         }
     }
     std::size_t stored(std::size_t i, bool first) const { return keyLen - trail[i] - (first ? 0 : dup[i]); }
@@ -192,10 +261,17 @@ struct LeafSizer {
     }
 };
 
-// Bytes the entries take in one leaf.
-std::size_t leafBytes(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
+// Key bytes a key takes in a leaf after the key prev (empty: the leaf's first entry).
+inline std::size_t storedBytes(std::string_view prev, std::string_view key, std::size_t keyLen, char fill) {
+    const std::size_t t = trailing(key, fill);
+    return keyLen - t - (prev.empty() ? 0 : shared(prev, key, keyLen - t));
+}
 
-bool leafFits(const std::vector<CdxEntry>& e, std::size_t keyLen, char fill);
+// Bytes a leaf's entries take, from its sizes (worked out first when it is not sized).
+std::size_t leafUsed(CdxNode& n, std::size_t keyLen, char fill);
+// Keeps a sized leaf's sizes after one entry was inserted at slot i (inserted) or is about to
+// be erased from slot i (!inserted).
+void resizeLeaf(CdxNode& n, std::size_t i, bool inserted, std::size_t keyLen, char fill);
 
 // Encodes a node into 512 bytes; false when its entries do not fit.
 bool encodeNode(const CdxNode& n, const TagMeta& t, unsigned char* out);

@@ -80,16 +80,16 @@ Result readTagDefinitions(BlockFile& file, std::vector<TagDefinition>& defs) {
     for (int depth = 0;; ++depth) {
         if (depth > kMaxDepth || !load(off)) return kCdxDamaged;
         if (n.leaf) break;
-        if (n.entries.empty()) return kCdxDamaged;
-        off = n.entries.front().child;
+        if (n.empty()) return kCdxDamaged;
+        off = n.child(0);
     }
     std::set<std::uint32_t> ids;
     for (;;) {
-        for (const CdxEntry& e : n.entries) {
-            if (!ids.insert(e.recno).second) return kCdxDamaged;
+        for (std::size_t i = 0; i < n.count(); ++i) {
+            if (!ids.insert(n.recno(i)).second) return kCdxDamaged;
             TagDefinition d;
-            d.id = e.recno;
-            d.spec.name = e.key;
+            d.id = n.recno(i);
+            d.spec.name = std::string(n.key(i));
             while (!d.spec.name.empty() && (d.spec.name.back() == ' ' || d.spec.name.back() == '\0'))
                 d.spec.name.pop_back();
             d.readable = readHeader(file, end, d);

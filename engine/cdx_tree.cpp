@@ -14,14 +14,16 @@ Result CdxState::unlinkAndRelease(const TagMeta& t, std::uint32_t off) {
     if (left != kNone) {
         CdxNode* l;
         if (const Result r = load(t, left, l)) return r;
+        touch(left);
         l->right = right;
-        markDirty(left, t);
+        markDirty(left, *l, t);
     }
     if (right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, right, r)) return res;
+        touch(right);
         r->left = left;
-        markDirty(right, t);
+        markDirty(right, *r, t);
     }
     release(off, *n, t);
     return kOk;
@@ -29,95 +31,91 @@ Result CdxState::unlinkAndRelease(const TagMeta& t, std::uint32_t off) {
 
 // Splits an over-full node's entries into pieces that each fit: two halves as even as
 // possible, or more when no two will do.
-std::vector<std::vector<CdxEntry>> CdxState::split(const TagMeta& t, const CdxNode& n) {
-    std::vector<std::vector<CdxEntry>> pieces;
-    const std::size_t count = n.entries.size();
+std::vector<std::size_t> CdxState::split(const TagMeta& t, const CdxNode& n) {
+    const std::size_t count = n.count();
     std::vector<std::size_t> cuts; // start of each piece after the first
     if (!n.leaf) {
         const std::size_t cap = t.interiorCap();
         const std::size_t k = (count + cap - 1) / cap;
         for (std::size_t p = 1; p < k; ++p) cuts.push_back(count * p / k);
-    } else {
-        const LeafSizer s(n.entries, t.keyLen, t.fill);
-        const int eb = leafFormat(s.maxRecno, t.keyLen).bytes;
-        bool found = false;
-        for (std::size_t d = 0; d < count && !found; ++d) {
-            for (int sign = 0; sign < 2 && !found; ++sign) {
-                const std::size_t mid = count / 2;
-                if (sign ? d > mid : mid + d >= count) continue;
-                const std::size_t k = sign ? mid - d : mid + d;
-                if (k == 0 || k >= count) continue;
-                if (s.bytes(0, k, eb) <= kLeafArea && s.bytes(k, count, eb) <= kLeafArea) {
-                    cuts.push_back(k);
-                    found = true;
-                }
-            }
-        }
-        if (!found) {
-            std::size_t start = 0, used = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::size_t add = s.stored(i, i == start) + static_cast<std::size_t>(eb);
-                if (i > start && used + add > kLeafArea) {
-                    cuts.push_back(i);
-                    start = i;
-                    used = s.stored(i, true) + static_cast<std::size_t>(eb);
-                } else {
-                    used += add;
-                }
+        return cuts;
+    }
+    const LeafSizer s(n, t.keyLen, t.fill);
+    const int eb = leafFormat(s.maxRecno, t.keyLen).bytes;
+    for (std::size_t d = 0; d < count; ++d) {
+        for (int sign = 0; sign < 2; ++sign) {
+            const std::size_t mid = count / 2;
+            if (sign ? d > mid : mid + d >= count) continue;
+            const std::size_t k = sign ? mid - d : mid + d;
+            if (k == 0 || k >= count) continue;
+            if (s.bytes(0, k, eb) <= kLeafArea && s.bytes(k, count, eb) <= kLeafArea) {
+                cuts.push_back(k);
+                return cuts;
             }
         }
     }
-    std::size_t from = 0;
-    cuts.push_back(count);
-    for (std::size_t c : cuts) {
-        pieces.emplace_back(std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(from)),
-                            std::make_move_iterator(n.entries.begin() + static_cast<std::ptrdiff_t>(c)));
-        from = c;
+    std::size_t start = 0, used = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t add = s.stored(i, i == start) + static_cast<std::size_t>(eb);
+        if (i > start && used + add > kLeafArea) {
+            cuts.push_back(i);
+            start = i;
+            used = s.stored(i, true) + static_cast<std::size_t>(eb);
+        } else {
+            used += add;
+        }
     }
-    return pieces;
+    return cuts;
 }
 
-bool CdxState::fits(const TagMeta& t, const CdxNode& n) {
-    if (!n.leaf) return n.entries.size() <= t.interiorCap();
-    return leafFits(n.entries, t.keyLen, t.fill);
+bool CdxState::fits(const TagMeta& t, CdxNode& n) {
+    if (!n.leaf) return n.count() <= t.interiorCap();
+    return leafUsed(n, t.keyLen, t.fill) <= kLeafArea;
 }
 
 // Writes back a node after its entries changed: freed when empty, split when over-full.
 // out receives what the parent must hold in its place.
 Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::vector<Ref>& out) {
     out.clear();
-    if (n.entries.empty()) return unlinkAndRelease(t, off);
-    n.root = false;
+    if (n.empty()) return unlinkAndRelease(t, off);
     if (fits(t, n)) {
-        markDirty(off, t);
-        out.push_back({n.entries.back().key, n.entries.back().recno, off});
+        markDirty(off, n, t);
+        out.push_back({std::string(n.key(n.count() - 1)), n.recno(n.count() - 1), off});
         return kOk;
     }
-    auto pieces = split(t, n);
+    touch(off);
+    std::vector<std::size_t> cuts = split(t, n);
+    cuts.push_back(n.count());
     const std::uint32_t right = n.right;
-    const bool leaf = n.leaf;
-    n.entries = std::move(pieces[0]);
-    markDirty(off, t);
-    out.push_back({n.entries.back().key, n.entries.back().recno, off});
     std::uint32_t prevOff = off;
     CdxNode* prev = &n;
-    for (std::size_t p = 1; p < pieces.size(); ++p) {
+    for (std::size_t p = 0; p + 1 < cuts.size(); ++p) {
         CdxNode* m;
-        const std::uint32_t mo = allocate(t, m);
-        m->leaf = leaf;
-        m->entries = std::move(pieces[p]);
+        const std::uint32_t mo = allocate(t, m); // n stays in place: the cache keeps its nodes
+        m->leaf = n.leaf;
+        m->append(n, cuts[p], cuts[p + 1]);
         m->left = prevOff;
         prev->right = mo;
-        out.push_back({m->entries.back().key, m->entries.back().recno, mo});
         prevOff = mo;
         prev = m;
     }
     prev->right = right;
+    n.root = false;
+    n.erase(cuts.front(), n.count());
+    n.sized = false;
+    markDirty(off, n, t);
+    out.push_back({std::string(n.key(n.count() - 1)), n.recno(n.count() - 1), off});
+    for (std::uint32_t o = n.right; o != right;) {
+        CdxNode& m = *cache.find(o);
+        out.push_back({std::string(m.key(m.count() - 1)), m.recno(m.count() - 1), o});
+        o = m.right;
+    }
     if (right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, right, r)) return res;
+        touch(right);
         r->left = prevOff;
-        markDirty(right, t);
+        markDirty(right, *r, t);
     }
     return kOk;
 }
@@ -125,53 +123,56 @@ Result CdxState::finish(const TagMeta& t, std::uint32_t off, CdxNode& n, std::ve
 // After a removal below entry i of an interior node: when that child is less than half
 // full, merges it with a neighbour under the same parent if the two fit in one node.
 Result CdxState::mergeChild(const TagMeta& t, CdxNode& parent, std::size_t i) {
-    if (parent.entries.size() < 2) return kOk;
+    if (parent.count() < 2) return kOk;
     CdxNode* child;
-    if (const Result r = load(t, parent.entries[i].child, child)) return r;
-    const bool small = child->leaf ? leafBytes(child->entries, t.keyLen, t.fill) < kLeafArea / 2
-                                   : child->entries.size() < t.interiorCap() / 2 + 1;
+    if (const Result r = load(t, parent.child(i), child)) return r;
+    const bool small = child->leaf ? leafUsed(*child, t.keyLen, t.fill) < kLeafArea / 2
+                                   : child->count() < t.interiorCap() / 2 + 1;
     if (!small) return kOk;
-    const std::size_t a = i + 1 < parent.entries.size() ? i : i - 1;
+    const std::size_t a = i + 1 < parent.count() ? i : i - 1;
     const std::size_t b = a + 1;
-    const std::uint32_t aOff = parent.entries[a].child, bOff = parent.entries[b].child;
+    const std::uint32_t aOff = parent.child(a), bOff = parent.child(b);
     CdxNode *na, *nb;
     if (const Result r = load(t, aOff, na)) return r;
     if (const Result r = load(t, bOff, nb)) return r;
     if (na->leaf != nb->leaf || na->right != bOff || nb->left != aOff) return kOk; // not a pair to merge
     CdxNode merged;
     merged.leaf = na->leaf;
-    merged.entries = na->entries;
-    merged.entries.insert(merged.entries.end(), nb->entries.begin(), nb->entries.end());
+    merged.keyLen = na->keyLen;
+    merged.append(*na, 0, na->count());
+    merged.append(*nb, 0, nb->count());
     if (!fits(t, merged)) return kOk;
-    na->entries = std::move(merged.entries);
+    touch(aOff);
+    na->append(*nb, 0, nb->count());
+    na->sized = false;
     na->right = nb->right;
     if (nb->right != kNone) {
         CdxNode* r;
         if (const Result res = load(t, nb->right, r)) return res;
+        touch(nb->right);
         r->left = aOff;
-        markDirty(nb->right, t);
+        markDirty(nb->right, *r, t);
     }
-    markDirty(aOff, t);
+    markDirty(aOff, *na, t);
     release(bOff, *nb, t);
-    parent.entries[a].key = parent.entries[b].key;
-    parent.entries[a].recno = parent.entries[b].recno;
-    parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(b));
+    parent.takeEntry(a, b);
+    parent.erase(b);
     return kOk;
 }
 
 Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::string_view key,
-                        std::uint32_t recno, int depth, std::vector<Ref>& out) {
+                        std::uint32_t recno, int depth, std::vector<Ref>& out, bool& kept) {
+    kept = false;
     if (depth > kMaxDepth) return kCdxDamaged;
     CdxNode* n;
     if (const Result r = load(t, off, n)) return r;
     if (n->strange) return kCdxReadOnlyTag;
-    auto& es = n->entries;
     std::size_t i = 0;
     {
-        std::size_t lo = 0, hi = es.size();
+        std::size_t lo = 0, hi = n->count();
         while (lo < hi) {
             const std::size_t mid = (lo + hi) / 2;
-            if (t.order(es[mid].key, es[mid].recno, key, recno) < 0)
+            if (t.order(n->key(mid), n->recno(mid), key, recno) < 0)
                 lo = mid + 1;
             else
                 hi = mid;
@@ -180,33 +181,53 @@ Result CdxState::modify(const TagMeta& t, std::uint32_t off, bool insert, std::s
     }
     if (n->leaf) {
         if (insert) {
-            es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), CdxEntry{std::string(key), recno, 0});
+            // The same pair is never stored twice.
+            if (i < n->count() && n->recno(i) == recno && n->key(i) == key) {
+                kept = true;
+                return kOk;
+            }
+            n->insert(i, key, recno);
+            noteInserted(off, *n, i);
+            resizeLeaf(*n, i, true, t.keyLen, t.fill);
+            // Not the last entry, and room for it: the parent need not know.
+            if (i + 1 < n->count() && fits(t, *n)) {
+                markDirty(off, *n, t);
+                kept = true;
+                return kOk;
+            }
         } else {
-            if (i == es.size() || es[i].recno != recno || es[i].key != key) return kCdxKeyNotFound;
-            es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
+            if (i == n->count() || n->recno(i) != recno || n->key(i) != key) return kCdxKeyNotFound;
+            resizeLeaf(*n, i, false, t.keyLen, t.fill);
+            noteErased(off, *n, i);
+            n->erase(i);
         }
         return finish(t, off, *n, out);
     }
-    if (es.empty()) return kCdxDamaged;
-    if (i == es.size()) {
+    if (n->empty()) return kCdxDamaged;
+    if (i == n->count()) {
         if (!insert) return kCdxKeyNotFound;
-        i = es.size() - 1;
+        i = n->count() - 1;
     }
     std::vector<Ref> refs;
-    if (const Result r = modify(t, es[i].child, insert, key, recno, depth + 1, refs)) return r;
+    bool childKept = false;
+    if (const Result r = modify(t, n->child(i), insert, key, recno, depth + 1, refs, childKept)) return r;
+    if (childKept) {
+        kept = true;
+        return kOk;
+    }
     // The cache keeps its nodes in place, so n is still valid.
     // An insertion that left the child's place and last key as they were leaves this node
     // as it was: it need not be written again.
-    if (insert && refs.size() == 1 && refs[0].offset == es[i].child && refs[0].recno == es[i].recno &&
-        refs[0].key == es[i].key) {
+    if (insert && refs.size() == 1 && refs[0].offset == n->child(i) && refs[0].recno == n->recno(i) &&
+        refs[0].key == n->key(i)) {
         out.clear();
-        out.push_back({es.back().key, es.back().recno, off});
+        out.push_back({std::string(n->key(n->count() - 1)), n->recno(n->count() - 1), off});
         return kOk;
     }
-    es.erase(es.begin() + static_cast<std::ptrdiff_t>(i));
-    std::vector<CdxEntry> repl;
-    for (Ref& r : refs) repl.push_back({std::move(r.key), r.recno, r.offset});
-    es.insert(es.begin() + static_cast<std::ptrdiff_t>(i), repl.begin(), repl.end());
+    touch(off);
+    n->erase(i);
+    for (std::size_t j = 0; j < refs.size(); ++j)
+        n->insert(i + j, refs[j].key, refs[j].recno, refs[j].offset);
     if (!insert && refs.size() == 1)
         if (const Result r = mergeChild(t, *n, i)) return r;
     return finish(t, off, *n, out);
@@ -231,9 +252,9 @@ Result CdxState::checkNodes(TagMeta& t) {
             // Read past the cache, which a walk of a whole tag would only flood.
             const CdxNode* n = nullptr;
             CdxNode read;
-            if (const auto it = cache.find(off); it != cache.end()) {
-                if (it->second.freed) return kCdxDamaged;
-                n = &it->second;
+            if (const CdxNode* cached = cache.find(off)) {
+                if (cached->freed) return kCdxDamaged;
+                n = cached;
             } else {
                 unsigned char buf[kNodeSize];
                 if (off % kNodeSize || off < kHeaderSize || off + std::uint64_t{kNodeSize} > end)
@@ -247,7 +268,7 @@ Result CdxState::checkNodes(TagMeta& t) {
             }
             if (n->strange) odd = true;
             if (!n->leaf)
-                for (const CdxEntry& e : n->entries) below.push_back(e.child);
+                for (std::size_t i = 0; i < n->count(); ++i) below.push_back(n->child(i));
         }
         level = std::move(below);
     }
@@ -266,7 +287,12 @@ Result CdxState::checkNodes(TagMeta& t) {
 Result CdxState::change(TagMeta& t, bool insert, std::string_view key, std::uint32_t recno) {
     if (const Result r = checkNodes(t)) return r;
     std::vector<Ref> refs;
-    if (const Result r = modify(t, t.root, insert, key, recno, 0, refs)) return r;
+    bool kept = false;
+    if (const Result r = modify(t, t.root, insert, key, recno, 0, refs, kept)) return r;
+    if (kept) {
+        markHeader(t.id);
+        return kOk;
+    }
     if (const Result r = settleRoot(t, std::move(refs))) return r;
     plainAt[t.id] = t.root; // our own change leaves it as plain as it was
     return kOk;
@@ -292,11 +318,10 @@ Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {
                 CdxNode* m;
                 const std::uint32_t mo = allocate(t, m);
                 m->leaf = false;
-                for (std::size_t j = from; j < to; ++j)
-                    m->entries.push_back({refs[j].key, refs[j].recno, refs[j].offset});
+                for (std::size_t j = from; j < to; ++j) m->push(refs[j].key, refs[j].recno, refs[j].offset);
                 m->left = prevOff;
                 if (prev) prev->right = mo;
-                up.push_back({m->entries.back().key, m->entries.back().recno, mo});
+                up.push_back({refs[to - 1].key, refs[to - 1].recno, mo});
                 prevOff = mo;
                 prev = m;
                 from = to;
@@ -306,9 +331,9 @@ Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {
         t.root = refs[0].offset;
         if (const Result r = load(t, t.root, rootNode)) return r;
         // Drop interior roots with a single child.
-        for (int depth = 0; !rootNode->leaf && rootNode->entries.size() == 1; ++depth) {
+        for (int depth = 0; !rootNode->leaf && rootNode->count() == 1; ++depth) {
             if (depth > kMaxDepth) return kCdxDamaged;
-            const std::uint32_t child = rootNode->entries[0].child;
+            const std::uint32_t child = rootNode->child(0);
             release(t.root, *rootNode, t);
             t.root = child;
             if (const Result r = load(t, t.root, rootNode)) return r;
@@ -317,10 +342,11 @@ Result CdxState::settleRoot(TagMeta& t, std::vector<Ref> refs) {
     // A root left as it was (below it only a leaf changed) is not written again.
     const bool same =
         t.root == oldRoot && rootNode->root && rootNode->left == kNone && rootNode->right == kNone;
+    if (!same) touch(t.root);
     rootNode->root = true;
     rootNode->left = rootNode->right = kNone;
-    if (!same) markDirty(t.root, t);
-    dirtyHeaders.insert(t.id);
+    if (!same) markDirty(t.root, *rootNode, t);
+    markHeader(t.id);
     return kOk;
 }
 
@@ -364,14 +390,13 @@ Result CdxState::build(TagMeta& t, const KeyList& keys, const std::vector<std::u
         CdxNode* n;
         const std::uint32_t off = allocate(t, n);
         n->leaf = true;
-        n->entries.reserve(to - from);
-        for (std::size_t i = from; i < to; ++i)
-            n->entries.push_back({std::string(keys.key(order[i])), keys.recno(order[i]), 0});
+        n->reserve(to - from);
+        for (std::size_t i = from; i < to; ++i) n->push(keys.key(order[i]), keys.recno(order[i]));
         if (l) {
             n->left = level.back().offset;
             nodes.back()->right = off;
         }
-        level.push_back({n->entries.back().key, n->entries.back().recno, off});
+        level.push_back({std::string(n->key(n->count() - 1)), n->recno(n->count() - 1), off});
         nodes.push_back(n);
     }
     return settleRoot(t, std::move(level));

@@ -87,6 +87,7 @@ struct OpenTag {
     bool candidate = false; // refuses a key another record holds
     bool descending = false;
     int datetimeField = -1; // a tag on this datetime field alone: keys of day and time
+    int keyField = -1;      // a tag whose key is this field, named alone: read from the record
     bool keyless = false;   // its expressions do not compile here: walked and searched only
     Handle handle = 0;
     CdxCursor cursor;
@@ -252,6 +253,7 @@ class Table {
     void dropAppended();
     Result markBag(Bag& bag, bool on);
     void unmarkBags();
+    bool holdKeys() const;
     Result checkUpToDate(Bag& bag);
     Result flushTail();
     // Writes the appended records kept in memory and the record count (in a shared table the

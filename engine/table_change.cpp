@@ -126,7 +126,7 @@ Result Table::flushRecord() {
     }
     for (std::size_t b = 0; b < bags_.size(); ++b) {
         if (changes[b].empty()) continue;
-        Result e = fromIndex(bags_[b]->cdx.commitStaged());
+        Result e = fromIndex(bags_[b]->cdx.commitStaged(holdKeys()));
         if (e != kOk) {
             bags_[b]->stuck = true; // the bag keeps its mark: out of date
             if (r == kOk) r = e;
@@ -221,7 +221,7 @@ Result Table::refuseRecord(Result why) {
         for (std::size_t b = 0; b < bags_.size(); ++b) {
             if (changes[b].empty()) continue;
             if (r == kOk) {
-                r = fromIndex(bags_[b]->cdx.commitStaged());
+                r = fromIndex(bags_[b]->cdx.commitStaged(holdKeys()));
                 if (r != kOk) bags_[b]->stuck = true;
             } else {
                 bags_[b]->cdx.dropStaged();
@@ -364,12 +364,27 @@ Result Table::markBag(Bag& bag, bool on) {
     return r;
 }
 
+// The keys held in memory are written first; a bag whose keys cannot be written keeps its
+// mark.
 void Table::unmarkBags() {
     bool any = false;
-    for (auto& bag : bags_) any = any || (bag->marked && !bag->stuck);
+    for (auto& bag : bags_) {
+        if (!bag->marked || bag->stuck) continue;
+        if (bag->cdx.writeHeld() != kOk)
+            bag->stuck = true;
+        else
+            any = true;
+    }
     if (!any || makeDurable() != kOk) return;
     for (auto& bag : bags_)
         if (bag->marked) markBag(*bag, false);
+}
+
+// While appended records are kept in memory in a table no one else can open, the bags keep
+// the mark of a change under way: the keys of each record are kept in memory too, and the
+// index is written when the records are.
+bool Table::holdKeys() const {
+    return !shared_ && !tail_.empty();
 }
 
 Result Table::makeDurable() {

@@ -148,6 +148,8 @@ Result Table::addOpenTag(Bag& bag, const TagInfo& info) {
     if (const int sole = soleField(info.keyExpr);
         sole >= 0 && hdr_.fields[static_cast<std::size_t>(sole)].type == 'T' && tag->keyType == 'D')
         tag->datetimeField = sole;
+    else if (sole >= 0 && trim(info.keyExpr).find_first_of(".>") == std::string_view::npos)
+        tag->keyField = sole;
     // A number kept in 4 bytes is an integer key (a tag on an integer field).
     if (!info.keyTypeKnown && tag->keyType == 'N' && info.keyLen == 4) tag->keyType = 'I';
     if (!validKeyType(tag->keyType) || (tag->keyType != 'C' && fixedKeyLength(tag->keyType) != info.keyLen)) {
@@ -179,12 +181,22 @@ Result Table::tagKey(OpenTag& tag, const std::uint8_t* rec, std::uint32_t recno,
         return kIndexReadOnly;
     }
     RecordView view(*this, rec, recno);
-    ExprSettings es = settings().expr();
-    included = !tag.cond.valid() || tag.cond.test(view, es);
-    if (tag.datetimeField >= 0)
+    included = !tag.cond.valid() || tag.cond.test(view, settings().expr());
+    if (tag.datetimeField >= 0) {
         key = datetimeKey(hdr_.fields[static_cast<std::size_t>(tag.datetimeField)], rec);
-    else
-        key = encodeKey(tag.key.eval(view, es), tag.keyType, tag.keyLen);
+    } else if (tag.keyField >= 0) {
+        // The field's value as the expression would give it, without evaluating one.
+        const dbf::Field& f = hdr_.fields[static_cast<std::size_t>(tag.keyField)];
+        if (f.type == 'C' && tag.keyType == 'C') {
+            key.assign(reinterpret_cast<const char*>(fieldBytes(f, rec)) + f.offset,
+                       std::min<std::size_t>(f.len, tag.keyLen));
+            key.resize(tag.keyLen, ' ');
+        } else {
+            key = encodeKey(view.field(static_cast<std::size_t>(tag.keyField)), tag.keyType, tag.keyLen);
+        }
+    } else {
+        key = encodeKey(tag.key.eval(view, settings().expr()), tag.keyType, tag.keyLen);
+    }
     return kOk;
 }
 

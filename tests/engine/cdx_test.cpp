@@ -1075,3 +1075,115 @@ TEST(Cdx, DescendingTagStoredHighestFirst) {
     EXPECT_EQ(walk(same, tag), (std::vector<Entry>{{"KEY", 2}, {"KEY", 1}}));
     EXPECT_EQ(same.verify(tag), kOk);
 }
+
+TEST(Cdx, HeldChangesAndStagesUndone) {
+    std::mt19937 rng(77);
+    MemoryBlockFile file;
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.create(), kOk);
+    const auto nameOf = [](std::uint32_t v) {
+        std::string k = "N" + std::to_string(v * 7919u % 100003u);
+        k.resize(10, ' ');
+        return k;
+    };
+    const auto numberOf = [](std::uint32_t v) { return encodeDouble((v * 104729u % 1009u) / 4.0); };
+    std::vector<std::uint32_t> value; // value[r - 1]: what record r holds
+    std::vector<Entry> initialA, initialB;
+    for (std::uint32_t r = 1; r <= 300; ++r) {
+        value.push_back(r);
+        initialA.emplace_back(nameOf(r), r);
+        initialB.emplace_back(numberOf(r), r);
+    }
+    const TagId a = addTag(cdx, tagDef("A", 'C', 10), initialA);
+    const TagId b = addTag(cdx, tagDef("B", 'N', 8), initialB);
+    const auto model = [&](bool names) {
+        std::set<Entry> m;
+        for (std::uint32_t r = 1; r <= value.size(); ++r)
+            m.insert({names ? nameOf(value[r - 1]) : numberOf(value[r - 1]), r});
+        return std::vector<Entry>(m.begin(), m.end());
+    };
+    const auto check = [&](CdxIndex& index, const char* when) {
+        ASSERT_EQ(index.verify(a), kOk) << when;
+        ASSERT_EQ(index.verify(b), kOk) << when;
+        ASSERT_EQ(walk(index, a), model(true)) << when;
+        ASSERT_EQ(walk(index, b), model(false)) << when;
+    };
+    std::string written = file.bytes;
+    std::uint32_t fresh = 1000;
+    for (int round = 0; round < 400; ++round) {
+        // A few records change or are added in one stage.
+        std::vector<KeyChange> changes;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> updates; // record, new value
+        const int many = round % 25 == 0 ? 80 : 1 + static_cast<int>(rng() % 3);
+        std::uint32_t added = 0;
+        for (int i = 0; i < many; ++i) {
+            const bool adding = rng() % 3 == 0;
+            const std::uint32_t r = adding ? static_cast<std::uint32_t>(value.size() + 1 + added)
+                                           : 1 + static_cast<std::uint32_t>(rng() % value.size());
+            if (std::any_of(updates.begin(), updates.end(), [&](const auto& u) { return u.first == r; }))
+                continue;
+            const std::uint32_t v = ++fresh;
+            if (adding) ++added;
+            if (!adding) {
+                changes.push_back({a, false, nameOf(value[r - 1]), r});
+                changes.push_back({b, false, numberOf(value[r - 1]), r});
+            }
+            changes.push_back({a, true, nameOf(v), r});
+            changes.push_back({b, true, numberOf(v), r});
+            updates.emplace_back(r, v);
+        }
+        const bool refuse = rng() % 5 == 0;
+        if (refuse) changes.push_back({b, true, "SHORT", 1}); // a key of the wrong length, last
+        if (refuse) {
+            ASSERT_EQ(cdx.stage(changes), kKeyBadLength);
+        } else {
+            ASSERT_EQ(cdx.stage(changes), kOk);
+            if (rng() % 7 == 0) {
+                cdx.dropStaged();
+            } else {
+                const bool hold = rng() % 4 != 0;
+                ASSERT_EQ(cdx.commitStaged(hold), kOk);
+                for (const auto& [r, v] : updates) {
+                    if (r > value.size()) value.resize(r);
+                    value[r - 1] = v;
+                }
+                if (hold) {
+                    EXPECT_EQ(file.bytes, written) << round; // nothing written yet
+                    EXPECT_TRUE(cdx.holding());
+                } else {
+                    written = file.bytes;
+                    EXPECT_FALSE(cdx.holding());
+                }
+            }
+        }
+        check(cdx, refuse ? "after a refused stage" : "after a stage");
+        if (round % 40 == 39) {
+            ASSERT_EQ(cdx.writeHeld(), kOk);
+            EXPECT_FALSE(cdx.holding());
+            written = file.bytes;
+            MemoryBlockFile copy(file.bytes);
+            CdxIndex reopened(copy);
+            ASSERT_EQ(reopened.open(), kOk);
+            check(reopened, "opened afresh");
+        }
+    }
+    // Clearing the mark writes what is held first.
+    ASSERT_EQ(cdx.markChanging(true), kOk);
+    ASSERT_EQ(cdx.stage({{a, true, nameOf(5), static_cast<std::uint32_t>(value.size() + 1)},
+                         {b, true, numberOf(5), static_cast<std::uint32_t>(value.size() + 1)}}),
+              kOk);
+    ASSERT_EQ(cdx.commitStaged(true), kOk);
+    value.push_back(5);
+    {
+        MemoryBlockFile copy(file.bytes); // cut off here: the mark says the index is out of date
+        CdxIndex reopened(copy);
+        ASSERT_EQ(reopened.open(), kOk);
+        EXPECT_TRUE(reopened.outOfDate());
+    }
+    ASSERT_EQ(cdx.markChanging(false), kOk);
+    MemoryBlockFile copy(file.bytes);
+    CdxIndex reopened(copy);
+    ASSERT_EQ(reopened.open(), kOk);
+    EXPECT_FALSE(reopened.outOfDate());
+    check(reopened, "after the mark");
+}

@@ -526,3 +526,65 @@ TEST_F(Indexes, DescendingTagStoredHighestFirst) {
     EXPECT_EQ(readFile(cdxPath), file.bytes);
     EXPECT_EQ(readFile(tmp.path("people.dbf")), dbfBefore);
 }
+
+// A tag whose key is one field named alone takes its keys straight from the record; they must
+// be the very keys the expression gives. Each field has two tags, the field alone and the same
+// value through the expression evaluator, and the two hold the same entries byte for byte.
+TEST_F(Indexes, KeysOfAFieldAloneAreTheKeysOfItsExpression) {
+    ASSERT_EQ(closeTable(t), kOk);
+    const std::vector<FieldDef> fields = {{"NAME", 'C', 12, 0},
+                                          {"AMOUNT", 'N', 9, 2},
+                                          {"RATE", 'F', 10, 4},
+                                          {"BORN", 'D', 0, 0},
+                                          {"OK", 'L', 0, 0}};
+    ASSERT_EQ(createTable(tmp.path("kinds"), "", kTypeCdx, kAnsi, fields, t), kOk);
+    const std::vector<std::pair<std::string, std::string>> pairs = {{"NAME", "NAME+''"},
+                                                                    {"AMOUNT", "AMOUNT+0"},
+                                                                    {"RATE", "RATE*1"},
+                                                                    {"BORN", "BORN+0"},
+                                                                    {"OK", "OK .AND. .T."}};
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        Handle idx = 0;
+        ASSERT_EQ(createIndex(t, "", "A" + std::to_string(i), pairs[i].first, "", "", kIndexCompound, idx),
+                  kOk);
+        ASSERT_EQ(createIndex(t, "", "B" + std::to_string(i), pairs[i].second, "", "", kIndexCompound, idx),
+                  kOk);
+    }
+    // Appends and changes, with fields left blank now and then.
+    std::size_t records = 0;
+    for (int i = 0; i < 300; ++i) {
+        if (i < 200 || rng() % 2) {
+            ASSERT_EQ(appendRecord(t), kOk);
+            ++records;
+        } else {
+            ASSERT_EQ(gotoRecord(t, 1 + static_cast<std::uint32_t>(rng() % 200)), kOk);
+        }
+        const auto now = [&] { return rng() % 5 != 0; };
+        EXPECT_EQ(now() ? setString(t, "NAME", randomName()) : kOk, kOk);
+        EXPECT_EQ(now() ? setDouble(t, "AMOUNT", static_cast<int>(rng() % 20001) / 100.0 - 100) : kOk, kOk);
+        EXPECT_EQ(now() ? setDouble(t, "RATE", static_cast<int>(rng() % 2001) / 1000.0 - 1) : kOk, kOk);
+        EXPECT_EQ(now() ? setJulian(t, "BORN", 2440000 + static_cast<std::int32_t>(rng() % 30000)) : kOk,
+                  kOk);
+        EXPECT_EQ(now() ? setLogical(t, "OK", rng() % 2 == 0) : kOk, kOk);
+    }
+    ASSERT_EQ(closeTable(t), kOk);
+    t = 0;
+    MemoryBlockFile file(readFile(tmp.path("kinds.cdx")));
+    CdxIndex cdx(file);
+    ASSERT_EQ(cdx.open(), kOk);
+    const auto entries = [&](const std::string& name) {
+        std::vector<std::pair<std::string, std::uint32_t>> out;
+        const TagInfo* info = cdx.findTag(name);
+        EXPECT_TRUE(info) << name;
+        if (!info) return out;
+        CdxCursor c(cdx, info->id);
+        EXPECT_EQ(c.first(), kOk);
+        for (; c.positioned(); c.next()) out.emplace_back(c.key(), c.recno());
+        return out;
+    };
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const auto alone = entries("A" + std::to_string(i));
+        EXPECT_EQ(alone.size(), records) << pairs[i].first;
+        EXPECT_EQ(alone, entries("B" + std::to_string(i))) << pairs[i].first;
+    }
+}
