@@ -120,6 +120,8 @@ std::string describe(Result r) {
         return "the index may not agree with its table";
     case kDuplicateKey:
         return "a candidate tag holds that key already";
+    case kNotAllChecked:
+        return "not everything could be checked";
     case kIndexMissing:
         return "the structural index is missing";
     case kIndexDefinitionsUnknown:

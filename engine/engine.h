@@ -153,6 +153,11 @@ inline constexpr Result kIndexDefinitionsUnknown = 7028;
 // no bag) makes a new one, after which the table changes again.
 inline constexpr Result kIndexMissing = 7027;
 
+// Verify: no check that could be made found a disagreement, but some could not be made (the
+// keys of a tag of another collation, with an expression this engine cannot evaluate, or
+// with keys longer than it handles); problems says what was not checked.
+inline constexpr Result kNotAllChecked = 7029;
+
 // The version of this engine, as the version query gives it.
 inline constexpr std::uint32_t kVersionMajor = 1;
 inline constexpr std::uint32_t kVersionMinor = 0;

@@ -58,6 +58,12 @@ Result Table::verify(std::vector<std::string>& problems) {
         if (first == kOk) first = code;
         problems.push_back(std::move(text));
     };
+    // Checks that could not be made: consistent means checked, so these are answered too.
+    bool unchecked = false;
+    const auto notChecked = [&](std::string text) {
+        unchecked = true;
+        problems.push_back(std::move(text));
+    };
     if (!readOnly_) {
         Result r = writeAll();
         if (r != kOk) report(r, "pending changes could not be written (code " + std::to_string(r) + ")");
@@ -156,8 +162,8 @@ Result Table::verify(std::vector<std::string>& problems) {
                    "the index " + bag->path + " carries the mark of a change that did not end");
         for (const TagInfo& info : bag->cdx.tags())
             if (!info.unusable.empty())
-                problems.push_back("tag " + info.name + " of " + bag->path + ": " + info.unusable +
-                                   "; it was not checked");
+                notChecked("tag " + info.name + " of " + bag->path + ": " + info.unusable +
+                           "; its keys were not compared");
         for (auto& tagPtr : bag->tags) {
             OpenTag& tag = *tagPtr;
             const std::string name = "tag " + tag.name + " of " + bag->path;
@@ -175,12 +181,11 @@ Result Table::verify(std::vector<std::string>& problems) {
                 problems.push_back(name +
                                    ": has nodes of a layout this engine does not know; it is only read");
             if (tag.keyless) {
-                problems.push_back(name +
-                                   ": its expression cannot be evaluated here; its keys were not compared");
+                notChecked(name + ": its expression cannot be evaluated here; its keys were not compared");
                 continue;
             }
             if (info && info->readOnly) {
-                problems.push_back(name + ": of another collation sequence; its keys were not compared");
+                notChecked(name + ": of another collation sequence; its keys were not compared");
                 continue;
             }
             // What the tag holds, and what the records give.
@@ -278,7 +283,7 @@ Result Table::verify(std::vector<std::string>& problems) {
         }
         unlockBag(*bag, false);
     }
-    return first;
+    return first == kOk && unchecked ? kNotAllChecked : first;
 }
 
 } // namespace engine

@@ -1,6 +1,7 @@
 // A table and its indexes keep agreeing through ordinary use and through damage they meet:
 // unique and candidate tags, blank records, the free page list, a missing structural index,
 // tags this engine can only read, and what the verify call may call consistent.
+#include "spawn.h"
 #include "table_support.h"
 
 #include <cstring>
@@ -440,4 +441,56 @@ TEST_F(Agreement, ATagWithKeysTooLongIsRefusedByNameAndTheTableOpens) {
     const std::string damaged = lastError();
     EXPECT_NE(damaged.find("calls.CDX"), std::string::npos) << damaged;
     EXPECT_EQ(damaged.find("damaged index file: damaged"), std::string::npos) << damaged;
+}
+
+TEST_F(Agreement, ConsistentMeansEverythingWasChecked) {
+    // setup.CDX with its tag's key expression made of a function this engine does not know,
+    // and calls.CDX with a tag of another collation: keys that cannot be compared.
+    const std::string setup = copySample("setup");
+    std::string cdx = readFile(tmp.path("setup.CDX"));
+    ASSERT_EQ(cdx.substr(1536 + 512, 8), "key_name");
+    cdx.replace(1536 + 512, 8, "kname(x)");
+    writeFile(tmp.path("setup.CDX"), cdx);
+    const std::string calls = copySample("calls");
+    const std::string callsCdx = readFile(tmp.path("calls.CDX"));
+    std::string other = callsCdx;
+    other.replace(1536 + 64, 7, "GENERAL");
+    writeFile(tmp.path("calls.CDX"), other);
+    for (const std::string& path : {setup, calls}) {
+        Handle t = open(path, kOpenShared | kOpenReadOnly);
+        std::vector<std::string> lines;
+        EXPECT_EQ(verified(t, &lines), kNotAllChecked) << path;
+        bool said = false;
+        for (const std::string& line : lines) said = said || line.find("not compared") != std::string::npos;
+        EXPECT_TRUE(said) << path;
+        ASSERT_EQ(closeTable(t), kOk);
+    }
+    // A disagreement found among the checks made is answered as such.
+    writeFile(tmp.path("calls.CDX"), callsCdx);
+    std::string dbf = readFile(calls);
+    dbf[488 + 1] = 99; // record 1's CALL_ID behind the index's back
+    writeFile(calls, dbf);
+    Handle t = open(calls, kOpenShared | kOpenReadOnly);
+    EXPECT_EQ(verified(t), kIndexDamaged);
+    ASSERT_EQ(closeTable(t), kOk);
+
+    // dbverify's exit status: 0 consistent, 1 a disagreement, 2 a table that cannot be
+    // opened, 3 no disagreement but not everything checked; the worst of them, in that order
+    // (2, 1, 3, 0), for several tables.
+    writeFile(tmp.path("good.dbf"), readFile(std::string(FOREIGN_FIXTURES) + "/calls.dbf"));
+    writeFile(tmp.path("good.CDX"), callsCdx);
+    writeFile(tmp.path("good.FPT"), readFile(std::string(FOREIGN_FIXTURES) + "/calls.FPT"));
+    const std::string good = tmp.path("good.dbf"), missing = tmp.path("missing.dbf");
+    const auto dbverify = [&](const std::vector<std::string>& tables) {
+        const std::intptr_t p = startProcess(programFolder() + DBVERIFY_NAME, tables);
+        EXPECT_NE(p, 0);
+        return p ? waitProcess(p) : -1;
+    };
+    EXPECT_EQ(dbverify({good}), 0);
+    EXPECT_EQ(dbverify({setup}), 3);
+    EXPECT_EQ(dbverify({good, setup}), 3);
+    EXPECT_EQ(dbverify({setup, calls}), 1);
+    EXPECT_EQ(dbverify({calls, setup}), 1);
+    EXPECT_EQ(dbverify({missing, calls}), 2);
+    EXPECT_EQ(dbverify({calls, missing, setup}), 2);
 }

@@ -25,7 +25,8 @@ if(NOT WIN32)
   target_sources(engine_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/paths_test.cpp)
   target_link_libraries(engine_tests PRIVATE testsupport)
 endif()
-target_compile_definitions(engine_tests PRIVATE ENGINE_STRESS_NAME="$<TARGET_FILE_NAME:engine_stress>")
+target_compile_definitions(engine_tests PRIVATE ENGINE_STRESS_NAME="$<TARGET_FILE_NAME:engine_stress>"
+                                                DBVERIFY_NAME="$<TARGET_FILE_NAME:dbverify>")
 # The foreign sample tables (read in place; the tests copy them before changing anything).
 set(foreign_fixtures ${CMAKE_SOURCE_DIR}/../shared/fixtures/foreign)
 cmake_path(NORMAL_PATH foreign_fixtures)
@@ -35,7 +36,7 @@ else()
   set(foreign_fixtures_native "${foreign_fixtures}")
 endif()
 target_compile_definitions(engine_tests PRIVATE FOREIGN_FIXTURES="${foreign_fixtures_native}")
-add_dependencies(engine_tests engine_stress)
+add_dependencies(engine_tests engine_stress dbverify)
 add_test(NAME engine_tests COMMAND engine_tests)
 
 # The benchmark (not a test; run by hand).
