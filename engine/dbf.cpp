@@ -184,12 +184,12 @@ void putVar(const Header& h, const Field& f, std::uint8_t* rec, std::string_view
     const std::uint8_t pad = f.type == 'Q' ? 0 : ' ';
     if (value.size() >= f.len || f.varBit < 0) {
         const std::size_t n = std::min<std::size_t>(value.size(), f.len);
-        std::memcpy(p, value.data(), n);
+        if (n) std::memcpy(p, value.data(), n);
         std::memset(p + n, pad, f.len - n);
         putNullBit(h, f.varBit, rec, false);
         return;
     }
-    std::memcpy(p, value.data(), value.size());
+    if (!value.empty()) std::memcpy(p, value.data(), value.size());
     std::memset(p + value.size(), pad, f.len - value.size());
     p[f.len - 1] = static_cast<std::uint8_t>(value.size());
     putNullBit(h, f.varBit, rec, true);

@@ -300,6 +300,7 @@ int main(int argc, char** argv) {
     };
     line("DBAPPEND + FIELDPUT x4", best.append, best.plainWrite, "plain write");
     line("DBAPPEND + FIELDPUT x4, 2 orders", best.appendIndexed, best.plainWrite, "plain write");
+    line("(the same, against no order open)", best.appendIndexed, best.append, "no order");
     line("FIELDGET x4 + DBSKIP", best.read, best.plainRead, "plain read");
     line("(engine calls: read by name + skip)", best.engineRead, best.plainRead, "plain read");
     line("ORDCREATE, character key", best.nameIndex, best.engineNameIndex, "engine");
