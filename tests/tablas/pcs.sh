@@ -113,6 +113,12 @@ done
 # output goes to <name>.out and <name>.err there. For a script argument "-f -", standard input
 # is the fifo <name>.in, opened for writing on the file descriptor fd[name].
 declare -A fd
+# Each process starts with the other fifos' writing ends closed: a reader ends when its input
+# does, which no other process (nor a Wine process it starts) may put off.
+close_inputs() {
+  local f
+  for f in "${fd[@]}"; do exec {f}>&-; done
+}
 run() {
   local pc=$1 name=$2
   shift 2
@@ -122,9 +128,9 @@ run() {
     input=$dir/$name.in
   fi
   if [ "$pc" = N ]; then
-    (cd "$dir" && exec "$native" "$@" <"$input" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$dir" && exec "$native" "$@" <"$input" >"$name.out" 2>"$name.err") &
   else
-    (cd "$dir" && WINEPREFIX=${prefix[$pc]} exec "${loader[$pc]}" "${program[$pc]}" "$@" <"$input" \
+    (close_inputs && cd "$dir" && WINEPREFIX=${prefix[$pc]} exec "${loader[$pc]}" "${program[$pc]}" "$@" <"$input" \
       >"$name.out" 2>"$name.err") &
   fi
   pids[$name]=$!

@@ -26,6 +26,18 @@ fi
 data=$out/data
 mkdir -p "$data"
 
+# A process reading a fifo (tab_fifo) ends when its input does, which is when no process holds
+# the fifo's writing end any more: every program is started with those ends closed, or a
+# program started meanwhile (or a Wine process it starts, which may outlive it) keeps the
+# reader waiting.
+declare -A fds
+close_inputs() {
+  local f
+  for f in "${fds[@]}"; do exec {f}>&-; done
+}
+eval "lib_$(declare -f drv)"
+drv() { (close_inputs && lib_drv "$@"); }
+
 # tab <name> <expression...>: runs tablas in the data folder in the background; its output goes
 # to <name>.out and <name>.err there; its pid is pids[name].
 declare -A pids
@@ -33,9 +45,9 @@ tab() {
   local name=$1
   shift
   if [ "$mode" = wine ]; then
-    (cd "$data" && exec "$wine" "$tablas" "$@" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$wine" "$tablas" "$@" >"$name.out" 2>"$name.err") &
   else
-    (cd "$data" && exec "$tablas" "$@" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$tablas" "$@" >"$name.out" 2>"$name.err") &
   fi
   pids[$name]=$!
 }
@@ -44,23 +56,22 @@ tab_in() {
   local name=$1 input=$2
   shift 2
   if [ "$mode" = wine ]; then
-    (cd "$data" && exec "$wine" "$tablas" "$@" <"$input" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$wine" "$tablas" "$@" <"$input" >"$name.out" 2>"$name.err") &
   else
-    (cd "$data" && exec "$tablas" "$@" <"$input" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$tablas" "$@" <"$input" >"$name.out" 2>"$name.err") &
   fi
   pids[$name]=$!
 }
 # tab_fifo <name>: "tablas -f -" in the data folder, reading the lines the suite gives it with
 # say <name> <line>, until hangup <name>. A holder run this way lets go of a table or a record
 # when the suite tells it, however long the other processes take to start.
-declare -A fds
 tab_fifo() {
   local name=$1 n
   mkfifo "$data/$name.in"
   if [ "$mode" = wine ]; then
-    (cd "$data" && exec "$wine" "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$wine" "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
   else
-    (cd "$data" && exec "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
+    (close_inputs && cd "$data" && exec "$tablas" -f - <"$name.in" >"$name.out" 2>"$name.err") &
   fi
   pids[$name]=$!
   exec {n}>"$data/$name.in"
