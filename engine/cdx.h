@@ -175,7 +175,7 @@ struct TagDefinition {
     TagId id = 0;                // the header's offset: tags were made in this order
     bool readable = false;       // false: the directory names the tag, its header is lost or broken
     std::string why;             // what was wrong with the header, when it is not readable
-    TagSpec spec;                // name; the rest only when readable
+    TagSpec tagSpec;             // name; the rest only when readable
     bool keyTypeKnown = false;   // the header says the key type (files of this engine)
     bool otherCollation = false; // the header names another collation sequence
 };
@@ -187,7 +187,6 @@ struct TagDefinition {
 // lost is still listed, not readable), kCdxDamaged when the file header or the directory does
 // not hold together (defs keeps what was read before the fault), kCdxIo when reading failed.
 Result readTagDefinitions(BlockFile& file, std::vector<TagDefinition>& defs);
-
 
 // What the pages of an index file are used for (CdxIndex::checkPages).
 struct PageReport {

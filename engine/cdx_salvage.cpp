@@ -32,7 +32,7 @@ bool readHeader(BlockFile& file, std::uint64_t size, TagDefinition& d) {
         const void* nul = std::memchr(p, 0, len);
         return std::string(p, nul ? static_cast<const char*>(nul) - p : static_cast<std::ptrdiff_t>(len));
     };
-    TagSpec& s = d.spec;
+    TagSpec& s = d.tagSpec;
     s.keyExpr = text(0, keyPool);
     s.forExpr = forLen ? text(keyPool, forLen) : std::string();
     if (s.keyExpr.find_first_not_of(' ') == std::string::npos) {
@@ -89,9 +89,9 @@ Result readTagDefinitions(BlockFile& file, std::vector<TagDefinition>& defs) {
             if (!ids.insert(n.recno(i)).second) return kCdxDamaged;
             TagDefinition d;
             d.id = n.recno(i);
-            d.spec.name = std::string(n.key(i));
-            while (!d.spec.name.empty() && (d.spec.name.back() == ' ' || d.spec.name.back() == '\0'))
-                d.spec.name.pop_back();
+            d.tagSpec.name = std::string(n.key(i));
+            while (!d.tagSpec.name.empty() && (d.tagSpec.name.back() == ' ' || d.tagSpec.name.back() == '\0'))
+                d.tagSpec.name.pop_back();
             d.readable = readHeader(file, end, d);
             defs.push_back(std::move(d));
         }

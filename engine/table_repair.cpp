@@ -21,7 +21,7 @@ constexpr int kDuplicatesShown = 10;
 
 // One tag to make: its definition compiled against this table, and its keys.
 struct Table::RepairPlan {
-    TagSpec spec;
+    TagSpec tagSpec;
     Expression key;
     Expression cond;
     const dbf::Field* stamp = nullptr; // a tag on a datetime field alone
@@ -29,8 +29,8 @@ struct Table::RepairPlan {
 };
 
 Result Table::planRepair(const TagDefinition& def, RepairPlan& plan, std::string& why) {
-    plan.spec = def.spec;
-    TagSpec& s = plan.spec;
+    plan.tagSpec = def.tagSpec;
+    TagSpec& s = plan.tagSpec;
     const ExprSettings es = settings().expr();
     std::size_t pos = 0;
     if (Expression::compile(s.keyExpr, exprFields_, alias_, es, plan.key, pos) != kOk) {
@@ -104,11 +104,11 @@ Result Table::repairStructural(const std::string& from, std::uint32_t options,
         RepairPlan plan;
         if (def.readable && planRepair(def, plan, why) == kOk) {
             if (def.otherCollation)
-                notes.push_back("tag " + def.spec.name +
+                notes.push_back("tag " + def.tagSpec.name +
                                 " was of another collation sequence: it is rebuilt in machine order");
             plans.push_back(std::move(plan));
         } else {
-            lost.push_back("tag " + def.spec.name + ": " + why);
+            lost.push_back("tag " + def.tagSpec.name + ": " + why);
         }
     }
     if (!trouble.empty() || !lost.empty()) {
@@ -150,7 +150,7 @@ Result Table::repairStructural(const std::string& from, std::uint32_t options,
         for (RepairPlan& p : plans) {
             if (p.cond.valid() && !p.cond.test(view, es)) continue;
             p.keys.add(p.stamp ? datetimeKey(*p.stamp, rec)
-                               : encodeKey(p.key.eval(view, es), p.spec.keyType, p.spec.keyLen),
+                               : encodeKey(p.key.eval(view, es), p.tagSpec.keyType, p.tagSpec.keyLen),
                        n);
         }
         return kOk;
@@ -172,8 +172,8 @@ Result Table::repairStructural(const std::string& from, std::uint32_t options,
         std::vector<TagId> ids;
         for (std::size_t i = 0; r == kOk && i < plans.size(); ++i) {
             TagId id = 0;
-            r = fromIndex(cdx.addTag(plans[i].spec, plans[i].keys, &id));
-            if (r != kOk) setErrorDetail("tag " + plans[i].spec.name);
+            r = fromIndex(cdx.addTag(plans[i].tagSpec, plans[i].keys, &id));
+            if (r != kOk) setErrorDetail("tag " + plans[i].tagSpec.name);
             plans[i].keys = KeyList(1, 'C');
             ids.push_back(id);
         }
@@ -181,11 +181,11 @@ Result Table::repairStructural(const std::string& from, std::uint32_t options,
             std::uint64_t count = 0;
             r = fromIndex(cdx.verify(ids[i], &count));
             if (r != kOk) {
-                setErrorDetail("the rebuilt tag " + plans[i].spec.name + " does not hold together");
+                setErrorDetail("the rebuilt tag " + plans[i].tagSpec.name + " does not hold together");
                 break;
             }
-            std::string line = "tag " + plans[i].spec.name + ": " + std::to_string(count) + " keys";
-            if (plans[i].spec.candidate) line += describeDuplicates(cdx, ids[i]);
+            std::string line = "tag " + plans[i].tagSpec.name + ": " + std::to_string(count) + " keys";
+            if (plans[i].tagSpec.candidate) line += describeDuplicates(cdx, ids[i]);
             report.push_back(std::move(line));
         }
         if (r == kOk && f.flush() != os::Status::ok) r = kIoError;

@@ -18,7 +18,7 @@ constexpr int kRecords = 80;
 
 // The fields a definition keeps, compared before and after a rebuild.
 std::string describe(const TagDefinition& d) {
-    const TagSpec& s = d.spec;
+    const TagSpec& s = d.tagSpec;
     return s.name + "|" + s.keyExpr + "|" + s.forExpr + "|" + std::to_string(s.keyLen) + "|" +
            (s.unique ? "U" : "") + (s.candidate ? "C" : "") + (s.descending ? "D" : "");
 }
@@ -29,7 +29,7 @@ std::vector<std::string> definitions(const std::string& cdx) {
     EXPECT_EQ(readTagDefinitions(f, defs), kOk) << cdx;
     std::vector<std::string> out;
     for (const TagDefinition& d : defs) {
-        EXPECT_TRUE(d.readable) << d.spec.name << ": " << d.why;
+        EXPECT_TRUE(d.readable) << d.tagSpec.name << ": " << d.why;
         out.push_back(describe(d));
     }
     return out;
@@ -63,7 +63,7 @@ class Repair : public EngineTest {
         MemoryBlockFile f(cdx);
         std::vector<TagDefinition> defs;
         ASSERT_EQ(readTagDefinitions(f, defs), kOk);
-        ASSERT_EQ(defs.back().spec.name, "CAND");
+        ASSERT_EQ(defs.back().tagSpec.name, "CAND");
         cdx[defs.back().id + 14] = static_cast<char>(cdx[defs.back().id + 14] | 4);
         writeFile(tmp.path("t.cdx"), cdx);
         std::filesystem::create_directory(tmp.path("backup"));
