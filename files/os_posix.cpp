@@ -212,6 +212,23 @@ template <std::size_t... N> constexpr auto callers(std::index_sequence<N...>) {
     }...};
 }
 
+// Writes every byte to fd (again after an interruption or a short write), then closes it.
+// Allocates nothing: the last-resort path uses it too.
+bool writeAllAndClose(int fd, const char* bytes, std::size_t size) noexcept {
+    bool ok = true;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t put = ::write(fd, bytes + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
 } // namespace
 
 bool mapDrive(char letter, std::string_view hostFolder) {
@@ -315,18 +332,7 @@ bool appendToFile(std::string_view path, std::string_view bytes) {
     if (!host) return false;
     const int fd = ::open(host->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = true;
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
+    return writeAllAndClose(fd, bytes.data(), bytes.size());
 }
 
 bool replaceFile(std::string_view from, std::string_view to) {
@@ -381,18 +387,7 @@ bool tempFolder(char* buffer, std::size_t size) noexcept {
 bool appendRaw(const char* name, const char* bytes, std::size_t size) noexcept {
     const int fd = ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    bool ok = true;
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t put = ::write(fd, bytes + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
+    return writeAllAndClose(fd, bytes, size);
 }
 
 void quietSystemNotices() {}
